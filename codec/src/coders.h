@@ -1,0 +1,31 @@
+// The nine block operations, three per coder version, and the dispatch that
+// NuboWaveConvert runs. Every operation takes the caller's record and buffers
+// (sample bytes are little-endian 16-bit values, channels interleaved).
+#pragma once
+
+#include <cstdint>
+
+#include "format.h"
+#include "nubocodec.h"
+
+namespace nubo::codec {
+
+// REQUIRES (all nine): params.channels is 1 or 2 (checked by convert());
+// the code buffer holds kMaxCodeBlockBytes; the sample buffer holds
+// 2 * kMaxSamples bytes.
+[[nodiscard]] CodecResult EncodeBlockV20(ConvertParams& params, const uint8_t* samples, uint8_t* code);
+[[nodiscard]] CodecResult DecodeBlockV20(ConvertParams& params, uint8_t* samples, const uint8_t* code);
+[[nodiscard]] CodecResult VerifyBlockV20(ConvertParams& params, const uint8_t* samples, const uint8_t* code);
+
+[[nodiscard]] CodecResult EncodeBlockV21(ConvertParams& params, const uint8_t* samples, uint8_t* code);
+[[nodiscard]] CodecResult DecodeBlockV21(ConvertParams& params, uint8_t* samples, const uint8_t* code);
+[[nodiscard]] CodecResult VerifyBlockV21(ConvertParams& params, const uint8_t* samples, const uint8_t* code);
+
+[[nodiscard]] CodecResult EncodeBlockV22(ConvertParams& params, const uint8_t* samples, uint8_t* code);
+[[nodiscard]] CodecResult DecodeBlockV22(ConvertParams& params, uint8_t* samples, const uint8_t* code);
+[[nodiscard]] CodecResult VerifyBlockV22(ConvertParams& params, const uint8_t* samples, const uint8_t* code);
+
+// The whole call: version dispatch, channel check, flags, verify.
+[[nodiscard]] CodecResult convert(ConvertParams& params, void* samples, void* code);
+
+}  // namespace nubo::codec

@@ -1,0 +1,78 @@
+/* NUBOCONV.h: texts and layout of the nubo format converter (English).
+   A text:   #define NAME index /*text*/   (\\ \n \r escapes)
+   A layout: // type, style, x, y, width, height   for the index above it
+   type 0 static, 1 button, 2 edit, 3 list box; x and width in tenths of a
+   character, y in units of 0.14 line, height in tenths of a line. */
+
+#define NUBO_EMPTY 62 /**/
+#define NUBO_LANGUAGE 0 /*Deutsch*/
+// 1, 0x50010000, 860, 0, 120, 14
+#define NUBO_HEADING 1 /*nubo: lossless 16-bit audio, upgrade of old compressed files*/
+// 0, 0x50000000, 20, 0, 800, 10
+#define NUBO_JOB_GROUP 5 /*Job*/
+// 1, 0x50000007, 20, 10, 960, 30
+#define NUBO_JOB_ENCODE 2 /*Encode WAVE*/
+// 1, 0x50030009, 60, 19, 250, 12
+#define NUBO_JOB_ENCODE_VERIFY 3 /*Encode and verify*/
+// 1, 0x50010009, 360, 19, 250, 12
+#define NUBO_JOB_REENCODE 4 /*Re-encode to version 22*/
+// 1, 0x50010009, 660, 19, 290, 12
+#define NUBO_INPUT_LABEL 14 /*Input*/
+// 0, 0x50000002, 20, 45, 100, 10
+#define NUBO_INPUT_FIELD 12 /**/
+// 2, 0x50810080, 130, 44, 700, 14
+#define NUBO_INPUT_BROWSE 11 /*Browse...*/
+// 1, 0x50010000, 840, 44, 140, 14
+#define NUBO_OPTION_SUBDIRS 13 /*Include subdirectories*/
+// 1, 0x50010003, 130, 56, 500, 12
+#define NUBO_OUTPUT_LABEL 15 /*Output*/
+// 0, 0x50000002, 20, 70, 100, 10
+#define NUBO_OUTPUT_FIELD 17 /**/
+// 2, 0x50810080, 130, 69, 700, 14
+#define NUBO_OUTPUT_BROWSE 16 /*Browse...*/
+// 1, 0x50010000, 840, 69, 140, 14
+#define NUBO_OPTION_OVERWRITE 18 /*Overwrite existing output files*/
+// 1, 0x50010003, 130, 81, 500, 12
+#define NUBO_HINT 19 /**/
+// 0, 0x50000000, 130, 93, 850, 10
+#define NUBO_START 21 /*Start*/
+// 1, 0x50010001, 130, 105, 140, 16
+#define NUBO_EXIT 22 /*Exit*/
+// 1, 0x50010000, 290, 105, 140, 16
+#define NUBO_CANCEL 23 /*Cancel*/
+// 1, 0x50010000, 450, 105, 140, 16
+#define NUBO_STATUS1 31 /**/
+// 0, 0x50800000, 20, 122, 960, 12
+#define NUBO_STATUS2 32 /**/
+// 0, 0x50800000, 20, 132, 960, 12
+#define NUBO_STATUS3 33 /**/
+// 0, 0x50800000, 20, 142, 960, 12
+#define NUBO_MSG_INPUT 40 /*Input:*/
+#define NUBO_MSG_OUTPUT 41 /*Output:*/
+#define NUBO_MSG_HINT_ENCODE 43 /*Input: PCM WAVE file, directory/ or pattern. Output: file, directory/, name* or name!*/
+#define NUBO_MSG_HINT_REENCODE 44 /*Input: .NAB file, directory/ or pattern. Output: file, directory/, name* or name!*/
+#define NUBO_MSG_CANCEL_QUESTION 45 /*Stop the conversion after the current block?*/
+#define NUBO_MSG_PROGRESS_ENCODE 46 /*MB encoded:*/
+#define NUBO_MSG_PROGRESS_REENCODE 47 /*MB re-encoded:*/
+#define NUBO_MSG_PROGRESS_VERIFY 48 /*MB verified:*/
+#define NUBO_MSG_SIZE_CHANGE 49 /* % size change: */
+#define NUBO_MSG_FINISHED 50 /*Finished.*/
+#define NUBO_MSG_NO_INPUT 51 /*No input file found.*/
+#define NUBO_MSG_OUTPUT_EXISTS 52 /*Output file exists, not converted:*/
+#define NUBO_MSG_CANCELLING 53 /*Stopping after the current block...*/
+#define NUBO_MSG_REFUSED 54 /*Not possible while a conversion is running.*/
+#define NUBO_MSG_COUNT_DONE 55 /*file(s) converted*/
+#define NUBO_MSG_CANCEL_PENDING 56 /*Stopping; please wait for the current block.*/
+#define NUBO_MSG_STOPPED 57 /*Conversion stopped.*/
+#define NUBO_MSG_TOO_MANY_DIRS 58 /*Too many subdirectories: conversion stopped.*/
+#define NUBO_MSG_CANNOT_CREATE 59 /*Cannot create the output file:*/
+#define NUBO_MSG_WILDCARD_OUTPUT 60 /*Several input files need an output directory/, name* or name!*/
+#define NUBO_MSG_WRITE_ERROR 61 /*Cannot write the output file:*/
+#define NUBO_MSG_CANNOT_MKDIR 63 /*Cannot create the output directory:*/
+#define NUBO_MSG_NO_OUTPUT 64 /*Please enter an output file or directory.*/
+#define NUBO_MSG_DAMAGED_INPUT 65 /*The input file is damaged (a block cannot be decoded):*/
+#define NUBO_MSG_OUTPUT_IS_INPUT 66 /*The output would overwrite the input; not converted:*/
+#define NUBO_MSG_VERIFY_FAILED 67 /*Verify failed: the decoded audio differs from:*/
+#define NUBO_MSG_COUNT_SKIPPED 68 /*skipped (output existed)*/
+#define NUBO_MSG_PATH_TOO_LONG 69 /*Path longer than 299 characters; not converted:*/
+#define NUBO_MSG_UNSUPPORTED_RATE 70 /*Unsupported sample rate (more than 2047 samples per block); not converted:*/

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build, the tests and the example need,
+# when any is missing. Uses sudo when not run as root.
+set -euo pipefail
+packages=(
+  cmake ninja-build g++ make pkg-config
+  googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  libfltk1.3-dev libx11-dev fonts-dejavu-core
+  clang libclang-rt-14-dev
+  xvfb xauth xdotool imagemagick
+  sox flac
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -qq || true
+  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

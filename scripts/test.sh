@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the release build, then the
+# address+undefined-behaviour sanitizer build, then a short fixed-time run of
+# the fuzz targets (clang/libFuzzer).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+jobs=$(nproc)
+for preset in release asan-ubsan; do
+  echo "== $preset =="
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
+echo "== fuzz (short run) =="
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+scripts/fuzz-smoke.sh build/fuzz/bin
+echo "All tests passed."
