@@ -14,12 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint16_t sampleCount = static_cast<uint16_t>((data[0] | data[1] << 8) % 2100);
   std::memcpy(code.data(), data + 2, std::min(size - 2, code.size()));
   std::vector<uint8_t> samples(2 * NUBO_MAX_SAMPLES);
+  for (uint32_t version : {20u, 21u})
   for (uint16_t channels = 1; channels <= 2; ++channels) {
     ConvertParams p{};
     p.flags = NUBO_FLAG_DECODE | NUBO_FLAG_VERIFY;
     p.sampleCount = sampleCount;
     p.channels = channels;
-    p.coderVersion = 20;
+    p.coderVersion = version;
     const auto r = static_cast<int>(nubo::codec::convert(p, samples.data(), code.data()));
     if (r != 0 && r != 2 && r != 4 && r != 8) std::abort();
     if (p.codeSize > NUBO_MAX_CODE_BLOCK_BYTES) std::abort();

@@ -12,11 +12,13 @@ struct Coder {
 };
 
 constexpr Coder kCoderV20{EncodeBlockV20, DecodeBlockV20, VerifyBlockV20};
+constexpr Coder kCoderV21{EncodeBlockV21, DecodeBlockV21, VerifyBlockV21};
 
-// Versions 0..20 share the version-20 coder. Versions 21 and 22 are not built
-// into this library yet and are refused like any unknown version.
+// Versions 0..20 share the version-20 coder. Version 22 is not built into
+// this library yet and is refused like any unknown version.
 const Coder* coderFor(uint32_t version) {
   if (version <= 20) return &kCoderV20;
+  if (version == 21) return &kCoderV21;
   return nullptr;
 }
 

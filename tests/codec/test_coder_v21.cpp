@@ -1,0 +1,95 @@
+// Version-21 coder through the public call: exact bytes of known blocks and
+// round trips over every signal shape.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "nubocodec.h"
+#include "signals.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes encodeV21(const std::vector<int16_t>& s, int channels, uint16_t flags, ConvertParams& p) {
+  static uint8_t code[NUBO_MAX_CODE_BLOCK_BYTES];
+  auto raw = nubo::test::toBytes(s);
+  raw.resize(2 * NUBO_MAX_SAMPLES);
+  p = {};
+  p.flags = flags;
+  p.sampleCount = static_cast<uint16_t>(s.size());
+  p.channels = static_cast<uint16_t>(channels);
+  p.coderVersion = 21;
+  EXPECT_EQ(NuboWaveConvert(&p, raw.data(), code), NUBO_OK);
+  return Bytes(code, code + p.codeSize);
+}
+
+TEST(CoderV21Examples, WorkedExampleAndEdgeCasesGiveExactBytes) {
+  struct Case {
+    std::vector<int16_t> samples;
+    uint16_t flags;
+    Bytes expected;
+  };
+  const std::vector<Case> cases = {
+      {{10, 12, 15, 11, 11, 30, 31, 29}, 1, {0x08, 0x20, 0x03, 0x55, 0x6B, 0x81, 0x9C, 0xF0}},
+      {{}, 1, {0x02, 0xF0}},
+      {{}, 9, {0xFF, 0xFF, 0x00, 0x00}},
+      {{0}, 1, {0x03, 0x00, 0x08}},
+      {{5}, 1, {0x04, 0x00, 0x01, 0xA0}},
+      {{-3}, 1, {0x04, 0x00, 0x02, 0x00}},
+  };
+  for (const auto& c : cases) {
+    ConvertParams p;
+    EXPECT_EQ(encodeV21(c.samples, 1, c.flags, p), c.expected) << c.samples.size() << " samples";
+  }
+  ConvertParams p;
+  EXPECT_EQ(encodeV21(std::vector<int16_t>(400, 0), 1, 1, p).size(), 53u);  // 2 + ceil(404 / 8)
+}
+
+TEST(CoderV21RoundTrip, EveryShapeLengthChannelAndExtension) {
+  const int lengths[] = {0, 1, 2, 5, 100, 1764, 2046, 2047};
+  uint32_t seed = 100;
+  for (auto shape : nubo::test::kAllShapes) {
+    for (int n : lengths) {
+      for (int channels = 1; channels <= 2; ++channels) {
+        for (uint16_t flags : {uint16_t{1}, uint16_t{9}}) {
+          const auto s = nubo::test::makeSignal(shape, n, channels, seed++);
+          auto raw = nubo::test::toBytes(s);
+          raw.resize(2 * NUBO_MAX_SAMPLES);
+          static uint8_t code[NUBO_MAX_CODE_BLOCK_BYTES];
+          ConvertParams p{};
+          p.flags = flags;
+          p.sampleCount = static_cast<uint16_t>(n);
+          p.channels = static_cast<uint16_t>(channels);
+          p.coderVersion = 21;
+          const int32_t r = NuboWaveConvert(&p, raw.data(), code);
+          if (n == 2047 && flags == 1 && r == NUBO_TOO_MANY_SAMPLES) continue;
+          ASSERT_EQ(r, NUBO_OK) << nubo::test::shapeName(shape) << " n=" << n;
+          const uint16_t encodedSize = p.codeSize;
+          std::vector<uint8_t> out(2 * NUBO_MAX_SAMPLES);
+          p.flags = NUBO_FLAG_DECODE | NUBO_FLAG_VERIFY;
+          p.sampleCount = static_cast<uint16_t>(n);
+          ASSERT_EQ(NuboWaveConvert(&p, out.data(), code), NUBO_OK) << nubo::test::shapeName(shape) << " n=" << n;
+          EXPECT_EQ(p.codeSize, encodedSize);
+          EXPECT_TRUE(std::equal(raw.begin(), raw.begin() + 2 * n, out.begin()))
+              << nubo::test::shapeName(shape) << " n=" << n;
+        }
+      }
+    }
+  }
+}
+
+TEST(CoderV21Examples, NoiseAndFastestSquareAreStored) {
+  ConvertParams p;
+  std::vector<int16_t> square(300);
+  for (size_t i = 0; i < square.size(); ++i) square[i] = i % 2 ? -32768 : 32767;
+  Bytes b = encodeV21(square, 1, 1, p);
+  EXPECT_EQ(b[1] >> 4, 15);
+  EXPECT_EQ(p.codeSize, 602);
+  b = encodeV21(nubo::test::makeSignal(nubo::test::Shape::FullScaleNoise, 1000, 2, 9), 2, 1, p);
+  EXPECT_EQ(b[1] >> 4, 15);
+}
+
+}  // namespace
