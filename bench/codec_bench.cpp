@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
   std::vector<int16_t> out(kBlock);
   const double mb = blocks * kBlock * 2 / 1e6;
   std::printf("input: %s (%.1f MB of PCM)\n", what, mb);
-  for (uint32_t version : {20u, 21u}) {
+  for (uint32_t version : {20u, 21u, 22u}) {
     std::vector<double> enc, dec;
     size_t total = 0;
     for (int run = 0; run < 5; ++run) {

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint16_t sampleCount = static_cast<uint16_t>((data[0] | data[1] << 8) % 2100);
   std::memcpy(code.data(), data + 2, std::min(size - 2, code.size()));
   std::vector<uint8_t> samples(2 * NUBO_MAX_SAMPLES);
-  for (uint32_t version : {20u, 21u})
+  for (uint32_t version : {20u, 21u, 22u})
   for (uint16_t channels = 1; channels <= 2; ++channels) {
     ConvertParams p{};
     p.flags = NUBO_FLAG_DECODE | NUBO_FLAG_VERIFY;

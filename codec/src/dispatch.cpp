@@ -13,12 +13,13 @@ struct Coder {
 
 constexpr Coder kCoderV20{EncodeBlockV20, DecodeBlockV20, VerifyBlockV20};
 constexpr Coder kCoderV21{EncodeBlockV21, DecodeBlockV21, VerifyBlockV21};
+constexpr Coder kCoderV22{EncodeBlockV22, DecodeBlockV22, VerifyBlockV22};
 
-// Versions 0..20 share the version-20 coder. Version 22 is not built into
-// this library yet and is refused like any unknown version.
+// Versions 0..20 share the version-20 coder.
 const Coder* coderFor(uint32_t version) {
   if (version <= 20) return &kCoderV20;
   if (version == 21) return &kCoderV21;
+  if (version == 22) return &kCoderV22;
   return nullptr;
 }
 
