@@ -8,22 +8,6 @@
 #include "sample_code.h"
 
 namespace nubo::codec {
-namespace {
-
-// Median width: the first bin at which the running count reaches n / 2.
-// Every first difference of 16-bit samples is at most 16 bits wide, so the
-// search always stops by bin 16.
-int medianWidth(const int32_t (&h)[kHistogramBins], int n) {
-  const int half = n / 2;
-  int32_t running = 0;
-  for (int k = 0; k <= 16; ++k) {
-    running += h[k];
-    if (running >= half) return k;
-  }
-  return 16;
-}
-
-}  // namespace
 
 CodecResult EncodeBlockV20(ConvertParams& params, const uint8_t* samples, uint8_t* code) {
   params.decodedCount = params.sampleCount;
@@ -47,16 +31,11 @@ CodecResult EncodeBlockV20(ConvertParams& params, const uint8_t* samples, uint8_
     ++h[w];
   }
 
-  const int kMed = medianWidth(h, n);
-  int chosen = kMed;
-  int64_t bytes = codedBlockBytes(0, sampleCodeBitsForClass(h, kMed));
-  if (kMed > 0) {
-    const int64_t below = codedBlockBytes(0, sampleCodeBitsForClass(h, kMed - 1));
-    if (below <= bytes) {  // a tie goes to the smaller class
-      chosen = kMed - 1;
-      bytes = below;
-    }
-  }
+  // Every first difference of 16-bit samples is at most 16 bits wide, so the
+  // median search always stops by bin 16.
+  const WidthClassChoice choice = chooseWidthClass(h, n, 0, 16);
+  const int chosen = choice.widthClass;
+  const int64_t bytes = choice.bytes;
 
   CodedEstimate estimate;
   estimate.widthClass = chosen;

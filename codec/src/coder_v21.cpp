@@ -21,25 +21,10 @@ struct Choice {
 };
 
 Choice choose(const int32_t (&h)[kHistogramBins], int n) {
-  const int half = n >> 1;
   const int64_t storedBytes = 2 * int64_t{n} + kHeaderBytes;
-  int32_t running = 0;
-  int w = -1;
-  for (int k = 0; k <= 15; ++k) {
-    running += h[k];
-    if (running >= half) {
-      w = k;
-      break;
-    }
-  }
-  if (w < 0) return {15, storedBytes, true};
-  Choice c{w, codedBlockBytes(kV21PredictorBits, sampleCodeBitsForClass(h, w)), false};
-  if (w > 0) {
-    const int64_t below = codedBlockBytes(kV21PredictorBits, sampleCodeBitsForClass(h, w - 1));
-    if (below <= c.bytes) c = {w - 1, below, false};
-  }
-  if (c.bytes > storedBytes) return {15, storedBytes, true};
-  return c;
+  const WidthClassChoice c = chooseWidthClass(h, n, kV21PredictorBits, 15);
+  if (!c.found || c.bytes > storedBytes) return {15, storedBytes, true};
+  return {c.widthClass, c.bytes, false};
 }
 
 inline int32_t slope(int32_t p1, int32_t p2) {

@@ -113,30 +113,11 @@ CodecResult EncodeBlockV22(ConvertParams& params, const uint8_t* samples, uint8_
     ++h[w];
   }
 
+  const WidthClassChoice choice = chooseWidthClass(h, n, kV22HeadBits, 15);
   CodedEstimate estimate;
-  const int half = n / 2;
-  int32_t running = 0;
-  int k = -1;
-  for (int b = 0; b <= 15; ++b) {
-    running += h[b];
-    if (running >= half) {
-      k = b;
-      break;
-    }
-  }
-  if (k < 0) {
-    estimate.mustStore = true;
-  } else {
-    estimate.widthClass = k;
-    estimate.bytes = codedBlockBytes(kV22HeadBits, sampleCodeBitsForClass(h, k));
-    if (k > 0) {
-      const int64_t below = codedBlockBytes(kV22HeadBits, sampleCodeBitsForClass(h, k - 1));
-      if (below <= estimate.bytes) {
-        estimate.widthClass = k - 1;
-        estimate.bytes = below;
-      }
-    }
-  }
+  estimate.widthClass = choice.widthClass;
+  estimate.bytes = choice.bytes;
+  estimate.mustStore = !choice.found;
   // Residuals of 17 bits or more do not fit the escape code.
   if (h[17] + h[18] + h[19] > 0) estimate.mustStore = true;
 

@@ -100,4 +100,30 @@ inline int64_t codedBlockBytes(int64_t headBits, int64_t codeBits) {
   return kHeaderBytes + (headBits + codeBits + 7) / 8;
 }
 
+// The width class of a block from its histogram: the median width (the first
+// bin, up to `lastBin`, at which the running count reaches n / 2) or the class
+// below it when that costs no more bytes. `headBits` are the coder's own bits
+// before the sample codes. found is false when the median lies past lastBin.
+struct WidthClassChoice {
+  bool found = false;
+  int widthClass = 0;
+  int64_t bytes = 0;  // coded block without count extension
+};
+
+inline WidthClassChoice chooseWidthClass(const int32_t (&h)[kHistogramBins], int n, int headBits, int lastBin) {
+  const int half = n / 2;
+  int32_t running = 0;
+  for (int k = 0; k <= lastBin; ++k) {
+    running += h[k];
+    if (running < half) continue;
+    WidthClassChoice c{true, k, codedBlockBytes(headBits, sampleCodeBitsForClass(h, k))};
+    if (k > 0) {
+      const int64_t below = codedBlockBytes(headBits, sampleCodeBitsForClass(h, k - 1));
+      if (below <= c.bytes) c = {true, k - 1, below};  // a tie goes to the smaller class
+    }
+    return c;
+  }
+  return {};
+}
+
 }  // namespace nubo::codec
