@@ -47,12 +47,10 @@ CodecResult EncodeBlockV21(ConvertParams& params, const uint8_t* samples, uint8_
     x[k] = s;
     const int32_t p1 = x[k - c], p2 = x[k - 2 * c];
     const int32_t slopeValue = slope(p1, p2);
-    int32_t e = s - p1;
-    for (int p = 0; p < kV21Predictors; ++p) {
-      const int w = residualWidth(e);
-      if (w < kHistogramBins) ++h[p][w];
-      e -= slopeValue;
-    }
+    // |d| <= 65535 and |p * slope| <= 8 * 8192, so every residual is under
+    // 2^17 and its width fits the histogram.
+    const int32_t d = s - p1;
+    for (int p = 0; p < kV21Predictors; ++p) ++h[p][residualWidth(d - p * slopeValue)];
   }
 
   int best = 0;
