@@ -14,8 +14,31 @@
 
 namespace nubo::codec {
 
+namespace detail {
+
+inline uint64_t loadBigEndian64(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+  return w;
+}
+
+inline void storeBigEndian64(uint8_t* p, uint64_t w) {
+  if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
+  std::memcpy(p, &w, 8);
+}
+
+}  // namespace detail
+
 // Writes a body starting at `out`. Writes only whole bytes, so it never
 // touches a byte beyond ceil(bitsWritten / 8).
+//
+// Two ways to put bits, which may be mixed:
+//   - put() stores whole 32-bit words as they fill (never writes ahead);
+//   - append() + flushWords() store 8 bytes at once without a branch, for
+//     loops that know the body's exact end: flushWords() writes ahead of the
+//     final bytes, so it is only called while 8 bytes of the body remain
+//     (see roomFor()). The bytes it writes ahead are rewritten later.
 class BitWriter {
  public:
   explicit BitWriter(uint8_t* out) : out_(out) {}
@@ -36,6 +59,29 @@ class BitWriter {
     }
   }
 
+  // Adds `bits` bits without storing anything.
+  // REQUIRES: 1 <= bits <= 32, value < 2^bits, pending() + bits <= 64.
+  void append(uint32_t value, int bits) {
+    assert(bits >= 1 && bits <= 32 && (uint64_t{value} >> bits) == 0 && used_ + bits <= 64);
+    acc_ = (acc_ << bits) | value;
+    used_ += bits;
+  }
+
+  // Stores the whole bytes pending, leaving fewer than 8 bits pending.
+  // REQUIRES: roomFor(end) >= 8 for the body's end; pending() >= 1.
+  void flushWords() {
+    assert(used_ >= 1 && used_ <= 64);
+    detail::storeBigEndian64(out_, acc_ << (64 - used_));
+    out_ += used_ >> 3;
+    used_ &= 7;
+  }
+
+  // Bits put but not yet stored.
+  int pending() const { return used_; }
+
+  // Bytes from the next store position to `end`.
+  std::ptrdiff_t roomFor(const uint8_t* end) const { return end - out_; }
+
   // Stores the pending bits, left-aligned in whole bytes with zero padding.
   // Returns one past the last byte written.
   uint8_t* finish() {
@@ -55,7 +101,7 @@ class BitWriter {
 
   uint8_t* out_;
   uint64_t acc_ = 0;  // the low `used_` bits are pending, oldest highest
-  int used_ = 0;      // always below 32 between calls
+  int used_ = 0;      // below 32 after put(), below 8 after flushWords()
 };
 
 // Reads a body of at most `limit` bytes starting at `in`. Bits past the limit
@@ -80,35 +126,13 @@ class BitReader {
     return static_cast<uint32_t>(buf_ >> 32);
   }
 
-  // REQUIRES: bits <= the number just peeked.
-  void skip(int bits) {
-    buf_ <<= bits;
-    avail_ -= bits;
-    consumed_ += static_cast<uint64_t>(bits);
-  }
-
-  uint32_t get(int bits) {
-    const uint32_t v = peek(bits);
-    skip(bits);
-    return v;
-  }
-
-  // Bytes from which at least one bit was taken (counting padding past the limit).
-  std::size_t bytesConsumed() const { return static_cast<std::size_t>((consumed_ + 7) / 8); }
-
-  // True once more bits were taken than the `limit` bytes hold.
-  bool overrun() const { return consumed_ > static_cast<uint64_t>(limit_) * 8; }
-
- private:
-  // avail_ counts the valid bits at the top of buf_. The bits below them are
-  // either 0 or the stream's own next bits (left by a wide load), so OR-ing
-  // the next bytes in is correct in both cases.
+  // Tops the buffer up to at least 56 bits. Without a branch on the data
+  // while 8 bytes remain before the limit, so a decoder that takes at most 56
+  // bits between two refills may call it unconditionally and then read with
+  // peekBuffered32() and skip().
   void refill() {
     if (next_ + 8 <= limit_) {
-      uint64_t w;
-      std::memcpy(&w, in_ + next_, 8);
-      if constexpr (std::endian::native == std::endian::little) w = __builtin_bswap64(w);
-      buf_ |= w >> avail_;
+      buf_ |= detail::loadBigEndian64(in_ + next_) >> avail_;
       next_ += static_cast<std::size_t>((63 - avail_) >> 3);
       avail_ |= 56;
       return;
@@ -121,12 +145,52 @@ class BitReader {
     }
   }
 
+  // The next 32 bits without a refill check.
+  // REQUIRES: at least 32 bits buffered, i.e. at most 24 bits skipped since refill().
+  uint32_t peekBuffered32() const {
+    assert(avail_ >= 32);
+    return static_cast<uint32_t>(buf_ >> 32);
+  }
+
+  // The next 5 bits (the top of the buffer), for table lookups.
+  // REQUIRES: at least 5 bits buffered.
+  uint32_t peekBuffered5() const {
+    assert(avail_ >= 5);
+    return static_cast<uint32_t>(buf_ >> 59);
+  }
+
+  // REQUIRES: bits <= the number just peeked (or buffered).
+  void skip(int bits) {
+    assert(bits >= 0 && bits <= avail_);
+    buf_ <<= bits;
+    avail_ -= bits;
+  }
+
+  uint32_t get(int bits) {
+    const uint32_t v = peek(bits);
+    skip(bits);
+    return v;
+  }
+
+  // Bytes from which at least one bit was taken (counting padding past the limit).
+  std::size_t bytesConsumed() const { return static_cast<std::size_t>((consumedBits() + 7) / 8); }
+
+  // True once more bits were taken than the `limit` bytes hold.
+  bool overrun() const { return consumedBits() > static_cast<uint64_t>(limit_) * 8; }
+
+ private:
+  // The valid bits of buf_ end exactly at stream bit 8 * next_, so the bits
+  // taken so far are those before the buffered ones.
+  uint64_t consumedBits() const { return static_cast<uint64_t>(next_) * 8 - static_cast<uint64_t>(avail_); }
+
+  // avail_ counts the valid bits at the top of buf_. The bits below them are
+  // either 0 or the stream's own next bits (left by a wide load), so OR-ing
+  // the next bytes in is correct in both cases.
   const uint8_t* const in_;
   const std::size_t limit_;
   std::size_t next_ = 0;  // index of the next byte to load (may pass limit_ when padding)
   uint64_t buf_ = 0;
   int avail_ = 0;
-  uint64_t consumed_ = 0;
 };
 
 }  // namespace nubo::codec

@@ -13,41 +13,45 @@ CodecResult EncodeBlockV20(ConvertParams& params, const uint8_t* samples, uint8_
   params.decodedCount = params.sampleCount;
   const int n = params.sampleCount;
   if (n > kMaxSamples) return CodecResult::TooManySamples;
-  const int channelMask = params.channels - 1;
+  const int c = params.channels;
 
-  // Analysis: differences, widths and their histogram.
+  // Analysis: differences, widths and their histogram. The predictor of a
+  // channel is its previous sample, so the difference of sample i is
+  // sample i - sample i - c (the first sample of each channel keeps its value).
   int32_t diff[kMaxSamples];
   uint8_t width[kMaxSamples];
-  int32_t h[kHistogramBins] = {};
-  int32_t predictor[2] = {0, 0};
-  for (int i = 0; i < n; ++i) {
-    const int32_t s = loadSample(samples, i);
-    const int c = i & channelMask;
-    const int32_t d = s - predictor[c];
-    predictor[c] = s;
-    const int w = residualWidth(d);
-    diff[i] = d;
-    width[i] = static_cast<uint8_t>(w);
-    ++h[w];
-  }
+  const int head = n < c ? n : c;
+  for (int i = 0; i < head; ++i) diff[i] = loadSample(samples, i);
+  for (int i = head; i < n; ++i) diff[i] = loadSample(samples, i) - loadSample(samples, i - c);
+  for (int i = 0; i < n; ++i) width[i] = static_cast<uint8_t>(smallResidualWidth(diff[i]));
+  int32_t h[kHistogramBins];
+  countWidths(width, n, h);
 
   // Every first difference of 16-bit samples is at most 16 bits wide, so the
   // median search always stops by bin 16.
   const WidthClassChoice choice = chooseWidthClass(h, n, 0, 16);
-  const int chosen = choice.widthClass;
-  const int64_t bytes = choice.bytes;
-
   CodedEstimate estimate;
-  estimate.widthClass = chosen;
-  estimate.bytes = bytes;
-  // Classes 15 and 16 always cost more than storing; guard the header anyway.
-  estimate.mustStore = chosen > 14;
+  estimate.widthClass = choice.widthClass;
+  estimate.bytes = choice.bytes;
+  // Classes 15 and 16 always cost more than storing; this only keeps the
+  // header's class field from ever reading 15 for a coded block.
+  estimate.mustStore = choice.widthClass >= kCodeClasses;
   EncodeFrame frame;
   const CodecResult r = frameEncode(params, estimate, samples, code, frame);
   if (r != CodecResult::Ok || frame.stored) return r;
 
+  // The body is exactly bytes - 2 long, so whole words may be stored ahead
+  // while 8 bytes of it remain.
+  const uint8_t* const end = frame.body + (estimate.bytes - kHeaderBytes);
+  const SampleCodeWriter codes(estimate.widthClass);
   BitWriter out(frame.body);
-  for (int i = 0; i < n; ++i) putSampleCode(out, diff[i], width[i], chosen);
+  int i = 0;
+  for (; i + 2 <= n && out.roomFor(end) >= 8; i += 2) {
+    out.append(codes.code(diff[i], width[i]), codes.length(width[i]));
+    out.append(codes.code(diff[i + 1], width[i + 1]), codes.length(width[i + 1]));
+    out.flushWords();
+  }
+  for (; i < n; ++i) out.put(codes.code(diff[i], width[i]), codes.length(width[i]));
   out.finish();
   return CodecResult::Ok;
 }
@@ -58,15 +62,40 @@ CodecResult DecodeBlockV20(ConvertParams& params, uint8_t* samples, const uint8_
   if (r != CodecResult::Ok) return r;
   if (frame.widthClass == kStoredClass) return checkSize(params, frame);
 
-  const int k = static_cast<int>(frame.widthClass);
-  const int channelMask = params.channels - 1;
+  const SampleCodeReader codes(static_cast<int>(frame.widthClass));
+  const int n = frame.count;
   // Wrapping arithmetic: a damaged stream gives wrong samples, never overflow.
-  uint32_t predictor[2] = {0, 0};
+  // Two codes per refill (a code is at most 21 bits, a refill leaves 56).
   BitReader in(frame.body, frame.bodyLimit);
-  for (int i = 0; i < frame.count; ++i) {
-    const int c = i & channelMask;
-    predictor[c] += static_cast<uint32_t>(getSampleCode(in, k));
-    storeSample(samples, i, static_cast<int32_t>(predictor[c]));
+  int i = 0;
+  if (params.channels == 1) {
+    uint32_t x = 0;
+    for (; i + 2 <= n; i += 2) {
+      in.refill();
+      x += static_cast<uint32_t>(codes.get(in));
+      storeSample(samples, i, static_cast<int32_t>(x));
+      x += static_cast<uint32_t>(codes.get(in));
+      storeSample(samples, i + 1, static_cast<int32_t>(x));
+    }
+    if (i < n) {
+      in.refill();
+      x += static_cast<uint32_t>(codes.get(in));
+      storeSample(samples, i, static_cast<int32_t>(x));
+    }
+  } else {
+    uint32_t left = 0, right = 0;
+    for (; i + 2 <= n; i += 2) {
+      in.refill();
+      left += static_cast<uint32_t>(codes.get(in));
+      right += static_cast<uint32_t>(codes.get(in));
+      storeSample(samples, i, static_cast<int32_t>(left));
+      storeSample(samples, i + 1, static_cast<int32_t>(right));
+    }
+    if (i < n) {
+      in.refill();
+      left += static_cast<uint32_t>(codes.get(in));
+      storeSample(samples, i, static_cast<int32_t>(left));
+    }
   }
   return finishDecode(params, frame, in.bytesConsumed(), in.overrun());
 }

@@ -3,6 +3,7 @@
 // size check and the verify step.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,10 +13,22 @@
 
 namespace nubo::codec {
 
+// Samples are 16-bit little-endian values; on a little-endian host they are
+// moved as whole words.
 inline int16_t loadSample(const uint8_t* samples, int i) {
+  if constexpr (std::endian::native == std::endian::little) {
+    int16_t v;
+    std::memcpy(&v, samples + 2 * i, 2);
+    return v;
+  }
   return static_cast<int16_t>(static_cast<uint16_t>(samples[2 * i] | (samples[2 * i + 1] << 8)));
 }
 inline void storeSample(uint8_t* samples, int i, int32_t value) {
+  if constexpr (std::endian::native == std::endian::little) {
+    const auto v = static_cast<uint16_t>(value);
+    std::memcpy(samples + 2 * i, &v, 2);
+    return;
+  }
   samples[2 * i] = static_cast<uint8_t>(value);
   samples[2 * i + 1] = static_cast<uint8_t>(static_cast<uint32_t>(value) >> 8);
 }

@@ -22,6 +22,33 @@ inline int residualWidth(int32_t e) {
   return 32 - std::countl_zero(magnitude);
 }
 
+// residualWidth() for |e| < 2^24, in a form that compilers vectorise: the
+// exponent of |e| as a float, which is exact in that range.
+// REQUIRES: -2^24 < e < 2^24.
+inline int smallResidualWidth(int32_t e) {
+  const int32_t magnitude = e < 0 ? -e : e;
+  const int32_t exponent = static_cast<int32_t>(std::bit_cast<uint32_t>(static_cast<float>(magnitude)) >> 23);
+  const int32_t w = exponent - 126;  // 1.0f has exponent 127; 0.0f has 0
+  return w < 0 ? 0 : w;
+}
+
+// The width histogram of n residual widths (each below kHistogramBins).
+// Consecutive residuals usually share a width, so the counting goes to four
+// histograms in turn: one counter would make every increment wait for the
+// one before.
+inline void countWidths(const uint8_t* width, int n, int32_t (&h)[kHistogramBins]) {
+  int32_t counts[4][kHistogramBins] = {};
+  int i = 0;
+  for (; i + 4 <= n; i += 4) {
+    ++counts[0][width[i]];
+    ++counts[1][width[i + 1]];
+    ++counts[2][width[i + 2]];
+    ++counts[3][width[i + 3]];
+  }
+  for (; i < n; ++i) ++counts[0][width[i]];
+  for (int b = 0; b < kHistogramBins; ++b) h[b] = counts[0][b] + counts[1][b] + counts[2][b] + counts[3][b];
+}
+
 // Length in bits of the code of a residual of width `width` under class `k`.
 inline int sampleCodeBits(int width, int k) {
   if (width <= k) return k == 0 ? 1 : k + 2;
@@ -125,5 +152,140 @@ inline WidthClassChoice chooseWidthClass(const int32_t (&h)[kHistogramBins], int
   }
   return {};
 }
+
+// Branch-free forms of the sample code for the coders' inner loops. Both
+// give exactly the bits of putSampleCode/getSampleCode.
+
+// The code of every residual width under one class, so that an encoder
+// forms a code with one table lookup: code = marker | ((e - adjust) & mask),
+// where adjust is 1 for a negative residual in the three prefixed cases
+// (their value bits are those of e - 1) and 0 otherwise.
+struct SampleCodeShape {
+  uint32_t marker;   // the 1 that ends the prefix, just above the value bits (0 for the escape code)
+  uint32_t mask;     // the value bits
+  uint8_t length;    // bits of the whole code
+  uint8_t adjust;    // 1: value bits of e - 1 for e < 0
+};
+
+// Readers' view of the same code: by the first five bits of a code (which
+// hold its prefix), where its value bits lie and how to read them. The
+// code's length is kept apart (SampleCodeTables::lengths): it is the one
+// field on a decoder's critical path.
+struct SampleCodeReadRule {
+  uint8_t prefix;    // bits before the value bits
+  uint8_t shift;     // 32 - value bits
+  uint8_t valueBits; // 1..17 (1 with a zero mask for the 1-bit code of class 0)
+  uint8_t adjust;    // 1: the prefixed cases' rule (first bit 0 means negative)
+  uint32_t mask;     // all ones, or 0 when the code carries no value
+};
+
+inline constexpr int kCodeClasses = 15;  // classes 0..14 of a coded block
+
+namespace detail {
+
+constexpr SampleCodeShape shapeOf(int width, int k) {
+  if (width <= k) {
+    if (k == 0) return {1, 0, 1, 0};
+    const uint32_t mask = (1u << (k + 1)) - 1;
+    return {mask + 1, mask, static_cast<uint8_t>(k + 2), 0};
+  }
+  const int j = width - k;
+  if (j <= 3) {
+    const uint32_t mask = (1u << width) - 1;
+    return {mask + 1, mask, static_cast<uint8_t>(j + 1 + width), 1};
+  }
+  return {0, (1u << kEscapeBits) - 1, static_cast<uint8_t>(kEscapeCodeBits), 0};
+}
+
+constexpr int leadingZerosOf5(uint32_t top5) {
+  return top5 >= 16 ? 0 : top5 >= 8 ? 1 : top5 >= 4 ? 2 : top5 >= 2 ? 3 : 4;
+}
+
+constexpr uint8_t codeLengthOf(uint32_t top5, int k) {
+  const int zeros = leadingZerosOf5(top5);
+  if (zeros == 0) return static_cast<uint8_t>(k == 0 ? 1 : k + 2);
+  if (zeros <= 3) return static_cast<uint8_t>(zeros + 1 + k + zeros);
+  return static_cast<uint8_t>(kEscapeCodeBits);
+}
+
+constexpr SampleCodeReadRule ruleOf(uint32_t top5, int k) {
+  const int zeros = leadingZerosOf5(top5);
+  if (zeros == 0) {
+    if (k == 0) return {1, 31, 1, 0, 0};
+    return {1, static_cast<uint8_t>(32 - (k + 1)), static_cast<uint8_t>(k + 1), 0, ~0u};
+  }
+  if (zeros <= 3) {
+    const int m = k + zeros;
+    return {static_cast<uint8_t>(zeros + 1), static_cast<uint8_t>(32 - m), static_cast<uint8_t>(m), 1, ~0u};
+  }
+  return {4, static_cast<uint8_t>(32 - kEscapeBits), static_cast<uint8_t>(kEscapeBits), 0, ~0u};
+}
+
+struct SampleCodeTables {
+  SampleCodeShape shapes[kCodeClasses][kHistogramBins];
+  uint8_t lengths[kCodeClasses][32];
+  SampleCodeReadRule rules[kCodeClasses][32];
+};
+
+constexpr SampleCodeTables makeSampleCodeTables() {
+  SampleCodeTables t{};
+  for (int k = 0; k < kCodeClasses; ++k) {
+    for (int w = 0; w < kHistogramBins; ++w) t.shapes[k][w] = shapeOf(w, k);
+    for (uint32_t top = 0; top < 32; ++top) {
+      t.lengths[k][top] = codeLengthOf(top, k);
+      t.rules[k][top] = ruleOf(top, k);
+    }
+  }
+  return t;
+}
+
+inline constexpr SampleCodeTables kSampleCodeTables = makeSampleCodeTables();
+
+}  // namespace detail
+
+// Writes the codes of one class.
+class SampleCodeWriter {
+ public:
+  // REQUIRES: 0 <= k <= 14.
+  explicit SampleCodeWriter(int k) : shapes_(detail::kSampleCodeTables.shapes[k]) {}
+
+  // The code of residual e of width `width` as (bits, length).
+  // REQUIRES: width == residualWidth(e) <= 16 when it takes the escape code.
+  uint32_t code(int32_t e, int width) const {
+    const SampleCodeShape& s = shapes_[width];
+    const uint32_t negative = static_cast<uint32_t>(e) >> 31;
+    return s.marker | ((static_cast<uint32_t>(e) - (negative & s.adjust)) & s.mask);
+  }
+  int length(int width) const { return shapes_[width].length; }
+
+ private:
+  const SampleCodeShape* shapes_;
+};
+
+// Reads the codes of one class without branches on the bits.
+class SampleCodeReader {
+ public:
+  // REQUIRES: 0 <= k <= 14.
+  explicit SampleCodeReader(int k)
+      : lengths_(detail::kSampleCodeTables.lengths[k]), rules_(detail::kSampleCodeTables.rules[k]) {}
+
+  // REQUIRES: at least 21 bits buffered in `in` (BitReader::refill() leaves
+  // room for two codes).
+  int32_t get(BitReader& in) const {
+    const uint32_t top = in.peekBuffered32();
+    in.skip(lengths_[top >> 27]);
+    const SampleCodeReadRule& r = rules_[top >> 27];
+    const uint32_t raw = (top << r.prefix) >> r.shift;
+    // Two's complement: a first value bit of 1 subtracts 2^m. Prefixed cases:
+    // a first bit of 0 marks a negative residual, whose bits are those of e - 1.
+    const uint32_t adjust = r.adjust;
+    const uint32_t flip = (raw >> (r.valueBits - 1)) ^ adjust;
+    return static_cast<int32_t>((raw - (flip << r.valueBits) + (flip & adjust)) & r.mask);
+  }
+
+ private:
+  const uint8_t* lengths_;
+  const SampleCodeReadRule* rules_;
+};
 
 }  // namespace nubo::codec
