@@ -64,4 +64,7 @@ int prepareRun(int jobKind, bool optionA, bool optionB, const std::string& input
 // file, the end message and the idle state. Returns 0 or 999.
 int runBatch(const RunParameters& params, FrontEnd& frontEnd);
 
+// The output name of an input file `name` under the run's naming mode.
+std::string deriveOutputName(const RunParameters& params, const std::string& name);
+
 }  // namespace nubo::converter

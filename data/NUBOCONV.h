@@ -8,45 +8,45 @@
 #define NUBO_LANGUAGE 0 /*Deutsch*/
 // 1, 0x50010000, 860, 0, 120, 14
 #define NUBO_HEADING 1 /*nubo: lossless 16-bit audio, upgrade of old compressed files*/
-// 0, 0x50000000, 20, 0, 800, 10
+// 0, 0x50000000, 20, 1, 800, 10
 #define NUBO_JOB_GROUP 5 /*Job*/
-// 1, 0x50000007, 20, 10, 960, 30
+// 1, 0x50020007, 20, 10, 960, 30
 #define NUBO_JOB_ENCODE 2 /*Encode WAVE*/
-// 1, 0x50030009, 60, 19, 250, 12
+// 1, 0x50030009, 60, 19, 180, 12
 #define NUBO_JOB_ENCODE_VERIFY 3 /*Encode and verify*/
-// 1, 0x50010009, 360, 19, 250, 12
+// 1, 0x50010009, 240, 19, 210, 12
 #define NUBO_JOB_REENCODE 4 /*Re-encode to version 22*/
-// 1, 0x50010009, 660, 19, 290, 12
+// 1, 0x50010009, 450, 19, 290, 12
 #define NUBO_INPUT_LABEL 14 /*Input*/
-// 0, 0x50000002, 20, 45, 100, 10
+// 0, 0x50000002, 20, 41, 100, 10
 #define NUBO_INPUT_FIELD 12 /**/
-// 2, 0x50810080, 130, 44, 700, 14
+// 2, 0x50810080, 130, 40, 700, 14
 #define NUBO_INPUT_BROWSE 11 /*Browse...*/
-// 1, 0x50010000, 840, 44, 140, 14
+// 1, 0x50010000, 840, 40, 140, 14
 #define NUBO_OPTION_SUBDIRS 13 /*Include subdirectories*/
-// 1, 0x50010003, 130, 56, 500, 12
+// 1, 0x50010003, 130, 52, 500, 12
 #define NUBO_OUTPUT_LABEL 15 /*Output*/
-// 0, 0x50000002, 20, 70, 100, 10
+// 0, 0x50000002, 20, 66, 100, 10
 #define NUBO_OUTPUT_FIELD 17 /**/
-// 2, 0x50810080, 130, 69, 700, 14
+// 2, 0x50810080, 130, 65, 700, 14
 #define NUBO_OUTPUT_BROWSE 16 /*Browse...*/
-// 1, 0x50010000, 840, 69, 140, 14
+// 1, 0x50010000, 840, 65, 140, 14
 #define NUBO_OPTION_OVERWRITE 18 /*Overwrite existing output files*/
-// 1, 0x50010003, 130, 81, 500, 12
+// 1, 0x50010003, 130, 77, 500, 12
 #define NUBO_HINT 19 /**/
-// 0, 0x50000000, 130, 93, 850, 10
+// 0, 0x50000000, 130, 89, 850, 10
 #define NUBO_START 21 /*Start*/
-// 1, 0x50010001, 130, 105, 140, 16
+// 1, 0x50010001, 130, 101, 140, 16
 #define NUBO_EXIT 22 /*Exit*/
-// 1, 0x50010000, 290, 105, 140, 16
+// 1, 0x50010000, 290, 101, 140, 16
 #define NUBO_CANCEL 23 /*Cancel*/
-// 1, 0x50010000, 450, 105, 140, 16
+// 1, 0x50010000, 450, 101, 140, 16
 #define NUBO_STATUS1 31 /**/
-// 0, 0x50800000, 20, 122, 960, 12
+// 0, 0x50800000, 20, 118, 960, 12
 #define NUBO_STATUS2 32 /**/
-// 0, 0x50800000, 20, 132, 960, 12
+// 0, 0x50800000, 20, 128, 960, 12
 #define NUBO_STATUS3 33 /**/
-// 0, 0x50800000, 20, 142, 960, 12
+// 0, 0x50800000, 20, 138, 960, 12
 #define NUBO_MSG_INPUT 40 /*Input:*/
 #define NUBO_MSG_OUTPUT 41 /*Output:*/
 #define NUBO_MSG_HINT_ENCODE 43 /*Input: PCM WAVE file, directory/ or pattern. Output: file, directory/, name* or name!*/
@@ -76,3 +76,5 @@
 #define NUBO_MSG_COUNT_SKIPPED 68 /*skipped (output existed)*/
 #define NUBO_MSG_PATH_TOO_LONG 69 /*Path longer than 299 characters; not converted:*/
 #define NUBO_MSG_UNSUPPORTED_RATE 70 /*Unsupported sample rate (more than 2047 samples per block); not converted:*/
+#define NUBO_MSG_TOO_LARGE 71 /*The output would pass the 4 GiB limit of the file format; stopped:*/
+#define NUBO_MSG_PROGRESS_DECODE 72 /*MB decoded:*/

@@ -1,0 +1,147 @@
+#include "nab_format.h"
+
+#include <cstring>
+
+namespace nubo::converter {
+
+namespace {
+constexpr std::size_t kStreamBuffer = 1 << 20;
+}
+
+bool InputFile::open(const std::string& path) {
+  close();
+  file_ = std::fopen(path.c_str(), "rb");
+  if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, kStreamBuffer);
+  return file_ != nullptr;
+}
+
+void InputFile::close() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+}
+
+uint32_t InputFile::readLE(int n) {
+  uint32_t value = 0;
+  for (int i = 0; i < n && i < 4; ++i) {
+    int c = std::getc(file_);
+    if (c == EOF) c = 0xFF;
+    value |= static_cast<uint32_t>(c) << (8 * i);
+  }
+  return value;
+}
+
+std::size_t InputFile::read(uint8_t* into, std::size_t n) { return std::fread(into, 1, n, file_); }
+
+bool InputFile::skip(int64_t n) {
+  for (int64_t i = 0; i < n; ++i) {
+    if (std::getc(file_) == EOF) return false;
+  }
+  return true;
+}
+
+bool OutputFile::open(const std::string& path) {
+  close();
+  failed_ = false;
+  file_ = std::fopen(path.c_str(), "wb");
+  if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, kStreamBuffer);
+  return file_ != nullptr;
+}
+
+bool OutputFile::close() {
+  if (file_ != nullptr) {
+    if (std::fclose(file_) != 0) failed_ = true;
+    file_ = nullptr;
+  }
+  return !failed_;
+}
+
+int OutputFile::writeLE(int n, uint32_t value) {
+  for (int i = 0; i < n; ++i) {
+    if (std::putc(static_cast<int>((value >> (8 * i)) & 0xFF), file_) == EOF) {
+      failed_ = true;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+bool OutputFile::write(const uint8_t* bytes, std::size_t n) {
+  if (n > 0 && std::fwrite(bytes, 1, n, file_) != n) failed_ = true;
+  return !failed_;
+}
+
+bool OutputFile::seek(long offset) {
+  if (std::fseek(file_, offset, SEEK_SET) != 0) failed_ = true;
+  return !failed_;
+}
+
+void readHeader(InputFile& in, NabHeader& h) {
+  auto s32 = [&](int n) { return static_cast<int32_t>(in.readLE(n)); };
+  h.riffId = s32(4);
+  h.riffSize = s32(4);
+  h.formType = s32(4);
+  h.formatId = s32(4);
+  h.formatSize = s32(4);
+  h.formatTag = s32(2);
+  h.channels = s32(2);
+  h.sampleRate = s32(4);
+  h.byteRate = s32(4);
+  h.blockAlign = s32(2);
+  h.bitsPerSample = s32(2);
+  h.extensionSize = s32(2);
+  h.coderVersion = s32(4);
+  h.coderParameter = s32(4);
+}
+
+bool writeHeader(OutputFile& out, const NabHeader& h) {
+  int failed = 0;
+  auto u = [](int32_t v) { return static_cast<uint32_t>(v); };
+  failed |= out.writeLE(4, u(h.riffId));
+  failed |= out.writeLE(4, u(h.riffSize));
+  failed |= out.writeLE(4, u(h.formType));
+  failed |= out.writeLE(4, u(h.formatId));
+  failed |= out.writeLE(4, u(h.formatSize));
+  failed |= out.writeLE(2, u(h.formatTag));
+  failed |= out.writeLE(2, u(h.channels));
+  failed |= out.writeLE(4, u(h.sampleRate));
+  failed |= out.writeLE(4, u(h.byteRate));
+  failed |= out.writeLE(2, u(h.blockAlign));
+  failed |= out.writeLE(2, u(h.bitsPerSample));
+  failed |= out.writeLE(2, u(h.extensionSize));
+  failed |= out.writeLE(4, u(h.coderVersion));
+  failed |= out.writeLE(4, u(h.coderParameter));
+  failed |= out.writeLE(4, fourCC("fact"));
+  failed |= out.writeLE(4, 4);
+  failed |= out.writeLE(4, u(h.frameCount));
+  failed |= out.writeLE(4, fourCC("data"));
+  failed |= out.writeLE(4, u(h.dataSize));
+  return failed == 0;
+}
+
+BlockRead readBlock(InputFile& in, CodeBlock& block) {
+  const int first = in.get();
+  if (first == EOF) return BlockRead::End;
+  const int second = in.get();
+  block.bytes[0] = static_cast<uint8_t>(first);
+  block.available = 1;
+  if (second == EOF) return BlockRead::Truncated;
+  block.bytes[1] = static_cast<uint8_t>(second);
+  block.available = 2;
+  block.sizeField = (first | (second << 8)) & 0x0FFF;
+  std::size_t want;
+  if (block.countExtension()) {
+    // The last block: its true size is not recorded, so it takes the rest
+    // of the file up to the code buffer's length.
+    want = sizeof block.bytes - 2;
+    block.available += in.read(block.bytes + 2, want);
+    if (block.available < 4) return BlockRead::Truncated;  // no count extension
+    std::memset(block.bytes + block.available, 0xFF, sizeof block.bytes - block.available);
+    return BlockRead::Block;
+  }
+  want = block.sizeField > 2 ? static_cast<std::size_t>(block.sizeField) - 2 : 0;
+  block.available += in.read(block.bytes + 2, want);
+  if (block.available < 2 + want) return BlockRead::Truncated;
+  return BlockRead::Block;
+}
+
+}  // namespace nubo::converter

@@ -1,0 +1,123 @@
+// The compressed file (.NAB): a 66-byte RIFF header with the coder version, a
+// length-prefixed preamble, then code blocks back to back. Files go through
+// buffered streams; a block is read or written in one call.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "nubocodec.h"
+
+namespace nubo::converter {
+
+inline constexpr int kHeaderBytes = 66;
+inline constexpr int32_t kNabFormatTag = 0x8A3A;
+inline constexpr std::size_t kMaxPathChars = 299;
+inline constexpr int kCountExtensionSize = 4095;  // the 12-bit size field of a block with a count extension
+inline constexpr int64_t kRiffLimit = 0xFFFFFFFFLL;  // a RIFF size field is 32 bits
+
+inline constexpr uint32_t fourCC(const char (&s)[5]) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) | static_cast<uint32_t>(static_cast<uint8_t>(s[1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(s[2])) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(s[3])) << 24;
+}
+
+// The header fields, each as read (signed 32-bit, as the checks compare them).
+struct NabHeader {
+  int32_t riffId = static_cast<int32_t>(fourCC("RIFF"));
+  int32_t riffSize = 0;
+  int32_t formType = static_cast<int32_t>(fourCC("WAVE"));
+  int32_t formatId = static_cast<int32_t>(fourCC("fmt "));
+  int32_t formatSize = 26;
+  int32_t formatTag = kNabFormatTag;
+  int32_t channels = 0;
+  int32_t sampleRate = 0;
+  int32_t byteRate = 0;
+  int32_t blockAlign = 0;
+  int32_t bitsPerSample = 0;
+  int32_t extensionSize = 8;
+  int32_t coderVersion = 22;
+  int32_t coderParameter = 0;
+  int32_t frameCount = 0;
+  int32_t dataSize = 0;
+};
+
+// Samples per block (all channels): channels x rate / 50.
+inline int64_t blockLengthOf(int64_t channels, int64_t sampleRate) { return channels * sampleRate / 50; }
+
+// A file opened for binary reading with a 1 MiB buffer.
+class InputFile {
+ public:
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() { close(); }
+
+  bool open(const std::string& path);
+  void close();
+  bool isOpen() const { return file_ != nullptr; }
+
+  // n bytes as a little-endian unsigned number; bytes past the end of the
+  // file read as 0xFF. n <= 0 reads nothing and gives 0.
+  uint32_t readLE(int n);
+  // Up to n bytes; returns how many were there.
+  std::size_t read(uint8_t* into, std::size_t n);
+  // Reads one byte; -1 at the end of the file.
+  int get() { return std::getc(file_); }
+  bool skip(int64_t n);
+
+ private:
+  std::FILE* file_ = nullptr;
+};
+
+// A file opened for binary writing with a 1 MiB buffer. Every failure is
+// remembered, including one of the final close, so that nothing counts as
+// written that is not.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() { close(); }
+
+  bool open(const std::string& path);
+  // Closes the file; false when this or any earlier write failed.
+  bool close();
+  bool isOpen() const { return file_ != nullptr; }
+
+  // Writes the low n bytes of value, least significant first. 0 on success,
+  // 1 at the first byte that cannot be written.
+  int writeLE(int n, uint32_t value);
+  bool write(const uint8_t* bytes, std::size_t n);
+  bool seek(long offset);
+  bool failed() const { return failed_; }
+
+ private:
+  std::FILE* file_ = nullptr;
+  bool failed_ = false;
+};
+
+// Reads the 66 header bytes. The checks are the caller's.
+void readHeader(InputFile& in, NabHeader& h);
+// Writes the header in file order with coder version and sizes as given in
+// `h`, always with a 4-byte fact chunk. False when a byte could not be written.
+bool writeHeader(OutputFile& out, const NabHeader& h);
+
+enum class BlockRead {
+  End,        // the file ended before a block's first byte
+  Block,      // a whole block is in the buffer
+  Truncated,  // the file ends inside the block
+};
+
+// One code block read by the file's rules: a block with a count extension
+// (size field 4095) is the last one and takes the rest of the file, at most
+// the whole code buffer; the bytes of the buffer after it read as 0xFF.
+struct CodeBlock {
+  uint8_t bytes[NUBO_MAX_CODE_BLOCK_BYTES];
+  int sizeField = 0;          // the 12-bit size field
+  std::size_t available = 0;  // bytes that came from the file
+  bool countExtension() const { return sizeField == kCountExtensionSize; }
+};
+BlockRead readBlock(InputFile& in, CodeBlock& block);
+
+}  // namespace nubo::converter

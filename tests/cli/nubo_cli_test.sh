@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# The nubo command as a user runs it: real WAVE files made with sox, old
+# compressed files made with the test tool make_old_nab, and checks of exit
+# codes, stdout, stderr and the files left behind.
+# Usage: nubo_cli_test.sh BIN_DIR WORK_DIR
+set -uo pipefail
+bin=$1
+work=$2
+nubo=$bin/nubo
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work" || exit 1
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+# run EXPECTED_EXIT CMD...: runs CMD with stdout/stderr captured in out.txt/err.txt.
+run() {
+  local expected=$1
+  shift
+  "$@" >out.txt 2>err.txt
+  local code=$?
+  if [[ $code -ne $expected ]]; then
+    fail "exit $code (expected $expected): $*"
+    sed 's/^/  stdout: /' out.txt >&2
+    sed 's/^/  stderr: /' err.txt >&2
+  fi
+}
+expect_in() { grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(head -c 400 "$1")"; }
+expect_not_in() { ! grep -qF -- "$2" "$1" || fail "$1 has '$2'"; }
+coder_version() { od -An -tu4 -j38 -N4 "$1" | tr -d ' '; }
+pcm_of() { sox "$1" -t raw -; }
+same_audio() { cmp -s <(pcm_of "$1") <(pcm_of "$2") || fail "$1 and $2 differ in audio"; }
+
+# Sources: stereo music-like, a mono voice-like signal, a length that is not a
+# multiple of the 1764-sample block, and 12 s (> 2 MB of PCM) for progress.
+sox -R -D -n -r 44100 -b 16 -c 2 music.wav synth 3.01 pluck C3 pluck G3 pinknoise remix 1,3 2,3 gain -9
+sox -R -D -n -r 22050 -b 16 -c 1 voice.wav synth 1.5 square 110 lowpass 1500 gain -12
+sox -R -D -n -r 44100 -b 16 -c 2 long.wav synth 12 sine 300 brownnoise remix 1,2 2,1 gain -10
+
+# --- encode, decode, info -------------------------------------------------
+run 0 "$nubo" encode music.wav
+[[ -f music.NAB ]] || fail "encode did not write music.NAB beside the input"
+[[ $(coder_version music.NAB) == 22 ]] || fail "encoded file is not coder version 22"
+expect_in out.txt "% size change: "
+expect_in out.txt "1 file(s) converted"
+# The default output, music.wav, is the source itself: refused, untouched.
+cp music.wav music.orig
+run 1 "$nubo" decode music.NAB
+cmp -s music.wav music.orig || fail "decode overwrote an existing file"
+run 0 "$nubo" decode music.NAB back.wav
+same_audio music.wav back.wav
+run 1 "$nubo" decode music.NAB back.wav
+expect_in err.txt "back.wav exists"
+run 0 "$nubo" decode --overwrite music.NAB back.wav
+run 0 "$nubo" info music.NAB
+expect_in out.txt "coder version"
+expect_in out.txt "22"
+run 1 "$nubo" info music.wav
+[[ -s err.txt ]] || fail "info on a WAVE file gave no message"
+
+# --- encode --verify and verify ---------------------------------------------
+run 0 "$nubo" encode --verify voice.wav voice22.NAB
+expect_in out.txt "1 file(s) converted"
+run 0 "$nubo" verify voice22.NAB voice.wav
+run 1 "$nubo" verify voice22.NAB music.wav
+expect_in err.txt "Verify failed"
+
+# --- upgrade of a tree of old files -----------------------------------------
+mkdir -p tree/a tree/b/deep
+"$bin/make_old_nab" music.wav tree/a/MUSIC.NAB 20
+"$bin/make_old_nab" voice.wav tree/b/VOICE.NAB 21
+"$bin/make_old_nab" music.wav tree/b/deep/TAKE.NAB 21 --preamble 'hello'
+cp music.wav tree/a/not_compressed.wav
+run 0 "$nubo" upgrade -r tree out/
+for f in a/MUSIC b/VOICE b/deep/TAKE; do
+  [[ -f out/$f.NAB ]] || { fail "upgrade did not write out/$f.NAB"; continue; }
+  [[ $(coder_version "out/$f.NAB") == 22 ]] || fail "out/$f.NAB is not coder version 22"
+done
+expect_in out.txt "3 file(s) converted"
+[[ ! -e out/a/not_compressed.wav && ! -e out/a/not_compressed.NAB ]] || fail "a WAVE file was converted by upgrade"
+run 0 "$nubo" verify out/a/MUSIC.NAB music.wav
+run 0 "$nubo" verify out/b/VOICE.NAB voice.wav
+run 0 "$nubo" verify out/b/deep/TAKE.NAB music.wav
+run 0 "$nubo" decode out/b/deep/TAKE.NAB take.wav
+same_audio music.wav take.wav
+# The preamble is carried: its bytes follow the 66-byte header and its length.
+[[ $(dd if=out/b/deep/TAKE.NAB bs=1 skip=68 count=5 2>/dev/null) == hello ]] || fail "preamble not carried"
+
+# A second run skips what exists (not a failure) and never touches the inputs.
+cp tree/a/MUSIC.NAB before.NAB
+run 0 "$nubo" upgrade -r tree/ out/
+expect_in out.txt "Output file exists"
+[[ $(grep -c "Output file exists" out.txt) == 3 ]] || fail "expected three skipped files: $(cat out.txt)"
+expect_not_in out.txt "size change"
+cmp -s before.NAB tree/a/MUSIC.NAB || fail "upgrade changed its input"
+
+# Default output: beside the input with '!' toggled into the name.
+run 0 "$nubo" upgrade tree/a/MUSIC.NAB
+[[ $(coder_version 'tree/a/MUSIC!.NAB') == 22 ]] || fail "default output tree/a/MUSIC!.NAB missing"
+run 0 "$nubo" upgrade --overwrite tree/a/MUSIC.NAB
+
+# --- failures -----------------------------------------------------------------
+run 1 "$nubo" upgrade nowhere/
+expect_in err.txt "No input file found"
+run 1 "$nubo" upgrade 'tree/a/*.NAB' single.NAB
+expect_in err.txt "need an output directory"
+[[ ! -e single.NAB ]] || fail "a refused run wrote an output"
+
+# A file cut inside a block is damaged, not converted into garbage.
+"$bin/make_old_nab" long.wav long20.NAB 20
+head -c 300000 long20.NAB >cut.NAB
+run 1 "$nubo" upgrade cut.NAB cut22.NAB
+expect_in err.txt "damaged"
+expect_in err.txt "cut.NAB"
+
+run 2 "$nubo" upgrade
+run 2 "$nubo" frobnicate x
+
+# --- output -------------------------------------------------------------------
+# Not a terminal: no progress lines even for a long file; --quiet: nothing.
+run 0 "$nubo" upgrade long20.NAB long22.NAB
+expect_not_in out.txt "MB re-encoded"
+run 0 "$nubo" verify long22.NAB long.wav
+run 0 "$nubo" --quiet upgrade --overwrite long20.NAB long22.NAB
+[[ ! -s out.txt ]] || fail "--quiet printed: $(cat out.txt)"
+
+if [[ $failures -ne 0 ]]; then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
+echo "all nubo command-line checks passed"

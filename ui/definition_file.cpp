@@ -1,0 +1,235 @@
+#include "definition_file.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace nubo::ui {
+
+namespace {
+
+// Parser states; 2 is not used.
+enum State {
+  kLineStart = 0,
+  kSkipLine = 1,
+  kLayout = 3,
+  kSlash = 4,
+  kDefine = 5,  // 5..10 match the letters of "define"
+  kName = 11,
+  kIndex = 12,
+  kBeforeText = 13,
+  kText = 14,
+  kEscape = 15,
+  kStar = 16,
+};
+
+constexpr char kDefineWord[] = "define";
+
+char translateEscape(int c) {
+  switch (c) {
+    case '\\': return '\\';
+    case 'n': return '\n';
+    case 'r': return '\r';
+    default: return '@';
+  }
+}
+
+}  // namespace
+
+Definitions::Definitions() : pool_{}, entries_{}, controls_{} {}
+
+int Definitions::parse(std::string_view bytes) {
+  for (int i = 0; i < kTableEntries; ++i) {
+    entries_[i] = 0;
+    controls_[i].type = -1;
+  }
+  pool_[0] = '\0';
+  pool_[kTextPoolBytes - 1] = '\0';
+
+  std::size_t in = 0;
+  auto next = [&]() -> int { return in < bytes.size() ? static_cast<unsigned char>(bytes[in++]) : -1; };
+
+  std::size_t pos = 0;       // current pool position; pool_[pos] is the NUL of the text being built
+  int current = 0;           // record that layout lines fill
+  bool discard = false;      // the text line being read has an index outside 0..99
+  bool layoutIgnored = false;  // layout lines after such a line are dropped with it
+  int state = kLineStart;
+
+  // Keeps one character of the text being read; a text that reaches the end
+  // of the pool is cut there, still terminated.
+  auto keep = [&](char c) {
+    if (discard || pos + 1 >= kTextPoolBytes) return;
+    pool_[pos] = c;
+    pool_[++pos] = '\0';
+  };
+
+  for (;;) {
+    int c = next();
+    if (c < 0) return 0;
+    switch (state) {
+      case kLineStart:
+        state = c == '/' ? kSlash : c == '#' ? kDefine : c == '\n' ? kLineStart : kSkipLine;
+        break;
+      case kSkipLine:
+        if (c == '\n') state = kLineStart;
+        break;
+      case kSlash:
+        state = c == '/' ? kLayout : c == '\n' ? kLineStart : kSkipLine;
+        break;
+      case kLayout: {
+        // `c` is the ignored character after "//"; then up to six fields.
+        int32_t* fields[6] = {&controls_[current].type, &controls_[current].style, &controls_[current].x,
+                              &controls_[current].y,    &controls_[current].width, &controls_[current].height};
+        for (int f = 0; f < 6; ++f) {
+          char text[kMaxLayoutField + 1];
+          std::size_t n = 0;
+          int d = next();
+          while (d >= 0 && d != ',' && d != '\r') {
+            if (n < static_cast<std::size_t>(kMaxLayoutField)) text[n++] = static_cast<char>(d);
+            d = next();
+          }
+          text[n] = '\0';
+          if (!layoutIgnored) *fields[f] = static_cast<int32_t>(std::strtol(text, nullptr, 0));
+          if (d != ',') break;  // carriage return or end of file
+        }
+        state = kSkipLine;
+        break;
+      }
+      case kName:
+        if (c != ' ') {
+          while (c >= 0 && c != ' ') c = next();
+          if (c < 0) return 0;
+          state = kIndex;
+        }
+        break;
+      case kIndex:
+        if (c != ' ') {
+          // The index is converted as the standard decimal conversion would
+          // read the run up to the next space; the value saturates so that a
+          // long run of digits is simply out of range.
+          long index = 0;
+          bool negative = false;
+          bool inNumber = true;
+          bool started = false;
+          while (c >= 0 && c != ' ') {
+            if (inNumber) {
+              if (!started && (c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r')) {
+                // leading white space other than the space that ends the run
+              } else if (!started && (c == '+' || c == '-')) {
+                negative = c == '-';
+                started = true;
+              } else if (c >= '0' && c <= '9') {
+                started = true;
+                if (index < 1000000) index = index * 10 + (c - '0');
+              } else {
+                inNumber = false;
+              }
+            }
+            c = next();
+          }
+          if (negative) index = -index;
+          discard = index < 0 || index >= kTableEntries;
+          layoutIgnored = discard;
+          if (!discard) {
+            current = static_cast<int>(index);
+            if (pos >= kTextPoolBytes) pos = kTextPoolBytes - 1;
+            entries_[current] = pos;
+            pool_[pos] = '\0';
+          }
+          if (c < 0) return 0;
+          state = kBeforeText;
+        }
+        break;
+      case kBeforeText:
+        if (c != ' ') {
+          if (next() < 0) return 0;  // the second character of the "/*" opener
+          state = kText;
+        }
+        break;
+      case kText:
+        if (c == '\\') {
+          state = kEscape;
+        } else if (c == '*') {
+          state = kStar;
+        } else if (c != '\n' && c != '\r') {
+          keep(static_cast<char>(c));
+        }
+        break;
+      case kEscape:
+        keep(translateEscape(c));
+        state = kText;
+        break;
+      case kStar:
+        if (c == '/') {
+          // The text is complete; the next one starts after its NUL.
+          if (!discard && pos < kTextPoolBytes) ++pos;
+          discard = false;
+          state = kSkipLine;
+        } else if (c == '\n' || c == '\r') {
+          // A line break between "*" and "/" leaves the "*" pending.
+        } else {
+          keep('*');
+          if (c == '\\') {
+            state = kEscape;
+          } else if (c != '*') {
+            keep(static_cast<char>(c));
+            state = kText;
+          }
+        }
+        break;
+      default:
+        if (state >= kDefine && state <= kDefine + 5) {
+          if (c == kDefineWord[state - kDefine]) {
+            state = state + 1;  // after the last letter: kName
+          } else {
+            state = c == '\n' ? kLineStart : kSkipLine;
+          }
+          break;
+        }
+        return 999;
+    }
+  }
+}
+
+const char* Definitions::text(int index) const {
+  if (index < 0 || index >= kTableEntries) return "";
+  return pool_ + entries_[index];
+}
+
+const ControlRecord& Definitions::control(int index) const {
+  static const ControlRecord kNone{};
+  if (index < 0 || index >= kTableEntries) return kNone;
+  return controls_[index];
+}
+
+std::string definitionPath(const std::string& stem, int languageNumber) {
+  if (languageNumber <= 0) return stem + "h";
+  return stem + "h" + std::to_string(languageNumber / 10) + std::to_string(languageNumber % 10);
+}
+
+namespace {
+bool readFile(const std::string& path, std::string& bytes) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  return true;
+}
+}  // namespace
+
+int loadDefinitions(const std::string& stem, int& languageNumber, Definitions& definitions,
+                    const std::function<void(const std::string& basePath)>& onMissingBase) {
+  std::string bytes;
+  if (languageNumber > 0 && !readFile(definitionPath(stem, languageNumber), bytes)) languageNumber = 0;
+  if (languageNumber <= 0) {
+    languageNumber = 0;
+    const std::string base = definitionPath(stem, 0);
+    if (!readFile(base, bytes)) {
+      if (onMissingBase) onMissingBase(base);
+      return 999;
+    }
+  }
+  return definitions.parse(bytes);
+}
+
+}  // namespace nubo::ui
