@@ -38,6 +38,20 @@ void applyCollisionRule(const std::string& inputPath, std::string& outputPath) {
   if (a != std::string::npos) outputPath[a] = 'E';
 }
 
+// A name without '*' or '?' matches without regard to case, as on the
+// platform the files come from; where names differ only in case (possible
+// here), the one spelled exactly is the file meant, so that one file name
+// never selects, and overwrites, several files.
+void keepExactName(const std::string& pattern, std::vector<platform::DirectoryEntry>& entries) {
+  if (pattern.find_first_of("*?") != std::string::npos) return;
+  for (const platform::DirectoryEntry& e : entries) {
+    if (e.name == pattern) {
+      entries = {e};
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 int prepareRun(int jobKind, bool optionA, bool optionB, const std::string& inputField,
@@ -108,7 +122,9 @@ int runBatch(const RunParameters& params, FrontEnd& frontEnd) {
     const std::string inDir = slot.input + "/";
     const std::string outDir = slot.output + "/";
     run.outputDirectory = slot.output;
-    for (const platform::DirectoryEntry& entry : platform::findEntries(slot.input, params.inputPattern)) {
+    std::vector<platform::DirectoryEntry> entries = platform::findEntries(slot.input, params.inputPattern);
+    keepExactName(params.inputPattern, entries);
+    for (const platform::DirectoryEntry& entry : entries) {
       if (entry.isDirectory) continue;
       run.inputPath = inDir + entry.name;
       run.outputPath = outDir + deriveOutputName(params, entry.name);

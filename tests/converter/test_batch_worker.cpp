@@ -1,0 +1,399 @@
+// The jobs and the batch worker over real files in a scratch directory, seen
+// through a front end that records every status line.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "file_tools.h"
+#include "front_end.h"
+#include "nab_format.h"
+#include "nubocodec.h"
+#include "signals.h"
+
+namespace nubo::converter {
+namespace {
+
+namespace fs = std::filesystem;
+using nubo::test::Shape;
+
+// Messages are "#<index>" so that tests check indexes, not wording.
+class RecordingFrontEnd : public FrontEnd {
+ public:
+  void setStatusLine(int line, const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    lines[line] = text;
+    history.push_back(std::to_string(line) + ":" + text);
+  }
+  void runningState() override { ++running; }
+  void idleState(int code) override {
+    idleCodes.push_back(code);
+    if (code == 999) setStatusLine(1, message(57));
+    cancel = false;
+  }
+  std::string message(int index) const override { return "#" + std::to_string(index); }
+  bool cancelRequested() const override {
+    // Cancels once `cancelAfterPolls` polls have been seen (0: never).
+    ++polls;
+    return cancel || (cancelAfterPolls > 0 && polls >= cancelAfterPolls);
+  }
+  bool saw(const std::string& entry) const {
+    for (const auto& h : history) {
+      if (h == entry) return true;
+    }
+    return false;
+  }
+
+  std::mutex mutex;
+  std::string lines[4];
+  std::vector<std::string> history;
+  std::vector<int> idleCodes;
+  int running = 0;
+  bool cancel = false;
+  mutable int polls = 0;
+  int cancelAfterPolls = 0;
+};
+
+std::vector<uint8_t> readAll(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+void writeAll(const fs::path& p, const std::vector<uint8_t>& bytes) {
+  fs::create_directories(p.parent_path());
+  std::ofstream f(p, std::ios::binary);
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+void putLE(std::vector<uint8_t>& out, uint32_t v, int n) {
+  for (int i = 0; i < n; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+uint32_t getLE(const std::vector<uint8_t>& b, std::size_t at, int n) {
+  uint32_t v = 0;
+  for (int i = 0; i < n; ++i) v |= static_cast<uint32_t>(b.at(at + i)) << (8 * i);
+  return v;
+}
+
+std::vector<uint8_t> waveFile(const std::vector<uint8_t>& pcm, int channels, uint32_t rate) {
+  std::vector<uint8_t> w;
+  putLE(w, fourCC("RIFF"), 4);
+  putLE(w, static_cast<uint32_t>(36 + pcm.size()), 4);
+  putLE(w, fourCC("WAVE"), 4);
+  putLE(w, fourCC("fmt "), 4);
+  putLE(w, 16, 4);
+  putLE(w, 1, 2);
+  putLE(w, static_cast<uint32_t>(channels), 2);
+  putLE(w, rate, 4);
+  putLE(w, rate * 2 * static_cast<uint32_t>(channels), 4);
+  putLE(w, static_cast<uint32_t>(2 * channels), 2);
+  putLE(w, 16, 2);
+  putLE(w, fourCC("data"), 4);
+  putLE(w, static_cast<uint32_t>(pcm.size()), 4);
+  w.insert(w.end(), pcm.begin(), pcm.end());
+  return w;
+}
+
+// An old compressed file written with the library's own version-20/21 coder.
+std::vector<uint8_t> oldNab(const std::vector<uint8_t>& pcm, int channels, uint32_t rate, int version,
+                            const std::string& preamble = "") {
+  std::vector<uint8_t> f;
+  const uint32_t blockLength = static_cast<uint32_t>(channels) * rate / 50;
+  putLE(f, fourCC("RIFF"), 4);
+  putLE(f, 0, 4);
+  putLE(f, fourCC("WAVE"), 4);
+  putLE(f, fourCC("fmt "), 4);
+  putLE(f, 26, 4);
+  putLE(f, kNabFormatTag, 2);
+  putLE(f, static_cast<uint32_t>(channels), 2);
+  putLE(f, rate, 4);
+  putLE(f, rate * 2 * static_cast<uint32_t>(channels), 4);
+  putLE(f, static_cast<uint32_t>(2 * channels), 2);
+  putLE(f, 16, 2);
+  putLE(f, 8, 2);
+  putLE(f, static_cast<uint32_t>(version), 4);
+  putLE(f, 0x1234, 4);  // coder parameter, carried
+  putLE(f, fourCC("fact"), 4);
+  putLE(f, 4, 4);
+  putLE(f, static_cast<uint32_t>(pcm.size() / (2 * channels)), 4);
+  putLE(f, fourCC("data"), 4);
+  putLE(f, 0, 4);
+  putLE(f, static_cast<uint32_t>(preamble.size()), 2);
+  f.insert(f.end(), preamble.begin(), preamble.end());
+  std::vector<uint8_t> samples(2 * NUBO_MAX_SAMPLES), code(NUBO_MAX_CODE_BLOCK_BYTES);
+  for (std::size_t at = 0; at < pcm.size();) {
+    const std::size_t bytes = std::min<std::size_t>(2 * blockLength, pcm.size() - at);
+    std::copy(pcm.begin() + static_cast<long>(at), pcm.begin() + static_cast<long>(at + bytes), samples.begin());
+    ConvertParams p{};
+    p.channels = static_cast<uint16_t>(channels);
+    p.coderVersion = static_cast<uint32_t>(version);
+    p.sampleCount = static_cast<uint16_t>(bytes / 2);
+    p.flags = bytes / 2 != blockLength ? NUBO_FLAG_ENCODE | NUBO_FLAG_COUNT_EXTENSION : NUBO_FLAG_ENCODE;
+    EXPECT_EQ(NuboWaveConvert(&p, samples.data(), code.data()), 0);
+    f.insert(f.end(), code.begin(), code.begin() + p.codeSize);
+    at += bytes;
+  }
+  const uint32_t data = static_cast<uint32_t>(f.size() - 66);
+  for (int i = 0; i < 4; ++i) f[62 + i] = static_cast<uint8_t>(data >> (8 * i));
+  for (int i = 0; i < 4; ++i) f[4 + i] = static_cast<uint8_t>((data + 58) >> (8 * i));
+  return f;
+}
+
+std::vector<uint8_t> pcmOf(Shape shape, int samples, int channels, uint32_t seed) {
+  return nubo::test::toBytes(nubo::test::makeSignal(shape, samples, channels, seed));
+}
+
+class BatchWorker : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::temp_directory_path() /
+          ("nubo_batch_" + std::to_string(::getpid()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  int run(int kind, const std::string& in, const std::string& out, bool optionA = false, bool optionB = false) {
+    RunParameters params;
+    if (prepareRun(kind, optionA, optionB, in, out, fe, params) != 0) return -1;
+    return runBatch(params, fe);
+  }
+  std::string p(const std::string& rel) const { return (dir / rel).string(); }
+
+  // Decodes a compressed file back to PCM bytes.
+  static std::vector<uint8_t> decodeAll(const std::string& nab) {
+    RecordingFrontEnd quiet;
+    const std::string wav = nab + ".decoded.wav";
+    EXPECT_EQ(decodeToWave(nab, wav, quiet), JobResult::Converted) << nab;
+    std::vector<uint8_t> w = readAll(wav);
+    fs::remove(wav);
+    return w.size() >= 44 ? std::vector<uint8_t>(w.begin() + 44, w.end()) : std::vector<uint8_t>{};
+  }
+
+  fs::path dir;
+  RecordingFrontEnd fe;
+};
+
+TEST_F(BatchWorker, ReencodeGivesVersion22WithCorrectedHeaderAndTheSameAudio) {
+  // 44100 Hz stereo, a length that is not a multiple of 1764; a preamble.
+  const auto pcm = pcmOf(Shape::Music, 1764 * 7 + 300, 2, 5);
+  writeAll(p("in/TAKE.NAB"), oldNab(pcm, 2, 44100, 21, "pre"));
+  ASSERT_EQ(run(kJobReencode, p("in/TAKE.NAB"), p("out/TAKE.NAB")), 0);
+  const auto out = readAll(p("out/TAKE.NAB"));
+  ASSERT_GT(out.size(), 71u);
+  EXPECT_EQ(getLE(out, 38, 4), 22u);                     // coder version
+  EXPECT_EQ(getLE(out, 42, 4), 0x1234u);                 // coder parameter carried
+  EXPECT_EQ(getLE(out, 46, 4), fourCC("fact"));
+  EXPECT_EQ(getLE(out, 50, 4), 4u);
+  EXPECT_EQ(getLE(out, 54, 4), pcm.size() / 4);          // frames carried
+  EXPECT_EQ(getLE(out, 62, 4), out.size() - 66);         // data size
+  EXPECT_EQ(getLE(out, 4, 4), getLE(out, 62, 4) + 58);   // RIFF size
+  EXPECT_EQ(getLE(out, 66, 2), 3u);
+  EXPECT_EQ(std::string(out.begin() + 68, out.begin() + 71), "pre");
+  EXPECT_EQ(decodeAll(p("out/TAKE.NAB")), pcm);
+  FileDescription d;
+  std::string error;
+  ASSERT_TRUE(describeFile(p("out/TAKE.NAB"), d, error));
+  EXPECT_EQ(d.blocks, 8);
+  EXPECT_TRUE(d.lastBlockHasCountExtension);
+  EXPECT_FALSE(d.damaged);
+  // The size change line and the count line.
+  EXPECT_NE(fe.lines[2].find("#49" + p("out/TAKE.NAB")), std::string::npos) << fe.lines[2];
+  EXPECT_EQ(fe.lines[3], "1 #55  0 #68");
+  EXPECT_EQ(fe.lines[1], "#50");
+  EXPECT_EQ(fe.idleCodes, std::vector<int>{0});
+}
+
+TEST_F(BatchWorker, ExactMultipleOfTheBlockLengthHasNoCountExtension) {
+  const auto pcm = pcmOf(Shape::Sine, 882 * 4, 1, 2);
+  writeAll(p("m.NAB"), oldNab(pcm, 1, 44100, 20));
+  ASSERT_EQ(run(kJobReencode, p("m.NAB"), p("o.NAB")), 0);
+  FileDescription d;
+  std::string error;
+  ASSERT_TRUE(describeFile(p("o.NAB"), d, error));
+  EXPECT_EQ(d.blocks, 4);
+  EXPECT_FALSE(d.lastBlockHasCountExtension);
+  EXPECT_EQ(decodeAll(p("o.NAB")), pcm);
+}
+
+TEST_F(BatchWorker, PreparationFailures) {
+  RunParameters params;
+  EXPECT_EQ(prepareRun(kJobReencode, false, false, "", "x", fe, params), 999);
+  EXPECT_EQ(fe.lines[1], "#51");
+  EXPECT_EQ(prepareRun(kJobReencode, false, false, "a.NAB", "", fe, params), 999);
+  EXPECT_EQ(fe.lines[1], "#64");
+  EXPECT_EQ(prepareRun(kJobReencode, false, false, "*.wav", "x.dat", fe, params), 999);
+  EXPECT_EQ(fe.lines[3], "#60");
+  ASSERT_EQ(prepareRun(kJobReencode, false, false, "snd/", "out/", fe, params), 0);
+  EXPECT_EQ(params.inputDirectory, "snd");
+  EXPECT_EQ(params.inputPattern, "*.*");
+  EXPECT_TRUE(params.wildcard);
+  EXPECT_EQ(params.outputName, "*");
+  EXPECT_EQ(params.namingMode, 1);
+  ASSERT_EQ(prepareRun(kJobReencode, false, false, "a.wav", "x", fe, params), 0);
+  EXPECT_EQ(params.inputDirectory, ".");
+  EXPECT_FALSE(params.wildcard);
+  EXPECT_EQ(params.namingMode, 0);
+  ASSERT_EQ(prepareRun(kJobReencode, false, false, "?.wav", "d/!", fe, params), 0);
+  EXPECT_FALSE(params.wildcard);  // '?' does not count
+  EXPECT_EQ(params.namingMode, 2);
+}
+
+TEST_F(BatchWorker, NamingModes) {
+  RunParameters params;
+  params.namingMode = 1;
+  EXPECT_EQ(deriveOutputName(params, "song.wav"), "song.NAB");
+  EXPECT_EQ(deriveOutputName(params, "song"), "song.NAB");
+  params.namingMode = 2;
+  EXPECT_EQ(deriveOutputName(params, "song.wav"), "song!.wav");
+  EXPECT_EQ(deriveOutputName(params, "song!.wav"), "song.wav");
+  EXPECT_EQ(deriveOutputName(params, "song"), "song!");
+  EXPECT_EQ(deriveOutputName(params, "song!"), "song!!");
+  EXPECT_EQ(deriveOutputName(params, "!.wav"), "!!.wav");  // a '!' at position 0 is not removed
+  params.namingMode = 0;
+  params.outputName = "fixed.NAB";
+  EXPECT_EQ(deriveOutputName(params, "song.wav"), "fixed.NAB");
+}
+
+TEST_F(BatchWorker, CollisionRuleOrOutputIsInput) {
+  const auto pcm = pcmOf(Shape::Music, 2000, 2, 1);
+  writeAll(p("snd/TAKE.NAB"), oldNab(pcm, 2, 44100, 20));
+  writeAll(p("snd/take.nab"), oldNab(pcm, 2, 44100, 20));
+  const auto before = readAll(p("snd/take.nab"));
+  // Mode 1 in the same directory: TAKE.NAB -> TAKE.NEB; take.nab -> take.NAB (a new file).
+  ASSERT_EQ(run(kJobReencode, p("snd/TAKE.NAB"), p("snd/*")), 0);
+  EXPECT_TRUE(fs::exists(p("snd/TAKE.NEB")));
+  // Mode 0 naming the input itself, with no capital A: refused with 66, untouched.
+  ASSERT_EQ(run(kJobReencode, p("snd/take.nab"), p("snd/take.nab"), true), 0);
+  EXPECT_TRUE(fe.saw("2:#66"));
+  EXPECT_EQ(readAll(p("snd/take.nab")), before);
+  // The same file by another spelling.
+  fe.history.clear();
+  ASSERT_EQ(run(kJobReencode, p("snd/take.nab"), p("snd/../snd/take.nab"), true), 0);
+  EXPECT_TRUE(fe.saw("2:#66"));
+  EXPECT_EQ(readAll(p("snd/take.nab")), before);
+}
+
+TEST_F(BatchWorker, DepthFirstWithSiblingsInReverseAndOptions) {
+  const auto pcm = pcmOf(Shape::Sine, 900, 1, 3);
+  for (const char* f : {"top.NAB", "X/x.NAB", "Y/y.NAB", "Y/Z/z.NAB", ".hidden/h.NAB"}) {
+    writeAll(p(std::string("in/") + f), oldNab(pcm, 1, 44100, 21));
+  }
+  writeAll(p("in/plain.wav"), waveFile(pcm, 1, 44100));
+  ASSERT_EQ(run(kJobReencode, p("in/*.NAB"), p("out/*"), false, true), 0);
+  std::vector<std::string> order;
+  for (const auto& h : fe.history) {
+    if (h.rfind("2:", 0) == 0 && h.find("#49") != std::string::npos) order.push_back(h.substr(h.find(p("out/"))));
+  }
+  const std::vector<std::string> expected = {p("out/top.NAB"), p("out/Y/y.NAB"), p("out/Y/Z/z.NAB"),
+                                             p("out/X/x.NAB")};
+  EXPECT_EQ(order, expected);
+  EXPECT_FALSE(fs::exists(p("out/.hidden")));
+  EXPECT_FALSE(fs::exists(p("out/plain.NAB")));  // a WAVE file is passed over silently
+  EXPECT_EQ(fe.lines[3], "4 #55  0 #68");
+
+  // Without option B only the top directory; option A clear skips existing outputs.
+  fe.history.clear();
+  ASSERT_EQ(run(kJobReencode, p("in/*.NAB"), p("out/*")), 0);
+  EXPECT_TRUE(fe.saw("2:#52"));
+  EXPECT_TRUE(fe.saw("3:" + p("out/top.NAB")));
+  EXPECT_EQ(fe.lines[1], "#50");  // skipped files count for the end message
+  // Option A overwrites.
+  fe.history.clear();
+  ASSERT_EQ(run(kJobReencode, p("in/*.NAB"), p("out/*"), true), 0);
+  EXPECT_EQ(fe.lines[3], "1 #55");
+  // Nothing matches: entry 51.
+  ASSERT_EQ(run(kJobReencode, p("in/*.none"), p("out/*")), 0);
+  EXPECT_EQ(fe.lines[1], "#51");
+}
+
+TEST_F(BatchWorker, CancelBetweenBlocksLeavesThePartialOutput) {
+  const auto pcm = pcmOf(Shape::Music, 1764 * 40, 2, 9);
+  writeAll(p("long.NAB"), oldNab(pcm, 2, 44100, 20));
+  fe.cancelAfterPolls = 10;  // one poll for the directory, then one per block
+  EXPECT_EQ(run(kJobReencode, p("long.NAB"), p("part.NAB")), 999);
+  EXPECT_EQ(fe.idleCodes.back(), 999);
+  EXPECT_EQ(fe.lines[1], "#57");
+  ASSERT_TRUE(fs::exists(p("part.NAB")));
+  EXPECT_LT(fs::file_size(p("part.NAB")), fs::file_size(p("long.NAB")));
+}
+
+TEST_F(BatchWorker, DamagedInputsStopWithEntry65) {
+  const auto pcm = pcmOf(Shape::Music, 1764 * 5, 2, 4);
+  auto file = oldNab(pcm, 2, 44100, 20);
+  // Cut inside the third block.
+  writeAll(p("cut.NAB"), std::vector<uint8_t>(file.begin(), file.end() - static_cast<long>(file.size() / 3)));
+  EXPECT_EQ(run(kJobReencode, p("cut.NAB"), p("cut22.NAB")), 999);
+  EXPECT_EQ(fe.lines[2], "#65");
+  EXPECT_EQ(fe.lines[3], p("cut.NAB"));
+  // A corrupted size field: the decoder rejects the block.
+  auto bad = file;
+  bad[68] ^= 0x05;
+  writeAll(p("bad.NAB"), bad);
+  EXPECT_EQ(run(kJobReencode, p("bad.NAB"), p("bad22.NAB")), 999);
+  EXPECT_EQ(fe.lines[2], "#65");
+  // Cut inside the preamble length.
+  writeAll(p("short.NAB"), std::vector<uint8_t>(file.begin(), file.begin() + 67));
+  EXPECT_EQ(run(kJobReencode, p("short.NAB"), p("short22.NAB")), 999);
+  EXPECT_EQ(fe.lines[2], "#65");
+}
+
+TEST_F(BatchWorker, UnsupportedRateAndLongPathsArePassedOver) {
+  const auto pcm = pcmOf(Shape::Sine, 3840, 2, 1);
+  writeAll(p("hi/fast.NAB"), oldNab(pcm, 2, 44100, 20));
+  auto f = readAll(p("hi/fast.NAB"));
+  for (int i = 0; i < 4; ++i) f[24 + i] = static_cast<uint8_t>(96000u >> (8 * i));
+  writeAll(p("hi/fast.NAB"), f);
+  EXPECT_EQ(run(kJobReencode, p("hi/fast.NAB"), p("hi/*")), 0);
+  EXPECT_TRUE(fe.saw("2:#70"));
+  EXPECT_FALSE(fs::exists(p("hi/fast.NEB")));
+
+  const std::string longName(250, 'n');
+  writeAll(p("long/" + longName + ".NAB"), oldNab(pcmOf(Shape::Sine, 100, 1, 1), 1, 44100, 20));
+  fe.history.clear();
+  EXPECT_EQ(run(kJobReencode, p("long/*.NAB"), p("long/" + longName + "/*")), 0);
+  EXPECT_TRUE(fe.saw("2:#69"));
+}
+
+TEST_F(BatchWorker, EncodeVerifyAndEncodeAndVerify) {
+  const auto pcm = pcmOf(Shape::Music, 1764 * 3 + 11, 2, 8);
+  writeAll(p("a.wav"), waveFile(pcm, 2, 44100));
+  ASSERT_EQ(run(kJobEncode, p("a.wav"), p("a.NAB")), 0);
+  EXPECT_EQ(fe.lines[3], "1 #55  0 #68");
+  EXPECT_EQ(decodeAll(p("a.NAB")), pcm);
+  ASSERT_EQ(run(kJobVerify, p("a.NAB"), p("a.wav")), 0);
+  EXPECT_EQ(fe.lines[3], "1 #55  0 #68");
+  // A different WAVE file fails the verify.
+  auto other = pcm;
+  other[100] ^= 1;
+  writeAll(p("b.wav"), waveFile(other, 2, 44100));
+  EXPECT_EQ(run(kJobVerify, p("a.NAB"), p("b.wav")), 999);
+  EXPECT_EQ(fe.lines[2], "#67");
+  // Kind 3 counts the file once.
+  ASSERT_EQ(run(kJobEncodeVerify, p("a.wav"), p("c.NAB")), 0);
+  EXPECT_EQ(fe.lines[3], "1 #55  0 #68");
+  // An empty WAVE file: size change 0.000.
+  writeAll(p("empty.wav"), waveFile({}, 1, 44100));
+  ASSERT_EQ(run(kJobEncode, p("empty.wav"), p("empty.NAB")), 0);
+  EXPECT_TRUE(fe.saw("2:   0.000 #49" + p("empty.NAB")));
+}
+
+TEST_F(BatchWorker, UnwritableOutputStops) {
+  const auto pcm = pcmOf(Shape::Sine, 2000, 1, 1);
+  writeAll(p("w.NAB"), oldNab(pcm, 1, 44100, 20));
+  EXPECT_EQ(run(kJobReencode, p("w.NAB"), "/proc/nubo_cannot/x.NAB", true), 999);
+  EXPECT_EQ(fe.lines[2], "#63");
+  EXPECT_EQ(fe.idleCodes.back(), 999);
+  // A full disk: /dev/full accepts the open and fails the writes.
+  if (fs::exists("/dev/full")) {
+    EXPECT_EQ(run(kJobReencode, p("w.NAB"), "/dev/full", true), 999);
+    EXPECT_EQ(fe.lines[2], "#61");
+  }
+}
+
+}  // namespace
+}  // namespace nubo::converter
