@@ -182,6 +182,16 @@ bool finishOutput(OutputFile& out, int64_t dataBytes) {
   return out.close();
 }
 
+// The end of a job that wrote a compressed file: sizes corrected, the file
+// closed, the size change and the count line shown.
+JobResult completeOutput(RunState& run, OutputFile& out, int64_t outBytes, int64_t inBytes, int64_t pcmBytes) {
+  if (!finishOutput(out, outBytes)) return stop(run, kEntryWriteError, run.outputPath);
+  showSizeChange(run, outBytes, inBytes, pcmBytes);
+  ++run.doneCount;
+  showCountLine(run);
+  return JobResult::Converted;
+}
+
 bool tooLarge(int64_t dataBytes) { return dataBytes + kHeaderBytes - 8 > kRiffLimit; }
 
 // Decodes the block in codec.block with the file's coder. False for a block
@@ -253,11 +263,7 @@ JobResult reencode(RunState& run) {
     if (extension) break;
   }
   in.close();
-  if (!finishOutput(out, outBytes)) return stop(run, kEntryWriteError, run.outputPath);
-  showSizeChange(run, outBytes, inBytes, pcmBytes);
-  ++run.doneCount;
-  showCountLine(run);
-  return JobResult::Converted;
+  return completeOutput(run, out, outBytes, inBytes, pcmBytes);
 }
 
 // --- Encode pass (job kind 2) ----------------------------------------------------
@@ -314,11 +320,7 @@ JobResult encode(RunState& run) {
     if (n != blockLength) break;  // a shorter block, with its count extension, ends the stream
   }
   in.close();
-  if (!finishOutput(out, outBytes)) return stop(run, kEntryWriteError, run.outputPath);
-  showSizeChange(run, outBytes, pcmBytes, pcmBytes);
-  ++run.doneCount;
-  showCountLine(run);
-  return JobResult::Converted;
+  return completeOutput(run, out, outBytes, pcmBytes, pcmBytes);
 }
 
 // --- Verify (job kind 5): the compressed input against the WAVE output path ---------
