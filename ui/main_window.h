@@ -1,11 +1,111 @@
 // The converter's main window logic, written once against platform::Window.
 #pragma once
 
+#include <atomic>
 #include <string>
+#include <thread>
 
+#include "definition_file.h"
+#include "front_end.h"
+#include "settings_file.h"
 #include "window.h"
 
 namespace nubo::ui {
+
+// Title of the main window.
+inline constexpr const char* kWindowTitle = "format converter ver1.2 - nubo";
+
+// Control IDs with a role in the program.
+inline constexpr int kLanguageButton = 0;
+inline constexpr int kInputBrowse = 11;
+inline constexpr int kInputField = 12;
+inline constexpr int kOptionBCheck = 13;
+inline constexpr int kInputLabel = 14;
+inline constexpr int kOutputLabel = 15;
+inline constexpr int kOutputBrowse = 16;
+inline constexpr int kOutputField = 17;
+inline constexpr int kOptionACheck = 18;
+inline constexpr int kHintLabel = 19;
+inline constexpr int kStartButton = 21;
+inline constexpr int kExitButton = 22;
+inline constexpr int kCancelButton = 23;
+inline constexpr int kStatusLine1 = 31;
+
+// The virtual canvas that the scroll bars move over.
+inline constexpr int kCanvasColumns = 100;
+inline constexpr int kCanvasLines = 40;
+
+// The main window: builds its controls from the definition file, carries out
+// the commands, and is the front end of the batch worker that Start runs on a
+// worker thread. All WindowEvents arrive on the UI thread; the FrontEnd calls
+// come from the worker (or, at Start, from the UI thread) and reach the
+// controls through Window::runOnUiThread.
+class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
+ public:
+  MainWindow(platform::Window& window, std::string programStem);
+  // Joins the worker (after asking it to stop). REQUIRES: the window's
+  // message loop has ended or the queue of UI work is otherwise served.
+  ~MainWindow() override;
+
+  // platform::WindowEvents
+  void onCreate() override;
+  void onDestroy() override;
+  void onSize(int clientWidth, int clientHeight) override;
+  void onCommand(int controlId) override;
+  void onScroll(platform::ScrollBar bar, platform::ScrollRequest request, int thumbPosition) override;
+
+  // converter::FrontEnd
+  void setStatusLine(int line, const std::string& text) override;
+  void runningState() override;
+  void idleState(int code) override;
+  std::string message(int index) const override;
+  bool cancelRequested() const override { return cancel_.load(); }
+
+  // Waits for the worker of the last run to end.
+  void joinWorker();
+
+  // State for inspection.
+  bool created() const { return created_; }
+  bool running() const { return running_.load(); }
+  const Settings& settings() const { return settings_; }
+  const converter::RunParameters& runParameters() const { return params_; }
+  int charWidth() const { return cw_; }
+  int lineHeight() const { return lh_; }
+  int topMargin() const { return tm_; }
+  int scrollPosition(platform::ScrollBar bar) const { return position_[index(bar)]; }
+  int scrollMaximum(platform::ScrollBar bar) const { return maximum_[index(bar)]; }
+
+ private:
+  static int index(platform::ScrollBar bar) { return bar == platform::ScrollBar::Horizontal ? 0 : 1; }
+  int inputSlot() const { return settings_.jobKind == 2 || settings_.jobKind == 3 ? 0 : 2; }
+  int outputSlot() const { return inputSlot() + 1; }
+  int loadTexts();
+  void showJobKindTexts();
+  void clearStatusLines();
+  void refuse();
+  void readControls();
+  void browse(bool save);
+  void start();
+  void askCancel();
+  void scrollBy(platform::ScrollBar bar, int step);
+
+  platform::Window& window_;
+  const std::string stem_;
+  Definitions definitions_;
+  Settings settings_;
+  converter::RunParameters params_;
+  bool created_ = false;
+  int cw_ = 1;
+  int lh_ = 1;
+  int tm_ = 0;
+  int position_[2] = {0, 0};
+  int maximum_[2] = {0, 0};
+  int lastSize_[2] = {0, 0};
+
+  std::atomic<bool> cancel_{false};
+  std::atomic<bool> running_{false};
+  std::thread worker_;
+};
 
 // Creates the main window titled "format converter ver1.2 ..." on `window`,
 // runs its message loop and returns the quit code. `programStem` is the

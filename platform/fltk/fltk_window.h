@@ -42,6 +42,10 @@ class FltkWindow final : public Window {
   // work, so that a worker still winding down cannot wait for a loop that is gone.
   int run() override;
   void quit(int code) override;
+  // Delivers onDestroy and hides the window. From its start the UI thread
+  // serves no more work for a worker: runOnUiThread returns at once without
+  // running it, so that onDestroy may wait for (join) a worker that is still
+  // sending status lines without the two waiting for each other.
   void destroy() override;
 
   TextMetrics textMetrics() override;

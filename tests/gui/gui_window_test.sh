@@ -1,0 +1,329 @@
+#!/usr/bin/env bash
+# Drives the real NUBOCONV window.
+#
+#   gui_window_test.sh no-display BIN_DIR WORK_DIR
+#       NUBOCONV without an X display exits non-zero with a message.
+#   gui_window_test.sh reencode BIN_DIR WORK_DIR METRICS_PROGRAM
+#       A re-encode run over a directory of version-20 files, started by a
+#       click on Start: the outputs are version 22, decode to the same
+#       PCM as the source WAVE files, and the settings file is written on Exit.
+#   gui_window_test.sh language BIN_DIR WORK_DIR METRICS_PROGRAM
+#       The language button switches to German and back, and the choice
+#       survives a restart.
+#   gui_window_test.sh gtest BIN_DIR WORK_DIR TEST_PROGRAM
+#       Runs a GoogleTest program that needs a display.
+#
+# BIN_DIR is the build tree's bin directory (NUBOCONV, libnubocodec.so, the
+# definition files, make_old_nab and nubo). The program runs from a copy of
+# it in WORK_DIR, so that the build tree's own NUBOCONV.ini is not touched.
+# The window tests run themselves again under xvfb-run. Exit 77: skipped,
+# because a tool is missing.
+set -euo pipefail
+
+mode=${1:?mode}
+bin=${2:?bin dir}
+work=${3:?work dir}
+metrics_program=${4:-}
+
+kSkip=77
+kDisplayFailed=75                 # the virtual display did not come up: try again
+kScreen="-screen 0 1280x1024x24"
+kMinStdDev=0.05                   # a screenshot with less contrast than this is blank
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+note() { echo "-- $*"; }
+need_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null 2>&1 || { echo "SKIP: $tool is not installed"; exit $kSkip; }
+  done
+}
+need_built() {
+  local name
+  for name in "$@"; do
+    [ -x "$bin/$name" ] || fail "$bin/$name has not been built"
+  done
+}
+
+# --- the program copy -------------------------------------------------------
+
+prepare_program_dir() {
+  rm -rf "$work"
+  mkdir -p "$work/prog"
+  cp "$bin/NUBOCONV" "$bin"/NUBOCONV.h* "$work/prog/"
+  cp -P "$bin"/libnubocodec.so* "$work/prog/"
+}
+
+# write_settings LANGUAGE INPUT_SLOT OUTPUT_SLOT: a settings file of version 20
+# for job kind 4 whose slots 2 and 3 are the re-encode input and output fields.
+write_settings() {
+  {
+    printf '20\n4\n0\n0\n%s\n' "$1"
+    printf '*.*\n*.*\n%s\n%s\n' "$2" "$3"
+    printf '*.*\n%.0s' 4 5 6 7 8 9  # slots 4 to 9
+  } >"$work/prog/NUBOCONV.ini"
+}
+
+settings_line() { sed -n "${1}p" "$work/prog/NUBOCONV.ini"; }
+
+check_settings_shape() {
+  local lines
+  lines=$(wc -l <"$work/prog/NUBOCONV.ini")
+  [ "$lines" -eq 15 ] || fail "NUBOCONV.ini has $lines lines, not 15"
+  [ "$(settings_line 1)" = 20 ] || fail "NUBOCONV.ini does not begin with 20"
+}
+
+# --- the window -------------------------------------------------------------
+
+pid=
+wid=
+start_program() {
+  "$work/prog/NUBOCONV" >>"$work/nuboconv.log" 2>&1 &
+  pid=$!
+  for _ in $(seq 150); do
+    wid=$(xdotool search --onlyvisible --name '^format converter ver1\.2' 2>/dev/null | head -1 || true)
+    [ -n "$wid" ] && break
+    kill -0 "$pid" 2>/dev/null || { cat "$work/nuboconv.log" >&2; fail "NUBOCONV ended before showing its window"; }
+    sleep 0.1
+  done
+  [ -n "$wid" ] || fail "no window titled 'format converter ver1.2...' appeared"
+  sleep 0.5  # first paint
+  note "window $wid: $(xdotool getwindowname "$wid")"
+}
+
+# Ends the program with its Exit button. Exit is disabled while a run is
+# active, so it is pressed again until the program has gone.
+exit_program() {
+  for _ in $(seq 60); do
+    kill -0 "$pid" 2>/dev/null || break
+    click_control 22 || true  # the window may be gone between the check and the click
+    sleep 0.5
+  done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill "$pid"
+    fail "NUBOCONV did not end on Exit"
+  fi
+  local rc=0
+  wait "$pid" || rc=$?
+  [ "$rc" -eq 0 ] || { cat "$work/nuboconv.log" >&2; fail "NUBOCONV ended with $rc"; }
+  pid=
+}
+
+cleanup() {
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+# The column width, line height and top margin the window lays its controls
+# out with (the average character width is widened by half for a
+# proportional font).
+cw=0; lh=0; tm=0
+read_metrics() {
+  local avg height fixed
+  read -r avg height fixed < <("$metrics_program") || exit $kDisplayFailed
+  if [ "$fixed" = 1 ]; then cw=$avg; else cw=$((avg * 3 / 2)); fi
+  lh=$height
+  tm=$((lh * 2 / 10))
+  note "metrics: column $cw px, line $lh px"
+}
+
+# control_centre ID: the centre of control ID in window coordinates, from
+# the layout line that follows its text line in the base definition file.
+control_centre() {
+  local values x y w h
+  values=$(tr -d '\r' <"$work/prog/NUBOCONV.h" | awk -v id="$1" '
+    /^#define[ \t]/ { current = $3 + 0; next }
+    /^\/\// && current == id { sub(/^\/\/./, ""); print; exit }')
+  [ -n "$values" ] || fail "no layout line for control $1"
+  IFS=', ' read -r _ _ x y w h <<<"$(echo "$values" | tr -s ' ,' ' ')"
+  echo "$(( cw * x / 10 + cw * w / 10 / 2 )) $(( tm + y * lh * 14 / 100 + h * lh / 10 / 2 ))"
+}
+
+click_control() {
+  local at
+  at=$(control_centre "$1")
+  # shellcheck disable=SC2086
+  xdotool mousemove --window "$wid" $at click 1
+  sleep 0.3
+}
+
+# screenshot NAME: the whole screen into WORK_DIR/NAME.png, checked not blank.
+screenshot() {
+  local shot="$work/$1.png" deviation
+  import -window root "$shot"
+  deviation=$(convert "$shot" -format '%[fx:standard_deviation]' info:)
+  awk -v d="$deviation" -v m="$kMinStdDev" 'BEGIN { exit !(d > m) }' ||
+    fail "screenshot $shot is blank (standard deviation $deviation)"
+  note "screenshot $shot (standard deviation $deviation)"
+}
+
+# pixels_differing A B: how many pixels of the two screenshots differ.
+pixels_differing() {
+  compare -metric AE "$work/$1.png" "$work/$2.png" null: 2>&1 >/dev/null | awk '{ print int($1) }' || true
+}
+
+# --- checks on compressed files ----------------------------------------------
+
+le32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+
+check_version22_file() {
+  local file=$1 size
+  [ -s "$file" ] || fail "$file was not written"
+  [ "$(le32 "$file" 38)" = 22 ] || fail "$file has coder version $(le32 "$file" 38), not 22"
+  size=$(stat -c %s "$file")
+  [ "$(le32 "$file" 4)" = $((size - 8)) ] || fail "$file: RIFF size is not the file size - 8"
+  [ "$(le32 "$file" 62)" = $((size - 66)) ] || fail "$file: data size is not the file size - 66"
+}
+
+# same_pcm A.wav B.wav: both hold the same samples (headers may differ).
+same_pcm() {
+  cmp -s <(sox "$1" -t raw -) <(sox "$2" -t raw -) || fail "$2 does not decode to the samples of $1"
+}
+
+# --- the cases --------------------------------------------------------------
+
+case_no_display() {
+  need_built NUBOCONV
+  prepare_program_dir
+  local rc out
+  for display in "" ":7919"; do
+    rc=0
+    if [ -z "$display" ]; then
+      out=$(env -u DISPLAY "$work/prog/NUBOCONV" 2>&1 >/dev/null) || rc=$?
+    else
+      out=$(DISPLAY=$display "$work/prog/NUBOCONV" 2>&1 >/dev/null) || rc=$?
+    fi
+    [ "$rc" -ne 0 ] || fail "NUBOCONV without a display (DISPLAY='$display') exited with 0"
+    grep -qi 'display' <<<"$out" || fail "no message about the display on stderr: '$out'"
+    note "DISPLAY='$display': exit $rc, \"$out\""
+  done
+  [ ! -e "$work/prog/NUBOCONV.ini" ] || fail "NUBOCONV wrote a settings file without a window"
+}
+
+case_reencode() {
+  need_built NUBOCONV make_old_nab nubo
+  prepare_program_dir
+  read_metrics
+  mkdir -p "$work/src" "$work/in/old"
+  # Stereo at 44100 (block length 1764) and mono at 22050 (882); neither
+  # length is a whole number of blocks, so each ends with a short block.
+  sox -R -n -r 44100 -c 2 -b 16 "$work/src/tone.wav" synth 1.37 sine 440 sine 660 gain -3
+  sox -R -n -r 22050 -c 1 -b 16 "$work/src/noise.wav" synth 0.71 pinknoise gain -6
+  sox -R -n -r 8000 -c 1 -b 16 "$work/src/quiet.wav" synth 0.33 sine 300 gain -40
+  local name
+  for name in tone noise quiet; do
+    "$bin/make_old_nab" "$work/src/$name.wav" "$work/in/$name.NAB" 20 >/dev/null
+    [ "$(le32 "$work/in/$name.NAB" 38)" = 20 ] || fail "make_old_nab did not write a version-20 file"
+  done
+  echo "not a compressed file" >"$work/in/notes.NAB"
+  # The subdirectory is not searched: option B is off.
+  cp "$work/in/quiet.NAB" "$work/in/old/quiet.NAB"
+  write_settings 0 "$work/in/*.NAB" "$work/out/*"
+
+  start_program
+  screenshot before-run
+  click_control 21  # Start
+  local done=0
+  for _ in $(seq 120); do
+    if [ -s "$work/out/tone.NAB" ] && [ -s "$work/out/noise.NAB" ] && [ -s "$work/out/quiet.NAB" ]; then
+      done=1
+      break
+    fi
+    sleep 0.25
+  done
+  [ "$done" = 1 ] || fail "the outputs did not appear (Start did not run?)"
+  sleep 1  # the last file's size fields and the count line
+  screenshot after-run
+  exit_program
+
+  for name in tone noise quiet; do
+    check_version22_file "$work/out/$name.NAB"
+    [ "$(le32 "$work/in/$name.NAB" 38)" = 20 ] || fail "the input $name.NAB was changed"
+    "$bin/nubo" decode "$work/out/$name.NAB" "$work/out/$name.wav" >/dev/null
+    same_pcm "$work/src/$name.wav" "$work/out/$name.wav"
+  done
+  [ ! -e "$work/out/notes.NAB" ] || fail "a file that is not a compressed file was converted"
+  [ ! -e "$work/out/old" ] || fail "the subdirectory was searched although option B is off"
+
+  check_settings_shape
+  [ "$(settings_line 2)" = 4 ] || fail "job kind in NUBOCONV.ini is $(settings_line 2), not 4"
+  [ "$(settings_line 8)" = "$work/in/*.NAB" ] || fail "input slot not kept: $(settings_line 8)"
+  [ "$(settings_line 9)" = "$work/out/*" ] || fail "output slot not kept: $(settings_line 9)"
+  note "re-encoded: $(stat -c '%n %s bytes' "$work"/out/*.NAB | tr '\n' ' ')"
+  note "screenshot kept: $work/after-run.png"
+}
+
+case_language() {
+  need_built NUBOCONV
+  prepare_program_dir
+  read_metrics
+  write_settings 0 "*.*" "*.*"
+
+  start_program
+  screenshot english
+  click_control 0
+  sleep 0.5
+  screenshot german
+  exit_program
+  check_settings_shape
+  [ "$(settings_line 5)" = 1 ] || fail "language number after one switch is $(settings_line 5), not 1"
+
+  # The next start opens in German; one more switch finds no NUBOCONV.h02 and
+  # returns to the base file.
+  start_program
+  screenshot german-restarted
+  click_control 0
+  sleep 0.5
+  screenshot english-again
+  exit_program
+  [ "$(settings_line 5)" = 0 ] || fail "language number after the second switch is $(settings_line 5), not 0"
+
+  local across same_de same_en
+  across=$(pixels_differing english german)
+  same_de=$(pixels_differing german german-restarted)
+  same_en=$(pixels_differing english english-again)
+  note "pixels differing: English/German $across, German/German $same_de, English/English $same_en"
+  [ "$across" -gt 2000 ] || fail "the language button did not change the captions"
+  [ "$same_de" -lt $((across / 4)) ] || fail "the restart did not show the German captions"
+  [ "$same_en" -lt $((across / 4)) ] || fail "the second switch did not return to English"
+  note "screenshots kept: $work/english.png $work/german.png"
+}
+
+# --- entry ----------------------------------------------------------------
+
+case_gtest() {
+  mkdir -p "$work"
+  cd "$work"
+  "$metrics_program"
+}
+
+case $mode in
+  no-display)
+    case_no_display
+    ;;
+  reencode | language | gtest)
+    [ -n "$metrics_program" ] || fail "the metrics or test program is needed"
+    if [ -z "${NUBO_GUI_UNDER_XVFB:-}" ]; then
+      if [ "$mode" = gtest ]; then
+        need_tools xvfb-run xauth xdotool
+      else
+        need_tools xvfb-run xauth xdotool import convert compare sox
+      fi
+      rc=0
+      for attempt in 1 2 3; do
+        rc=0
+        NUBO_GUI_UNDER_XVFB=1 xvfb-run -a -s "$kScreen" bash "$0" "$@" || rc=$?
+        [ "$rc" -eq $kDisplayFailed ] || break
+        note "the virtual display did not come up (attempt $attempt); trying again"
+        sleep 1
+      done
+      exit "$rc"
+    fi
+    xdotool getdisplaygeometry >/dev/null 2>&1 || exit $kDisplayFailed
+    "case_$mode"
+    ;;
+  *)
+    fail "unknown mode $mode"
+    ;;
+esac
+echo "PASS: $mode"

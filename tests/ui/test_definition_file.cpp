@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+#include <string>
+
+#include "definition_file.h"
+
+namespace nubo::ui {
+namespace {
+
+Definitions parsed(const std::string& bytes) {
+  Definitions d;
+  EXPECT_EQ(d.parse(bytes), 0);
+  return d;
+}
+
+TEST(DefinitionTexts, FirstTextShowsForUndefinedEntriesAndLaterIndexWins) {
+  const Definitions d = parsed("#define A 5 /*A*/\r\n#define B 7 /*first*/\r\n#define C 7 /*second*/\r\n");
+  EXPECT_STREQ(d.text(5), "A");
+  EXPECT_STREQ(d.text(0), "A");
+  EXPECT_STREQ(d.text(99), "A");
+  EXPECT_STREQ(d.text(7), "second");
+  EXPECT_STREQ(d.text(100), "");
+  EXPECT_STREQ(d.text(-1), "");
+}
+
+TEST(DefinitionTexts, EscapesStarsAndJoinedLines) {
+  const Definitions d = parsed(
+      "#define A 1 /*a\\nb*/\r\n"
+      "#define B 2 /*x\\qy*/\r\n"
+      "#define C 3 /*2*3*/\r\n"
+      "#define D 4 /*one\r\ntwo*/\r\n"
+      "#define E 6 /*back\\\\slash\\r*/\r\n"
+      "#define F 8 /*a**/\r\n"
+      "#define G 9 /*end*\r\n/ tail*/\r\n"
+      "#define H   10    /*spaced*/\r\n");
+  EXPECT_STREQ(d.text(1), "a\nb");
+  EXPECT_STREQ(d.text(2), "x@y");
+  EXPECT_STREQ(d.text(3), "2*3");
+  EXPECT_STREQ(d.text(4), "onetwo");
+  EXPECT_STREQ(d.text(6), "back\\slash\r");
+  EXPECT_STREQ(d.text(8), "a*");
+  EXPECT_STREQ(d.text(9), "end");  // "*" line break "/" closes like "*/"
+  EXPECT_STREQ(d.text(10), "spaced");
+}
+
+TEST(DefinitionTexts, OtherLinesAreSkipped) {
+  const Definitions d = parsed(
+      "/* a comment */\r\n#include x 3 /*no*/\r\n#defined 4 /*odd*/\r\n\n/x 1, 2\r\n#define OK 12 /*yes*/\r\n");
+  EXPECT_STREQ(d.text(12), "yes");
+  // "#defined" is read as "#define" followed by the name "d": index 4.
+  EXPECT_STREQ(d.text(4), "odd");
+  EXPECT_STREQ(d.text(3), "odd");  // never defined: the first text of the file
+  EXPECT_EQ(d.control(0).type, -1);
+}
+
+TEST(DefinitionLayout, RecordsFollowTheirTextLine) {
+  Definitions d;
+  d.parse("// 1, 0x50010000, 860, 0, 120, 14\r\n#define A 21 /*Start*/\r\n// 2, 010, 3, 4, 5, 6\r\n");
+  EXPECT_EQ(d.control(0).type, 1);
+  EXPECT_EQ(d.control(0).style, 0x50010000);
+  EXPECT_EQ(d.control(0).height, 14);
+  const ControlRecord& r = d.control(21);
+  EXPECT_EQ(r.type, 2);
+  EXPECT_EQ(r.style, 8);  // octal
+  EXPECT_EQ(r.x, 3);
+  EXPECT_EQ(r.width, 5);
+  EXPECT_EQ(r.height, 6);
+  EXPECT_EQ(d.control(22).type, -1);
+
+  // A reload sets every type to -1; two values leave the other four as they were.
+  d.parse("#define A 21 /*Start*/\r\n// 1, 7\r\n");
+  EXPECT_EQ(d.control(0).type, -1);
+  EXPECT_EQ(d.control(0).x, 860);
+  EXPECT_EQ(r.type, 1);
+  EXPECT_EQ(r.style, 7);
+  EXPECT_EQ(r.x, 3);
+  EXPECT_EQ(r.y, 4);
+  EXPECT_EQ(r.width, 5);
+  EXPECT_EQ(r.height, 6);
+}
+
+TEST(DefinitionLimits, IndexOutsideTheTableIsSkippedWhole) {
+  const Definitions d = parsed(
+      "#define A 3 /*three*/\r\n// 1, 2, 3, 4, 5, 6\r\n"
+      "#define B 100 /*hundred*/\r\n// 9, 9, 9, 9, 9, 9\r\n"
+      "#define C -1 /*minus*/\r\n"
+      "#define D 99999999999999999999999 /*huge*/\r\n"
+      "#define E 4 /*four*/\r\n");
+  EXPECT_STREQ(d.text(3), "three");
+  EXPECT_STREQ(d.text(4), "four");
+  EXPECT_STREQ(d.text(0), "three");
+  EXPECT_EQ(d.control(3).type, 1);  // the skipped line's layout does not land on record 3
+  EXPECT_EQ(d.control(3).height, 6);
+  EXPECT_EQ(std::string(d.text(4)).find("hundred"), std::string::npos);
+}
+
+TEST(DefinitionLimits, PoolOverflowIsCutAndTerminated) {
+  std::string file = "#define A 1 /*" + std::string(6000, 'a') + "*/\r\n";
+  file += "#define B 2 /*" + std::string(6000, 'b') + "*/\r\n";
+  file += "#define C 3 /*after*/\r\n";
+  const Definitions d = parsed(file);
+  EXPECT_EQ(std::strlen(d.text(1)), 6000u);
+  const std::size_t b = std::strlen(d.text(2));
+  EXPECT_EQ(b, kTextPoolBytes - 6001 - 1);  // up to the pool's last byte, which holds the NUL
+  EXPECT_EQ(std::string(d.text(2)), std::string(b, 'b'));
+  EXPECT_STREQ(d.text(3), "");
+}
+
+TEST(DefinitionLimits, OverlongAndMalformedInput) {
+  // A layout field longer than 299 characters is cut to its first 299.
+  std::string file = "#define A 1 /*x*/\r\n// " + std::string(298, ' ') + "42" + std::string(5000, '7') +
+                     ", 5\r\n";
+  Definitions d = parsed(file);
+  EXPECT_EQ(d.control(1).type, 4);  // the 299th character is the "4"
+  EXPECT_EQ(d.control(1).style, 5);
+  // Files that end anywhere leave terminated texts and never fail.
+  const std::string full = "#define NAME 12 /*text with \\n and * and more*/\r\n// 1, 2, 3";
+  for (std::size_t n = 0; n <= full.size(); ++n) {
+    Definitions cut;
+    EXPECT_EQ(cut.parse(full.substr(0, n)), 0);
+    EXPECT_LE(std::strlen(cut.text(12)), 40u);
+  }
+  // Arbitrary bytes, including NULs and lone CRs.
+  std::string noise;
+  for (int i = 0; i < 20000; ++i) noise += static_cast<char>((i * 7919) % 256);
+  EXPECT_EQ(d.parse(noise), 0);
+  EXPECT_EQ(d.parse(std::string(20000, '#')), 0);
+}
+
+TEST(DefinitionFiles, VariantNamesAndFallBack) {
+  EXPECT_EQ(definitionPath("/p/NUBOCONV.", 0), "/p/NUBOCONV.h");
+  EXPECT_EQ(definitionPath("/p/NUBOCONV.", 1), "/p/NUBOCONV.h01");
+  EXPECT_EQ(definitionPath("/p/NUBOCONV.", 12), "/p/NUBOCONV.h12");
+  EXPECT_EQ(definitionPath("/p/NUBOCONV.", 123), "/p/NUBOCONV.h123");
+
+  const auto dir = std::filesystem::temp_directory_path() / ("nubo_defs_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string stem = (dir / "NUBOCONV.").string();
+  Definitions d;
+  int language = 3;
+  std::string missing;
+  EXPECT_EQ(loadDefinitions(stem, language, d, [&](const std::string& p) { missing = p; }), 999);
+  EXPECT_EQ(missing, stem + "h");
+
+  std::ofstream(stem + "h", std::ios::binary) << "#define A 0 /*base*/\r\n";
+  std::ofstream(stem + "h01", std::ios::binary) << "#define A 0 /*variant*/\r\n";
+  missing.clear();
+  language = 3;
+  EXPECT_EQ(loadDefinitions(stem, language, d, [&](const std::string& p) { missing = p; }), 0);
+  EXPECT_EQ(language, 0);
+  EXPECT_STREQ(d.text(0), "base");
+  language = 1;
+  EXPECT_EQ(loadDefinitions(stem, language, d, nullptr), 0);
+  EXPECT_EQ(language, 1);
+  EXPECT_STREQ(d.text(0), "variant");
+  EXPECT_TRUE(missing.empty());
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace nubo::ui

@@ -1,0 +1,513 @@
+// The main window logic on the headless backend: creation, every command
+// idle and during a run, the fields, scrolling, and complete converter runs.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "headless_window.h"
+#include "main_window.h"
+#include "settings_file.h"
+#include "signals.h"
+
+namespace nubo::ui {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::ControlClass;
+using platform::HeadlessWindow;
+using platform::ScrollBar;
+using platform::ScrollRequest;
+
+// cw = 8 * 3 / 2 = 12 (not fixed pitch), lh = 16, tm = 3.
+constexpr platform::TextMetrics kMetrics{8, 16, false};
+
+constexpr const char* kBaseFile =
+    "/* test definitions */\r\n"
+    "#define EMPTY 62 /**/\r\n"
+    "#define LANG 0 /*Language*/\r\n"
+    "// 1, 0x50010000, 860, 0, 120, 14\r\n"
+    "#define ENC 2 /*Encode*/\r\n"
+    "// 1, 0x50030009, 60, 19, 180, 12\r\n"
+    "#define VER 3 /*Verify*/\r\n"
+    "// 1, 0x50010009, 240, 19, 210, 12\r\n"
+    "#define RE 4 /*Re-encode*/\r\n"
+    "// 1, 0x50010009, 450, 19, 290, 12\r\n"
+    "#define GROUP 5 /*Job*/\r\n"
+    "// 1, 0x50020007, 20, 10, 960, 30\r\n"
+    "#define IB 11 /*Browse in*/\r\n"
+    "// 1, 0x50010000, 840, 40, 140, 14\r\n"
+    "#define IN 12 /**/\r\n"
+    "// 2, 0x50810080, 130, 40, 700, 14\r\n"
+    "#define SUB 13 /*Subdirectories*/\r\n"
+    "// 1, 0x50010003, 130, 52, 500, 12\r\n"
+    "#define INL 14 /*x*/\r\n"
+    "// 0, 0x50000002, 20, 41, 100, 10\r\n"
+    "#define OUTL 15 /*y*/\r\n"
+    "// 0, 0x50000002, 20, 66, 100, 10\r\n"
+    "#define OB 16 /*Browse out*/\r\n"
+    "// 1, 0x50010000, 840, 65, 140, 14\r\n"
+    "#define OUT 17 /**/\r\n"
+    "// 2, 0x50810080, 130, 65, 700, 14\r\n"
+    "#define OVER 18 /*Overwrite*/\r\n"
+    "// 1, 0x50010003, 130, 77, 500, 12\r\n"
+    "#define HINT 19 /**/\r\n"
+    "// 0, 0x50000000, 130, 89, 850, 10\r\n"
+    "#define START 21 /*Start*/\r\n"
+    "// 1, 0x50010001, 130, 101, 140, 16\r\n"
+    "#define EXIT 22 /*Exit*/\r\n"
+    "// 1, 0x50010000, 290, 101, 140, 16\r\n"
+    "#define CANCEL 23 /*Cancel*/\r\n"
+    "// 1, 0x50010000, 450, 101, 140, 16\r\n"
+    "#define S1 31 /**/\r\n"
+    "// 0, 0x50800000, 20, 118, 960, 12\r\n"
+    "#define S2 32 /**/\r\n"
+    "// 0, 0x50800000, 20, 128, 960, 12\r\n"
+    "#define S3 33 /**/\r\n"
+    "// 0, 0x50800000, 20, 138, 960, 12\r\n"
+    "#define NOCTL 34 /*no control*/\r\n"
+    "// 4, 0, 0, 0, 10, 10\r\n"
+    "#define M40 40 /*Input:*/\r\n"
+    "#define M41 41 /*Output:*/\r\n"
+    "#define M43 43 /*hint encode*/\r\n"
+    "#define M44 44 /*hint re-encode*/\r\n"
+    "#define M45 45 /*Stop?*/\r\n"
+    "#define M47 47 /*MB re-encoded*/\r\n"
+    "#define M49 49 /* % change: */\r\n"
+    "#define M50 50 /*Finished.*/\r\n"
+    "#define M51 51 /*No input.*/\r\n"
+    "#define M53 53 /*Cancelling.*/\r\n"
+    "#define M54 54 /*Refused.*/\r\n"
+    "#define M55 55 /*done*/\r\n"
+    "#define M56 56 /*Already cancelled.*/\r\n"
+    "#define M57 57 /*Stopped.*/\r\n"
+    "#define M60 60 /*Need a pattern.*/\r\n"
+    "#define M64 64 /*No output.*/\r\n"
+    "#define M68 68 /*skipped*/\r\n";
+
+constexpr const char* kGermanFile =
+    "#define EMPTY 62 /**/\r\n"
+    "#define LANG 0 /*Sprache*/\r\n"
+    "// 1, 0x50010000, 0, 0, 10, 10\r\n"
+    "#define ENC 2 /*Kodieren*/\r\n"
+    "#define IN 12 /*caption of the field*/\r\n"
+    "// 2, 0x50810080, 0, 0, 10, 10\r\n"
+    "#define START 21 /*Los*/\r\n"
+    "// 1, 0x50010001, 0, 0, 10, 10\r\n"
+    "#define M40 40 /*Eingabe:*/\r\n"
+    "#define M41 41 /*Ausgabe:*/\r\n"
+    "#define M44 44 /*Hinweis*/\r\n";
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A 16-bit PCM WAVE file of `frames` stereo frames at 44100 Hz.
+void writeWave(const fs::path& path, int frames, uint32_t seed) {
+  const std::vector<int16_t> s = test::makeSignal(test::Shape::Music, frames * 2, 2, seed);
+  std::string out = "RIFF";
+  auto le = [&](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  const uint32_t data = static_cast<uint32_t>(s.size() * 2);
+  le(36 + data, 4);
+  out += "WAVEfmt ";
+  le(16, 4), le(1, 2), le(2, 2), le(44100, 4), le(44100 * 4, 4), le(4, 2), le(16, 2);
+  out += "data";
+  le(data, 4);
+  for (const int16_t v : s) le(static_cast<uint16_t>(v), 2);
+  writeFile(path, out);
+}
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("nubo_ui_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    stem_ = (dir_ / "NUBOCONV.").string();
+    writeFile(stem_ + "h", kBaseFile);
+  }
+  void TearDown() override {
+    main_.reset();
+    window_.reset();
+    fs::remove_all(dir_);
+  }
+
+  void create() {
+    window_ = std::make_unique<HeadlessWindow>(kMetrics, 800, 600);
+    main_ = std::make_unique<MainWindow>(*window_, stem_);
+    ASSERT_TRUE(window_->create(kWindowTitle, *main_));
+  }
+  void writeSettingsFile(const Settings& s) { ASSERT_TRUE(writeSettings(stem_ + "ini", s)); }
+  std::string field(int id) const { return window_->control(id)->text; }
+  bool waitIdle() {
+    const bool idle = window_->pumpUntil([&] { return !main_->running(); });
+    main_->joinWorker();
+    return idle;
+  }
+
+  fs::path dir_;
+  std::string stem_;
+  std::unique_ptr<HeadlessWindow> window_;
+  std::unique_ptr<MainWindow> main_;
+};
+
+TEST_F(MainWindowTest, CreationBuildsTheControlsOfTheDefinitionFile) {
+  create();
+  EXPECT_EQ(window_->title().rfind("format converter ver1.2", 0), 0u);
+  EXPECT_EQ(main_->charWidth(), 12);
+  EXPECT_EQ(main_->lineHeight(), 16);
+  EXPECT_EQ(main_->topMargin(), 3);
+
+  const std::vector<int> ids = {0, 2, 3, 4, 5, 11, 12, 13, 14, 15, 16, 17, 18, 19, 21, 22, 23, 31, 32, 33};
+  EXPECT_EQ(window_->creationOrder(), ids);  // type 4 (entry 34) makes no control
+  const platform::HeadlessControl* lang = window_->control(0);
+  EXPECT_EQ(lang->cls, ControlClass::Button);
+  EXPECT_EQ(lang->caption, "Language");
+  EXPECT_EQ(lang->style, 0x50010000u);
+  // left = cw*x/10, top = tm + y*lh*14/100, width = cw*w/10, height = h*lh/10
+  EXPECT_EQ(lang->createdRect.x, 1032);
+  EXPECT_EQ(lang->createdRect.y, 3);
+  EXPECT_EQ(lang->createdRect.width, 144);
+  EXPECT_EQ(lang->createdRect.height, 22);
+  const platform::HeadlessControl* start = window_->control(21);
+  EXPECT_EQ(start->createdRect.x, 156);
+  EXPECT_EQ(start->createdRect.y, 3 + 101 * 16 * 14 / 100);
+  EXPECT_EQ(window_->control(12)->cls, ControlClass::Edit);
+  EXPECT_EQ(window_->control(31)->cls, ControlClass::Static);
+
+  // Defaults: job kind 4 with slots 2 and 3, every slot "*.*".
+  EXPECT_TRUE(window_->control(4)->checked);
+  EXPECT_FALSE(window_->control(2)->checked);
+  EXPECT_EQ(field(12), "*.*");
+  EXPECT_EQ(field(17), "*.*");
+  EXPECT_EQ(field(19), "hint re-encode");
+  EXPECT_EQ(field(14), "Input:");
+  EXPECT_EQ(field(15), "Output:");
+  EXPECT_EQ(window_->statusLine(1), "");
+  EXPECT_EQ(window_->control(12)->textLimit, 299);
+  EXPECT_EQ(window_->control(17)->textLimit, 299);
+  EXPECT_FALSE(window_->control(23)->enabled);
+  EXPECT_TRUE(window_->control(22)->enabled);
+  EXPECT_FALSE(window_->control(18)->checked);
+}
+
+TEST_F(MainWindowTest, SettingsAreReadAtCreationAndWrittenAtDestroy) {
+  Settings s;
+  s.jobKind = 2;
+  s.optionA = 1;
+  s.optionB = 1;
+  s.slots[0] = "/in/a.wav";
+  s.slots[1] = "/out/";
+  s.slots[8] = "kept";
+  writeSettingsFile(s);
+  create();
+  EXPECT_TRUE(window_->control(2)->checked);
+  EXPECT_TRUE(window_->control(18)->checked);
+  EXPECT_TRUE(window_->control(13)->checked);
+  EXPECT_EQ(field(12), "/in/a.wav");
+  EXPECT_EQ(field(17), "/out/");
+  EXPECT_EQ(field(19), "hint encode");
+
+  window_->type(12, "/edited/" + std::string(400, 'e'));
+  EXPECT_EQ(field(12).size(), 299u);  // the edit limit
+  window_->click(18);                 // auto check box: now clear
+  window_->click(22);                 // Exit
+  EXPECT_TRUE(window_->destroyed());
+  EXPECT_TRUE(window_->quitRequested());
+  const Settings back = readSettings(stem_ + "ini");
+  EXPECT_EQ(back.jobKind, 2);
+  EXPECT_EQ(back.optionA, 0);
+  EXPECT_EQ(back.optionB, 1);
+  EXPECT_EQ(back.slots[0], field(12));
+  EXPECT_EQ(back.slots[1], "/out/");
+  EXPECT_EQ(back.slots[8], "kept");
+}
+
+TEST_F(MainWindowTest, MissingBaseFileShowsTheErrorAndQuits) {
+  fs::remove(stem_ + "h");
+  create();
+  ASSERT_EQ(window_->messageBoxes().size(), 1u);
+  EXPECT_EQ(window_->messageBoxes()[0].caption, "Error");
+  EXPECT_EQ(window_->messageBoxes()[0].text, "I need " + stem_ + "h");
+  EXPECT_TRUE(window_->quitRequested());
+  EXPECT_TRUE(window_->creationOrder().empty());
+  EXPECT_EQ(window_->run(), 0);
+  window_->destroy();
+  EXPECT_FALSE(fs::exists(stem_ + "ini"));  // nothing to save without controls
+}
+
+TEST_F(MainWindowTest, JobKindSwitchingKeepsTheSlots) {
+  create();
+  window_->click(2);  // from kind 4: its fields go to slots 2 and 3
+  EXPECT_TRUE(window_->control(2)->checked);
+  EXPECT_FALSE(window_->control(4)->checked);  // auto radio group
+  window_->type(12, "wav/in/");
+  window_->type(17, "nab/out/");
+  window_->click(4);
+  EXPECT_EQ(field(12), "*.*");
+  EXPECT_EQ(field(17), "*.*");
+  EXPECT_EQ(field(19), "hint re-encode");
+  window_->type(12, "old/");
+  window_->click(3);
+  EXPECT_EQ(field(12), "wav/in/");
+  EXPECT_EQ(field(17), "nab/out/");
+  EXPECT_EQ(field(19), "hint encode");
+  window_->click(22);
+  const Settings back = readSettings(stem_ + "ini");
+  EXPECT_EQ(back.jobKind, 3);
+  EXPECT_EQ(back.slots[0], "wav/in/");
+  EXPECT_EQ(back.slots[1], "nab/out/");
+  EXPECT_EQ(back.slots[2], "old/");
+}
+
+TEST_F(MainWindowTest, IdleCommands) {
+  create();
+  window_->setText(32, "old error");
+  window_->click(13);
+  EXPECT_EQ(window_->statusLine(2), "");
+  EXPECT_TRUE(window_->control(13)->checked);
+
+  // Browse: the dialog starts from the slot; a confirmed path fills field and slot.
+  window_->type(12, "/start/here.NAB");
+  window_->answerFileDialog(std::string("/chosen/in.NAB"));
+  window_->click(11);
+  window_->answerFileDialog(std::nullopt);
+  window_->click(16);
+  ASSERT_EQ(window_->dialogs().size(), 2u);
+  EXPECT_FALSE(window_->dialogs()[0].save);
+  EXPECT_EQ(window_->dialogs()[0].initialPath, "/start/here.NAB");
+  EXPECT_TRUE(window_->dialogs()[1].save);
+  EXPECT_EQ(window_->dialogs()[1].initialPath, "*.*");
+  EXPECT_EQ(field(12), "/chosen/in.NAB");
+  EXPECT_EQ(field(17), "*.*");
+
+  // Cancel while idle does nothing (not even the question).
+  window_->command(23);
+  EXPECT_TRUE(window_->messageBoxes().empty());
+
+  // Language: the variant's captions, the typed field kept; past the last
+  // variant back to the base file.
+  writeFile(stem_ + "h01", kGermanFile);
+  window_->type(17, "/typed/");
+  window_->setText(31, "x");
+  window_->click(0);
+  EXPECT_EQ(main_->settings().languageNumber, 1);
+  EXPECT_EQ(field(0), "Sprache");
+  EXPECT_EQ(field(21), "Los");
+  EXPECT_EQ(field(2), "Encode");  // no layout record in the variant: caption kept
+  EXPECT_EQ(window_->control(21)->createdRect.x, 156);  // controls are not moved
+  EXPECT_EQ(field(14), "Eingabe:");
+  EXPECT_EQ(field(19), "Hinweis");
+  EXPECT_EQ(field(12), "/chosen/in.NAB");
+  EXPECT_EQ(field(17), "/typed/");
+  EXPECT_EQ(window_->statusLine(1), "");
+  window_->click(0);
+  EXPECT_EQ(main_->settings().languageNumber, 0);
+  EXPECT_EQ(field(21), "Start");
+}
+
+TEST_F(MainWindowTest, FieldsAreCheckedAndSplitAtStart) {
+  create();
+  const fs::path in = dir_ / "in";
+  fs::create_directories(in);
+  struct Case {
+    std::string input, output;
+    std::string inDir, pattern;
+    bool wildcard;
+    std::string outDir, outName;
+    int mode;
+  };
+  const std::string d = in.string();
+  const Case cases[] = {
+      {d + "/", "/o/", d, "*.*", true, "/o", "*", 1},
+      {d + "/a.wav", "x.dat", d, "a.wav", false, ".", "x.dat", 0},
+      {"a?.NAB", "/o/!", ".", "a?.NAB", false, "/o", "!", 2},
+      {d + "/*.NAB", "/o/b*", d, "*.NAB", true, "/o", "b*", 1},
+  };
+  for (const Case& c : cases) {
+    window_->type(12, c.input);
+    window_->type(17, c.output);
+    window_->click(21);
+    ASSERT_TRUE(waitIdle()) << c.input;
+    const converter::RunParameters& p = main_->runParameters();
+    EXPECT_EQ(p.jobKind, 4);
+    EXPECT_EQ(p.inputDirectory, c.inDir) << c.input;
+    EXPECT_EQ(p.inputPattern, c.pattern) << c.input;
+    EXPECT_EQ(p.wildcard, c.wildcard) << c.input;
+    EXPECT_EQ(p.outputDirectory, c.outDir) << c.output;
+    EXPECT_EQ(p.outputName, c.outName) << c.output;
+    EXPECT_EQ(p.namingMode, c.mode) << c.output;
+    EXPECT_EQ(window_->statusLine(1), "No input.");  // nothing matched
+  }
+
+  // Refusals before a run: nothing starts.
+  const struct {
+    std::string input, output;
+    int line;
+    std::string text;
+  } refusals[] = {{"", "x", 1, "No input."}, {"a", "", 1, "No output."}, {"*.wav", "x.dat", 3, "Need a pattern."}};
+  for (const auto& r : refusals) {
+    window_->type(12, r.input);
+    window_->type(17, r.output);
+    window_->click(21);
+    EXPECT_FALSE(main_->running());
+    EXPECT_EQ(window_->statusLine(r.line), r.text) << r.input << " / " << r.output;
+    EXPECT_EQ(window_->pump(), 0);
+  }
+}
+
+TEST_F(MainWindowTest, CommandsDuringARunAndCancel) {
+  create();
+  fs::create_directories(dir_ / "in");
+  window_->type(12, (dir_ / "in").string() + "/");
+  window_->type(17, (dir_ / "out").string() + "/");
+  window_->click(21);
+  // The worker now waits for its first change of the controls (the running
+  // state), which only this thread carries out: the run is surely active.
+  ASSERT_TRUE(main_->running());
+  for (const int id : {0, 13, 18, 11, 16, 2}) {
+    window_->setText(32, "");
+    window_->answerFileDialog(std::nullopt);
+    window_->click(id);
+    EXPECT_EQ(window_->statusLine(2), "Refused.") << id;
+  }
+  // A job-kind click is refused and still switches the fields.
+  EXPECT_EQ(field(19), "hint encode");
+  window_->click(4);
+  EXPECT_EQ(main_->settings().languageNumber, 0);  // language was refused
+  EXPECT_EQ(window_->dialogs().size(), 2u);        // browsing still works
+  window_->click(22);
+  EXPECT_FALSE(window_->destroyed());              // Exit does nothing
+  window_->click(21);
+  EXPECT_TRUE(window_->control(21)->pressed);
+
+  window_->answerYesNo(false);
+  window_->command(23);
+  ASSERT_EQ(window_->messageBoxes().size(), 1u);
+  EXPECT_EQ(window_->messageBoxes()[0].text, "Stop?");
+  EXPECT_EQ(window_->messageBoxes()[0].caption, "Cancel");
+  EXPECT_FALSE(main_->cancelRequested());
+
+  window_->answerYesNo(true);
+  window_->command(23);
+  EXPECT_TRUE(main_->cancelRequested());
+  EXPECT_EQ(window_->statusLine(1), "Cancelling.");
+  EXPECT_FALSE(window_->control(23)->enabled);
+  EXPECT_TRUE(window_->control(22)->enabled);
+  window_->click(21);
+  EXPECT_EQ(window_->statusLine(1), "Already cancelled.");
+  EXPECT_FALSE(window_->control(21)->pressed);
+
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(window_->statusLine(1), "Stopped.");  // the worker saw the flag
+  EXPECT_FALSE(main_->cancelRequested());
+  EXPECT_FALSE(window_->control(23)->enabled);
+  EXPECT_TRUE(window_->control(22)->enabled);
+  EXPECT_FALSE(window_->control(21)->pressed);
+}
+
+TEST_F(MainWindowTest, StartRunsTheConverterToTheEnd) {
+  const fs::path tool = fs::path(NUBO_BIN_DIR) / "make_old_nab";
+  if (!fs::exists(tool)) GTEST_SKIP() << "make_old_nab is not built";
+  const fs::path in = dir_ / "in";
+  fs::create_directories(in / "sub");
+  writeWave(dir_ / "a.wav", 30000, 1);
+  writeWave(dir_ / "b.wav", 5000, 2);
+  for (const auto& [wav, nab, version] : {std::tuple{"a.wav", "in/A.NAB", 20}, std::tuple{"b.wav", "in/sub/B.NAB", 21}}) {
+    const std::string cmd = tool.string() + " " + (dir_ / wav).string() + " " + (dir_ / nab).string() + " " +
+                            std::to_string(version);
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  }
+  writeFile(in / "notes.txt", "not a compressed file");
+  Settings s;
+  s.optionB = 1;
+  s.slots[2] = in.string() + "/*.NAB";
+  s.slots[3] = (dir_ / "out").string() + "/";
+  writeSettingsFile(s);
+  create();
+  window_->click(21);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(window_->statusLine(1), "Finished.");
+  EXPECT_EQ(window_->statusLine(3), "2 done  0 skipped");
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "A.NAB"));
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "sub" / "B.NAB"));
+  EXPECT_FALSE(window_->control(21)->pressed);
+  EXPECT_FALSE(window_->control(23)->enabled);
+  EXPECT_TRUE(window_->control(22)->enabled);
+  // The running state was shown while the run went on.
+  bool sawRunning = false;
+  for (const std::string& call : window_->calls()) sawRunning = sawRunning || call == "enable 23 1";
+  EXPECT_TRUE(sawRunning);
+}
+
+TEST_F(MainWindowTest, ScrollAndResizeArithmetic) {
+  create();  // 800 x 600: 66 columns, 37 lines
+  EXPECT_EQ(window_->scrollMaximum(ScrollBar::Horizontal), 102 - 800 / 12);
+  EXPECT_EQ(window_->scrollMaximum(ScrollBar::Vertical), 42 - 600 / 16);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Horizontal), 0);
+
+  window_->scroll(ScrollBar::Horizontal, ScrollRequest::PageDown);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Horizontal), 8);
+  EXPECT_EQ(window_->contentOffsetX(), -96);
+  EXPECT_EQ(window_->control(0)->rect.x, 1032 - 96);
+  window_->scroll(ScrollBar::Horizontal, ScrollRequest::LineUp);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Horizontal), 7);
+  window_->scroll(ScrollBar::Horizontal, ScrollRequest::ThumbTrack, 500);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Horizontal), 36);  // limited to the maximum
+  window_->scroll(ScrollBar::Horizontal, ScrollRequest::Top);      // no top for this bar
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Horizontal), 36);
+  EXPECT_EQ(window_->contentOffsetX(), -36 * 12);
+
+  // Wider by 400 pixels: d = -400/12 - 1 = -34; maximum 100 - 1200/12 + 2 = 2.
+  window_->resize(1200, 600);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Horizontal), 2);
+  EXPECT_EQ(window_->contentOffsetX(), -2 * 12);
+  EXPECT_EQ(window_->scrollMaximum(ScrollBar::Horizontal), 2);
+  // The same width again: d = -1.
+  window_->resize(1200, 600);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Horizontal), 1);
+  window_->resize(2000, 600);
+  EXPECT_EQ(window_->scrollMaximum(ScrollBar::Horizontal), 0);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Horizontal), 0);
+  EXPECT_EQ(window_->contentOffsetX(), 0);
+  // Narrower never scrolls by itself.
+  window_->scroll(ScrollBar::Horizontal, ScrollRequest::LineDown);
+  window_->resize(400, 600);
+  EXPECT_EQ(window_->scrollMaximum(ScrollBar::Horizontal), 102 - 400 / 12);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Horizontal), 0);
+
+  // Vertical: 200 pixels = 12 lines; maximum 40 - 12 + 2 = 30, page 12.
+  window_->resize(400, 200);
+  EXPECT_EQ(window_->scrollMaximum(ScrollBar::Vertical), 30);
+  window_->scroll(ScrollBar::Vertical, ScrollRequest::PageDown);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 12);
+  EXPECT_EQ(window_->contentOffsetY(), -12 * 16);
+  window_->scroll(ScrollBar::Vertical, ScrollRequest::Bottom);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 30);
+  window_->scroll(ScrollBar::Vertical, ScrollRequest::LineDown);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 30);
+  window_->scroll(ScrollBar::Vertical, ScrollRequest::PageUp);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 18);
+  window_->scroll(ScrollBar::Vertical, ScrollRequest::ThumbTrack, 5);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 5);
+  window_->scroll(ScrollBar::Vertical, ScrollRequest::Top);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 0);
+  EXPECT_EQ(window_->contentOffsetY(), 0);
+  // A client lower than one line still pages by one line.
+  window_->resize(400, 10);
+  window_->scroll(ScrollBar::Vertical, ScrollRequest::PageDown);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 1);
+}
+
+}  // namespace
+}  // namespace nubo::ui

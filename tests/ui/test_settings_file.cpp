@@ -1,0 +1,106 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+#include "settings_file.h"
+
+namespace nubo::ui {
+namespace {
+
+std::string lines(std::initializer_list<std::string> values) {
+  std::string out;
+  for (const auto& v : values) out += v + "\n";
+  return out;
+}
+
+TEST(SettingsRead, VersionSelectsTheLayout) {
+  // Version 15: no option B or language lines; ten path lines follow option A.
+  Settings s = parseSettings(lines({"15", "2", "1", "p0", "p1", "p2", "p3", "p4", "p5", "p6", "p7", "p8", "p9"}));
+  EXPECT_EQ(s.jobKind, 2);
+  EXPECT_EQ(s.optionA, 1);
+  EXPECT_EQ(s.optionB, 0);
+  EXPECT_EQ(s.languageNumber, 0);
+  EXPECT_EQ(s.slots[0], "p0");
+  EXPECT_EQ(s.slots[9], "p9");
+
+  s = parseSettings(lines({"20", "3", "0", "1", "2", "in/", "", "c", "d"}));
+  EXPECT_EQ(s.jobKind, 3);
+  EXPECT_EQ(s.optionB, 1);
+  EXPECT_EQ(s.languageNumber, 2);
+  EXPECT_EQ(s.slots[0], "in/");
+  EXPECT_EQ(s.slots[1], "*");    // an empty path line
+  EXPECT_EQ(s.slots[3], "d");
+  EXPECT_EQ(s.slots[4], "*.*");  // missing lines keep their defaults
+
+  for (const char* version : {"7", "35", "", "x"}) {
+    s = parseSettings(lines({version, "3", "1", "1", "5", "a", "b"}));
+    EXPECT_EQ(s.jobKind, 3) << version;
+    EXPECT_EQ(s.optionA, 1) << version;
+    EXPECT_EQ(s.optionB, 0) << version;
+    EXPECT_EQ(s.languageNumber, 0) << version;
+    EXPECT_EQ(s.slots[0], "*.*") << version;
+  }
+}
+
+TEST(SettingsRead, JobKindOutsideTwoToFourBecomesFour) {
+  for (const char* kind : {"5", "0", "-3", "99999999999999999999"}) {
+    EXPECT_EQ(parseSettings(lines({"20", kind})).jobKind, 4) << kind;
+  }
+  EXPECT_EQ(parseSettings("").jobKind, 4);
+  EXPECT_EQ(parseSettings("20\n").slots[2], "*.*");
+}
+
+TEST(SettingsRead, OverlongPathLinesAreCutWithoutSpilling) {
+  const std::string exact(299, 'x');
+  const std::string longer = std::string(299, 'y') + "REST";
+  const Settings s = parseSettings(lines({"20", "4", "0", "0", "0", exact, longer, "next"}) + "last");
+  EXPECT_EQ(s.slots[0], exact);            // keeps its last character
+  EXPECT_EQ(s.slots[1], longer.substr(0, 299));
+  EXPECT_EQ(s.slots[2], "next");           // the rest of the long line is skipped
+  EXPECT_EQ(s.slots[3], "last");           // no line feed at the end: nothing is removed
+}
+
+TEST(SettingsFile, RoundTripAndMissingFile) {
+  const auto dir = std::filesystem::temp_directory_path() / ("nubo_settings_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string path = settingsPath((dir / "NUBOCONV.").string());
+  EXPECT_EQ(path, (dir / "NUBOCONV.ini").string());
+  EXPECT_EQ(readSettings(path).slots[5], "*.*");
+
+  Settings s;
+  s.jobKind = 2;
+  s.optionA = 1;
+  s.optionB = 1;
+  s.languageNumber = 12;
+  for (int i = 0; i < kPathSlots; ++i) s.slots[i] = "/dir " + std::to_string(i) + "/*.NAB";
+  s.slots[7] = std::string(299, 'z');
+  ASSERT_TRUE(writeSettings(path, s));
+
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  int count = 0;
+  for (char c : text.str()) count += c == '\n';
+  EXPECT_EQ(count, 15);
+  EXPECT_EQ(text.str().substr(0, 3), "20\n");
+
+  const Settings back = readSettings(path);
+  EXPECT_EQ(back.jobKind, 2);
+  EXPECT_EQ(back.optionA, 1);
+  EXPECT_EQ(back.optionB, 1);
+  EXPECT_EQ(back.languageNumber, 12);
+  EXPECT_EQ(back.slots, s.slots);
+
+  // A slot with a line break cannot shift the later lines.
+  s.slots[0] = "two\nlines";
+  EXPECT_EQ(parseSettings(formatSettings(s)).slots[1], s.slots[1]);
+  EXPECT_FALSE(writeSettings((dir / "missing" / "NUBOCONV.ini").string(), s));
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace nubo::ui

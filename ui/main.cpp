@@ -1,0 +1,33 @@
+// NUBOCONV, the converter's window program. It takes no arguments: every
+// choice comes from the window, from NUBOCONV.ini and from the definition
+// files beside the program.
+#include <cstdio>
+#include <cstdlib>
+
+#include "fltk_window.h"
+#include "main_window.h"
+#include "os.h"
+
+namespace {
+
+// Exit code when there is no window system to show the window on.
+constexpr int kNoDisplayExit = 3;
+
+}  // namespace
+
+int main() {
+  // WATCHOUT: checked before FLTK opens the display itself, which would print
+  // a terse "Can't open display" and exit(1) from wherever it first needs it.
+  if (!nubo::platform::openDisplay()) {
+    const char* display = std::getenv("DISPLAY");
+    if (display != nullptr && *display != '\0') {
+      std::fprintf(stderr, "NUBOCONV: cannot open the X display \"%s\"; the converter needs a window system.\n",
+                   display);
+    } else {
+      std::fprintf(stderr, "NUBOCONV: cannot open an X display (DISPLAY is not set); the converter needs a window system.\n");
+    }
+    return kNoDisplayExit;
+  }
+  nubo::platform::FltkWindow window;
+  return nubo::ui::runConverterProgram(window, nubo::platform::programDirectory() + "/NUBOCONV.");
+}

@@ -1,0 +1,338 @@
+#include "main_window.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <system_error>
+
+#include "os.h"
+
+namespace nubo::ui {
+
+namespace {
+
+using platform::ControlClass;
+using platform::ScrollBar;
+using platform::ScrollRequest;
+
+constexpr int kMsgInputLabel = 40;
+constexpr int kMsgOutputLabel = 41;
+constexpr int kMsgHintEncode = 43;
+constexpr int kMsgHintReencode = 44;
+constexpr int kMsgCancelQuestion = 45;
+constexpr int kMsgCancelled = 53;
+constexpr int kMsgRefused = 54;
+constexpr int kMsgAlreadyCancelled = 56;
+constexpr int kMsgRunFailed = 57;
+constexpr int kMsgEmpty = 62;
+constexpr int kHorizontalPage = 8;
+
+// Layout values come from a file: the pixel arithmetic is done wide and
+// clamped so that no value of the file can overflow it.
+int clampToInt(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
+
+}  // namespace
+
+MainWindow::MainWindow(platform::Window& window, std::string programStem)
+    : window_(window), stem_(std::move(programStem)) {}
+
+MainWindow::~MainWindow() {
+  cancel_ = true;
+  joinWorker();
+}
+
+void MainWindow::joinWorker() {
+  if (worker_.joinable()) worker_.join();
+}
+
+int MainWindow::loadTexts() {
+  return loadDefinitions(stem_, settings_.languageNumber, definitions_, [this](const std::string& basePath) {
+    window_.showError("Error", "I need " + basePath);
+    window_.quit(0);
+  });
+}
+
+void MainWindow::onCreate() {
+  const platform::TextMetrics metrics = window_.textMetrics();
+  // WATCHOUT: a backend reporting zero metrics would make every division by
+  // the character size below fail; one pixel is the least.
+  cw_ = std::max(1, metrics.fixedPitch ? metrics.averageCharWidth : metrics.averageCharWidth * 3 / 2);
+  lh_ = std::max(1, metrics.height);
+  tm_ = lh_ * 2 / 10;
+
+  settings_ = readSettings(settingsPath(stem_));
+  if (loadTexts() != 0) return;  // the message box is shown and the quit requested
+
+  for (int i = 0; i < kTableEntries; ++i) {
+    const ControlRecord& r = definitions_.control(i);
+    if (r.type < 0 || r.type > 3) continue;
+    platform::Rect rect;
+    rect.x = clampToInt(int64_t{cw_} * r.x / 10);
+    rect.y = clampToInt(tm_ + int64_t{r.y} * lh_ * 14 / 100);
+    rect.width = clampToInt(int64_t{cw_} * r.width / 10);
+    rect.height = clampToInt(int64_t{r.height} * lh_ / 10);
+    window_.createControl(i, static_cast<ControlClass>(r.type), definitions_.text(i),
+                          static_cast<uint32_t>(r.style), rect);
+  }
+  created_ = true;
+
+  showJobKindTexts();
+  clearStatusLines();
+  cancel_ = false;
+  running_ = false;
+  window_.enable(kCancelButton, false);
+
+  window_.setCheck(settings_.jobKind, true);
+  window_.setCheck(kOptionACheck, settings_.optionA != 0);
+  window_.setCheck(kOptionBCheck, settings_.optionB != 0);
+  window_.setTextLimit(kInputField, static_cast<int>(kMaxPathChars));
+  window_.setTextLimit(kOutputField, static_cast<int>(kMaxPathChars));
+}
+
+void MainWindow::onDestroy() {
+  // A run still going is asked to stop; the worker is joined when the
+  // window object goes, after the message loop has ended.
+  if (running_) cancel_ = true;
+  if (created_) {
+    readControls();
+    writeSettings(settingsPath(stem_), settings_);
+  }
+  window_.quit(0);
+}
+
+void MainWindow::showJobKindTexts() {
+  const int kind = settings_.jobKind;
+  if (kind < 2 || kind > 4) return;
+  window_.setText(kInputField, settings_.slots[inputSlot()]);
+  window_.setText(kOutputField, settings_.slots[outputSlot()]);
+  window_.setText(kHintLabel, definitions_.text(kind == 4 ? kMsgHintReencode : kMsgHintEncode));
+  window_.setText(kInputLabel, definitions_.text(kMsgInputLabel));
+  window_.setText(kOutputLabel, definitions_.text(kMsgOutputLabel));
+}
+
+void MainWindow::clearStatusLines() {
+  for (int line = 1; line <= 3; ++line) window_.setText(kStatusLine1 + line - 1, definitions_.text(kMsgEmpty));
+}
+
+void MainWindow::refuse() { window_.setText(kStatusLine1 + 1, definitions_.text(kMsgRefused)); }
+
+void MainWindow::readControls() {
+  // A control that the definition file did not create keeps its value.
+  if (window_.hasControl(kOptionACheck)) settings_.optionA = window_.getCheck(kOptionACheck) ? 1 : 0;
+  if (window_.hasControl(kOptionBCheck)) settings_.optionB = window_.getCheck(kOptionBCheck) ? 1 : 0;
+  if (window_.hasControl(kInputField)) settings_.slots[inputSlot()] = window_.getText(kInputField);
+  if (window_.hasControl(kOutputField)) settings_.slots[outputSlot()] = window_.getText(kOutputField);
+}
+
+void MainWindow::browse(bool save) {
+  readControls();
+  const int slot = save ? outputSlot() : inputSlot();
+  const std::optional<std::string> chosen =
+      save ? window_.saveFileDialog(settings_.slots[slot]) : window_.openFileDialog(settings_.slots[slot]);
+  if (!chosen) return;
+  settings_.slots[slot] = chosen->substr(0, kMaxPathChars);
+  window_.setText(save ? kOutputField : kInputField, settings_.slots[slot]);
+}
+
+void MainWindow::onCommand(int id) {
+  const bool active = running_;
+  switch (id) {
+    case kLanguageButton:
+      if (active) {
+        refuse();
+        return;
+      }
+      // The fields are read first so that what was typed survives the new
+      // captions (the edit fields' captions would replace it).
+      readControls();
+      ++settings_.languageNumber;
+      if (loadTexts() != 0) return;
+      for (int i = 0; i < kTableEntries; ++i) {
+        if (definitions_.control(i).type >= 0 && window_.hasControl(i)) window_.setText(i, definitions_.text(i));
+      }
+      showJobKindTexts();
+      clearStatusLines();
+      return;
+    case 2:
+    case 3:
+    case 4:
+      if (active) refuse(); else clearStatusLines();
+      if (window_.getCheck(id)) {
+        readControls();  // into the slots of the previous job kind
+        settings_.jobKind = id;
+        showJobKindTexts();
+      }
+      return;
+    case kInputBrowse:
+    case kOutputBrowse:
+      if (active) refuse(); else clearStatusLines();
+      browse(id == kOutputBrowse);
+      return;
+    case kOptionBCheck:
+    case kOptionACheck:
+      if (active) refuse(); else clearStatusLines();
+      return;
+    case kStartButton:
+      window_.focusMainWindow();
+      if (active) {
+        if (cancel_) {
+          window_.setText(kStatusLine1, definitions_.text(kMsgAlreadyCancelled));
+          window_.showPressed(kStartButton, false);
+        } else {
+          window_.showPressed(kStartButton, true);
+        }
+        return;
+      }
+      start();
+      return;
+    case kExitButton:
+      if (!active) window_.destroy();
+      return;
+    case kCancelButton:
+      if (active) askCancel();
+      return;
+    default:
+      return;
+  }
+}
+
+void MainWindow::start() {
+  clearStatusLines();
+  readControls();
+  converter::RunParameters params;
+  if (converter::prepareRun(settings_.jobKind, settings_.optionA != 0, settings_.optionB != 0,
+                            settings_.slots[inputSlot()], settings_.slots[outputSlot()], *this, params) != 0) {
+    return;
+  }
+  running_ = true;
+  if (params.jobKind < converter::kJobEncode || params.jobKind > converter::kJobVerify) {
+    idleState(999);
+    return;
+  }
+  // The previous worker has passed its idle state; it only has to return.
+  joinWorker();
+  params_ = params;  // written only here, while no worker exists
+  try {
+    worker_ = platform::startThread([this] { converter::runBatch(params_, *this); });
+  } catch (const std::system_error&) {
+    // No thread: the run ends as a failed one, so that Start works again.
+    idleState(999);
+  }
+}
+
+void MainWindow::askCancel() {
+  if (window_.askYesNo(definitions_.text(kMsgCancelQuestion), "Cancel")) {
+    window_.setText(kStatusLine1, definitions_.text(kMsgCancelled));
+    cancel_ = true;
+    window_.showPressed(kStartButton, false);
+    window_.enable(kCancelButton, false);
+    window_.enable(kExitButton, true);
+  } else {
+    window_.showPressed(kCancelButton, false);
+    window_.focusMainWindow();
+  }
+}
+
+// --- front end of the worker -------------------------------------------------
+
+void MainWindow::setStatusLine(int line, const std::string& text) {
+  if (line < 1 || line > 3) return;
+  window_.runOnUiThread([&] { window_.setText(kStatusLine1 + line - 1, text); });
+}
+
+void MainWindow::runningState() {
+  window_.runOnUiThread([&] {
+    window_.enable(kCancelButton, true);
+    window_.enable(kExitButton, false);
+    window_.showPressed(kStartButton, true);
+  });
+}
+
+void MainWindow::idleState(int code) {
+  if (code == 999) setStatusLine(1, definitions_.text(kMsgRunFailed));
+  // WATCHOUT: the controls are switched (synchronously) before the flags are
+  // cleared, so that whoever sees the run ended also sees the idle controls.
+  window_.runOnUiThread([&] {
+    window_.enable(kCancelButton, false);
+    window_.enable(kExitButton, true);
+    window_.showPressed(kStartButton, false);
+  });
+  cancel_ = false;
+  running_ = false;
+}
+
+std::string MainWindow::message(int index) const { return definitions_.text(index); }
+
+// --- size and scrolling ------------------------------------------------------
+
+void MainWindow::onSize(int clientWidth, int clientHeight) {
+  const int sizes[2] = {clientWidth, clientHeight};
+  const int units[2] = {cw_, lh_};
+  const int canvas[2] = {kCanvasColumns, kCanvasLines};
+  const ScrollBar bars[2] = {ScrollBar::Horizontal, ScrollBar::Vertical};
+  for (int i = 0; i < 2; ++i) {
+    int d = (lastSize_[i] - sizes[i]) / units[i] - 1;
+    if (d > 0) d = 0;
+    if (d < -position_[i]) d = -position_[i];
+    position_[i] += d;
+    if (d != 0) {
+      if (i == 0) window_.scrollContent(-units[i] * d, 0); else window_.scrollContent(0, -units[i] * d);
+    }
+    maximum_[i] = std::max(0, canvas[i] - sizes[i] / units[i] + 2);
+    window_.setScrollRange(bars[i], 0, maximum_[i]);
+    position_[i] = std::min(position_[i], maximum_[i]);
+    window_.setScrollPosition(bars[i], position_[i]);
+    lastSize_[i] = sizes[i];
+  }
+}
+
+void MainWindow::onScroll(ScrollBar bar, ScrollRequest request, int thumbPosition) {
+  const int i = index(bar);
+  const int position = position_[i];
+  int step = 0;
+  if (bar == ScrollBar::Vertical) {
+    const int page = std::max(1, lastSize_[1] / lh_);
+    switch (request) {
+      case ScrollRequest::LineUp: step = -1; break;
+      case ScrollRequest::LineDown: step = 1; break;
+      case ScrollRequest::PageUp: step = -page; break;
+      case ScrollRequest::PageDown: step = page; break;
+      case ScrollRequest::ThumbTrack: step = thumbPosition - position; break;
+      case ScrollRequest::Top: step = -position; break;
+      case ScrollRequest::Bottom: step = maximum_[i] - position; break;
+      default: step = 0; break;
+    }
+  } else {
+    switch (request) {
+      case ScrollRequest::LineUp: step = -1; break;
+      case ScrollRequest::LineDown: step = 1; break;
+      case ScrollRequest::PageUp: step = -kHorizontalPage; break;
+      case ScrollRequest::PageDown: step = kHorizontalPage; break;
+      case ScrollRequest::ThumbTrack: step = thumbPosition - position; break;
+      default: step = 0; break;
+    }
+  }
+  scrollBy(bar, step);
+}
+
+void MainWindow::scrollBy(ScrollBar bar, int step) {
+  const int i = index(bar);
+  step = std::clamp(step, -position_[i], maximum_[i] - position_[i]);
+  if (step == 0) return;
+  position_[i] += step;
+  if (bar == ScrollBar::Horizontal) window_.scrollContent(-cw_ * step, 0); else window_.scrollContent(0, -lh_ * step);
+  window_.setScrollPosition(bar, position_[i]);
+}
+
+// -----------------------------------------------------------------------------
+
+int runConverterProgram(platform::Window& window, const std::string& programStem) {
+  MainWindow mainWindow(window, programStem);
+  if (!window.create(kWindowTitle, mainWindow)) return 0;
+  const int code = window.run();
+  // The loop has ended, so the worker's UI calls return at once: it notices
+  // the cancel flag at its next block and can be joined.
+  return code;
+}
+
+}  // namespace nubo::ui

@@ -1,0 +1,116 @@
+#include "settings_file.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+namespace nubo::ui {
+
+namespace {
+
+// Delivers the file's lines one at a time. A line is everything up to its
+// line feed; the line feed itself is not part of it. A line longer than the
+// reader's limit is cut there and the rest of it is skipped, so that an
+// overlong line never spills into the next value.
+class LineReader {
+ public:
+  explicit LineReader(std::string_view bytes) : bytes_(bytes) {}
+
+  // False at the end of the file.
+  bool next(std::size_t limit, std::string& line) {
+    if (pos_ >= bytes_.size()) return false;
+    std::size_t end = bytes_.find('\n', pos_);
+    if (end == std::string_view::npos) end = bytes_.size();
+    line.assign(bytes_.substr(pos_, std::min(end - pos_, limit)));
+    pos_ = end + 1;
+    return true;
+  }
+
+ private:
+  std::string_view bytes_;
+  std::size_t pos_ = 0;
+};
+
+// The decimal value of a line as the standard conversion reads it (0 when it
+// holds no number), clamped to the range of int.
+int decimal(const std::string& line) {
+  const long value = std::strtol(line.c_str(), nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+void readNumber(LineReader& reader, int& value) {
+  std::string line;
+  if (reader.next(kMaxVersionLineChars, line)) value = decimal(line);
+}
+
+void readSlots(LineReader& reader, Settings& settings) {
+  std::string line;
+  for (std::string& slot : settings.slots) {
+    if (!reader.next(kMaxPathChars, line)) return;
+    // An empty line stands for "*" (a field that was left empty).
+    slot = line.empty() ? "*" : line;
+  }
+}
+
+}  // namespace
+
+std::string settingsPath(const std::string& stem) { return stem + "ini"; }
+
+Settings parseSettings(std::string_view bytes) {
+  Settings settings;
+  LineReader reader(bytes);
+  std::string line;
+  int version = -1;  // unrecognised unless line 1 holds a number
+  if (reader.next(kMaxVersionLineChars, line) && !line.empty()) version = decimal(line);
+  readNumber(reader, settings.jobKind);
+  readNumber(reader, settings.optionA);
+  if (version >= 10 && version <= 19) {
+    settings.optionB = 0;
+    settings.languageNumber = 0;
+    readSlots(reader, settings);
+  } else if (version >= 20 && version <= 29) {
+    readNumber(reader, settings.optionB);
+    readNumber(reader, settings.languageNumber);
+    readSlots(reader, settings);
+  }
+  if (settings.jobKind < 2 || settings.jobKind > 4) settings.jobKind = 4;
+  return settings;
+}
+
+Settings readSettings(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return Settings{};
+  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  return parseSettings(bytes);
+}
+
+std::string formatSettings(const Settings& settings) {
+  std::string out;
+  for (const int value : {kSettingsVersion, settings.jobKind, settings.optionA, settings.optionB,
+                          settings.languageNumber}) {
+    out += std::to_string(value);
+    out += '\n';
+  }
+  for (const std::string& slot : settings.slots) {
+    // WATCHOUT: a slot is one line of the file; a line feed inside it (or
+    // more than the line limit) would shift every later value when read back.
+    std::string line = slot.substr(0, std::min(slot.find('\n'), kMaxPathChars));
+    out += line;
+    out += '\n';
+  }
+  return out;
+}
+
+bool writeSettings(const std::string& path, const Settings& settings) {
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) return false;
+  const std::string text = formatSettings(settings);
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
+}
+
+}  // namespace nubo::ui

@@ -1,0 +1,48 @@
+// The settings file NUBOCONV.ini beside the program: the job kind, the two
+// options, the language number and ten path slots, remembered from one run
+// of the window to the next.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace nubo::ui {
+
+inline constexpr int kSettingsVersion = 20;
+inline constexpr int kPathSlots = 10;
+inline constexpr std::size_t kMaxPathChars = 299;
+inline constexpr std::size_t kMaxVersionLineChars = 199;
+inline constexpr const char* kDefaultSlot = "*.*";
+
+// Slots 0 and 1 hold the input and output fields of job kinds 2 and 3,
+// slots 2 and 3 those of job kind 4; slots 4 to 9 are kept as read.
+struct Settings {
+  int jobKind = 4;
+  int optionA = 0;  // overwrite existing output files (check box 18)
+  int optionB = 0;  // include subdirectories (check box 13)
+  int languageNumber = 0;
+  std::array<std::string, kPathSlots> slots;
+
+  Settings() { slots.fill(kDefaultSlot); }
+};
+
+// Full path of the settings file for `stem` (".../NUBOCONV."): stem + "ini".
+std::string settingsPath(const std::string& stem);
+
+// Reads the settings from a file's bytes (text mode). Values whose lines are
+// missing keep their defaults; a job kind other than 2, 3 or 4 becomes 4.
+Settings parseSettings(std::string_view bytes);
+
+// Reads the file at `path`; the defaults when it cannot be opened.
+Settings readSettings(const std::string& path);
+
+// The fifteen lines of the file: 20, job kind, option A, option B, language
+// number, then the ten slots.
+std::string formatSettings(const Settings& settings);
+
+// Creates or truncates `path` and writes the settings. False when the file
+// could not be written.
+bool writeSettings(const std::string& path, const Settings& settings);
+
+}  // namespace nubo::ui
