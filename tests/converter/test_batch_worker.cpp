@@ -395,5 +395,40 @@ TEST_F(BatchWorker, UnwritableOutputStops) {
   }
 }
 
+TEST_F(BatchWorker, StoredLastBlockLongerThanTheSizeFieldIsReadWhole) {
+  // Mono at 102350 Hz: a block length of 2047. Full-scale noise is stored, so
+  // a last block of 2046 samples with its count extension is 4096 bytes long,
+  // one more than a size field can describe. (A full block that would be
+  // stored cannot be framed at all, so the first block is quiet.)
+  const uint32_t rate = 102350;
+  auto pcm = pcmOf(Shape::QuietNoise, 2047, 1, 20);
+  const auto noise = pcmOf(Shape::FullScaleNoise, 2046, 1, 21);
+  pcm.insert(pcm.end(), noise.begin(), noise.end());
+  const auto file = oldNab(pcm, 1, rate, 20);
+  ASSERT_EQ(file.size() - 66 - 2 - (file[68] | (file[69] & 0x0F) << 8), 4u + 2 * 2046);
+  writeAll(p("big.NAB"), file);
+  ASSERT_EQ(run(kJobReencode, p("big.NAB"), p("big22.NAB")), 0);
+  EXPECT_EQ(fe.lines[3], "1 #55  0 #68");
+  EXPECT_EQ(decodeAll(p("big22.NAB")), pcm);
+  const auto out = readAll(p("big22.NAB"));
+  EXPECT_EQ(getLE(out, 62, 4), out.size() - 66);
+}
+
+TEST_F(BatchWorker, DirectoryStackHolds1498PendingDirectories) {
+  const auto pcm = pcmOf(Shape::Sine, 100, 1, 1);
+  writeAll(p("fits/a.NAB"), oldNab(pcm, 1, 44100, 20));
+  for (int i = 0; i < 1498; ++i) fs::create_directory(p("fits/d" + std::to_string(i)));
+  EXPECT_EQ(run(kJobReencode, p("fits/"), p("fits/!"), false, true), 0);
+  EXPECT_FALSE(fe.saw("2:#58"));
+  EXPECT_EQ(fe.lines[3], "1 #55  0 #68");
+
+  // One more subdirectory than the stack has slots for: the run stops.
+  writeAll(p("over/a.NAB"), oldNab(pcm, 1, 44100, 20));
+  for (int i = 0; i < 1499; ++i) fs::create_directory(p("over/d" + std::to_string(i)));
+  EXPECT_EQ(run(kJobReencode, p("over/"), p("over/!"), false, true), 999);
+  EXPECT_EQ(fe.lines[2], "#58");
+  EXPECT_EQ(fe.idleCodes.back(), 999);
+}
+
 }  // namespace
 }  // namespace nubo::converter
