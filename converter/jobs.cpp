@@ -194,16 +194,44 @@ JobResult completeOutput(RunState& run, OutputFile& out, int64_t outBytes, int64
 
 bool tooLarge(int64_t dataBytes) { return dataBytes + kHeaderBytes - 8 > kRiffLimit; }
 
-// Decodes the block in codec.block with the file's coder. False for a block
-// that does not decode or that needs bytes the file does not have.
-bool decodeBlock(Codec& codec, const NabHeader& h, int64_t blockLength) {
-  codec.params.flags = NUBO_FLAG_DECODE;
-  codec.params.sampleCount = static_cast<uint16_t>(blockLength);
-  codec.params.channels = static_cast<uint16_t>(h.channels);
-  codec.params.coderVersion = static_cast<uint32_t>(h.coderVersion);
-  codec.params.coderParameter = h.coderParameter;
-  return codec.call() == NUBO_OK && codec.params.codeSize <= codec.block.available;
-}
+// The block stream of a compressed file, read and decoded one block at a
+// time from just after the preamble. Every job that reads a compressed file
+// goes through it, so all of them end the stream and reject damage alike.
+class BlockStream {
+ public:
+  enum class Step {
+    End,      // no more blocks
+    Block,    // codec.samples holds the block's decodedCount samples
+    Damaged,  // cut short, or a block that does not decode
+  };
+
+  BlockStream(InputFile& in, const NabHeader& h, int64_t blockLength)
+      : in_(in), header_(h), blockLength_(blockLength) {}
+
+  Step next(Codec& codec) {
+    if (ended_) return Step::End;
+    const BlockRead read = readBlock(in_, codec.block);
+    if (read == BlockRead::End) return Step::End;
+    if (read == BlockRead::Truncated) return Step::Damaged;
+    codec.params.flags = NUBO_FLAG_DECODE;
+    codec.params.sampleCount = static_cast<uint16_t>(blockLength_);
+    codec.params.channels = static_cast<uint16_t>(header_.channels);
+    codec.params.coderVersion = static_cast<uint32_t>(header_.coderVersion);
+    codec.params.coderParameter = header_.coderParameter;
+    // A block whose decoder took bytes beyond the end of the file is damaged
+    // too: those bytes were only the reader's filling.
+    if (codec.call() != NUBO_OK || codec.params.codeSize > codec.block.available) return Step::Damaged;
+    // A block with a count extension is the last one.
+    ended_ = codec.block.countExtension();
+    return Step::Block;
+  }
+
+ private:
+  InputFile& in_;
+  const NabHeader& header_;
+  const int64_t blockLength_;
+  bool ended_ = false;
+};
 
 // --- Re-encode (job kind 4) ---------------------------------------------------
 
@@ -234,6 +262,7 @@ JobResult reencode(RunState& run) {
   if (!ok) return stop(run, kEntryWriteError, run.outputPath);
 
   Codec codec;
+  BlockStream blocks(in, h, blockLength);
   int64_t inBytes = preambleLength + 2;
   int64_t outBytes = preambleLength + 2;
   int64_t pcmBytes = 0;
@@ -241,13 +270,10 @@ JobResult reencode(RunState& run) {
   for (;;) {
     if (fe.cancelRequested()) return cancelled(run);
     progress.update(pcmBytes);
-    const BlockRead read = readBlock(in, codec.block);
-    if (read == BlockRead::End) break;
+    const BlockStream::Step step = blocks.next(codec);
+    if (step == BlockStream::Step::End) break;
     // A damaged block is never re-encoded from garbage.
-    if (read == BlockRead::Truncated || !decodeBlock(codec, h, blockLength)) {
-      return stop(run, kEntryDamaged, run.inputPath);
-    }
-    const bool extension = codec.block.countExtension();
+    if (step == BlockStream::Step::Damaged) return stop(run, kEntryDamaged, run.inputPath);
     inBytes += codec.block.sizeField;
     const int n = codec.params.decodedCount;
     codec.params.flags = n != blockLength ? NUBO_FLAG_ENCODE | NUBO_FLAG_COUNT_EXTENSION : NUBO_FLAG_ENCODE;
@@ -260,7 +286,6 @@ JobResult reencode(RunState& run) {
       return stop(run, kEntryWriteError, run.outputPath);
     }
     if (tooLarge(outBytes)) return stop(run, kEntryTooLarge, run.outputPath);
-    if (extension) break;
   }
   in.close();
   return completeOutput(run, out, outBytes, inBytes, pcmBytes);
@@ -344,6 +369,7 @@ JobResult verify(RunState& run) {
   }
 
   Codec codec;
+  BlockStream blocks(in, h, blockLength);
   uint8_t reference[2 * NUBO_MAX_SAMPLES];
   int64_t pcmBytes = 0;
   int64_t dataLeft = wave.dataBytes & ~int64_t{1};
@@ -351,11 +377,9 @@ JobResult verify(RunState& run) {
   for (;;) {
     if (fe.cancelRequested()) return cancelled(run);
     progress.update(pcmBytes);
-    const BlockRead read = readBlock(in, codec.block);
-    if (read == BlockRead::End) break;
-    if (read == BlockRead::Truncated || !decodeBlock(codec, h, blockLength)) {
-      return stop(run, kEntryVerifyFailed, run.outputPath);
-    }
+    const BlockStream::Step step = blocks.next(codec);
+    if (step == BlockStream::Step::End) break;
+    if (step == BlockStream::Step::Damaged) return stop(run, kEntryVerifyFailed, run.outputPath);
     const std::size_t bytes = 2u * codec.params.decodedCount;
     if (static_cast<int64_t>(bytes) > dataLeft || pcm.read(reference, bytes) != bytes ||
         std::memcmp(reference, codec.samples, bytes) != 0) {
@@ -363,7 +387,6 @@ JobResult verify(RunState& run) {
     }
     dataLeft -= static_cast<int64_t>(bytes);
     pcmBytes += static_cast<int64_t>(bytes);
-    if (codec.block.countExtension()) break;
   }
   // Audio left over in the WAVE file is a difference too.
   uint8_t extra;
@@ -435,19 +458,19 @@ JobResult decodeToWave(const std::string& nabPath, const std::string& wavPath, F
   if (!writeWaveHeader(out, h.channels, h.sampleRate, 0)) return stop(run, kEntryWriteError, wavPath);
 
   Codec codec;
+  BlockStream blocks(in, h, blockLength);
   int64_t pcmBytes = 0;
   Progress progress(run, kEntryProgressDecode);
   for (;;) {
     if (frontEnd.cancelRequested()) return cancelled(run);
     progress.update(pcmBytes);
-    const BlockRead read = readBlock(in, codec.block);
-    if (read == BlockRead::End) break;
-    if (read == BlockRead::Truncated || !decodeBlock(codec, h, blockLength)) return stop(run, kEntryDamaged, nabPath);
+    const BlockStream::Step step = blocks.next(codec);
+    if (step == BlockStream::Step::End) break;
+    if (step == BlockStream::Step::Damaged) return stop(run, kEntryDamaged, nabPath);
     const std::size_t bytes = 2u * codec.params.decodedCount;
     pcmBytes += static_cast<int64_t>(bytes);
     if (pcmBytes + 36 > kRiffLimit) return stop(run, kEntryTooLarge, wavPath);
     if (!out.write(codec.samples, bytes)) return stop(run, kEntryWriteError, wavPath);
-    if (codec.block.countExtension()) break;
   }
   out.seek(4);
   out.writeLE(4, static_cast<uint32_t>(pcmBytes + 36));
@@ -493,20 +516,16 @@ bool describeFile(const std::string& path, FileDescription& d, std::string& erro
   }
   if (!usableBlockLength(d.blockLength) || h.coderVersion > 22) return true;  // blocks not readable
   Codec codec;
-  for (;;) {
-    const BlockRead read = readBlock(in, codec.block);
-    if (read == BlockRead::End) break;
-    if (read == BlockRead::Truncated || !decodeBlock(codec, h, d.blockLength)) {
+  BlockStream blocks(in, h, d.blockLength);
+  for (BlockStream::Step step; (step = blocks.next(codec)) != BlockStream::Step::End;) {
+    if (step == BlockStream::Step::Damaged) {
       d.damaged = true;
       break;
     }
     ++d.blocks;
     d.codeBytes += codec.params.codeSize;
     d.samples += codec.params.decodedCount;
-    if (codec.block.countExtension()) {
-      d.lastBlockHasCountExtension = true;
-      break;
-    }
+    d.lastBlockHasCountExtension = codec.block.countExtension();
   }
   return true;
 }
