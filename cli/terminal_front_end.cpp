@@ -5,19 +5,20 @@
 #include <algorithm>
 #include <cctype>
 
+#include "message_entries.h"
+
 namespace nubo::cli {
 
 namespace {
 
 // Message table entries the terminal front end reads.
-constexpr int kProgressEntries[] = {46, 47, 48};
-constexpr int kEntryFinished = 50;
-constexpr int kEntryNothingFound = 51;
-constexpr int kEntryStopped = 57;
-constexpr int kEntryEmpty = 62;
+using namespace nubo::converter;  // the kEntry indexes
+constexpr int kProgressEntries[] = {kEntryProgressEncode, kEntryProgressReencode, kEntryProgressVerify,
+                                    kEntryProgressDecode};
 // A file passed over with one of these on status line 2 was not converted
 // although the user asked for it: the run does not count as a success.
-constexpr int kRefusalEntries[] = {51, 65, 66, 69, 70};
+constexpr int kRefusalEntries[] = {kEntryCannotOpen, kEntryDamaged, kEntryOutputIsInput, kEntryPathTooLong,
+                                    kEntryUnsupportedRate};
 
 bool startsWith(const std::string& text, const std::string& prefix) {
   return !prefix.empty() && text.compare(0, prefix.size(), prefix) == 0;
@@ -37,7 +38,7 @@ std::string TerminalFrontEnd::message(int index) const { return definitions_.tex
 
 bool TerminalFrontEnd::cancelRequested() const { return cancel_; }
 
-// A progress line is "<megabytes> <entry 46, 47 or 48> <path>".
+// A progress line is "<megabytes> <progress entry> <path>".
 bool TerminalFrontEnd::isProgress(const std::string& text) const {
   std::size_t i = 0;
   while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;

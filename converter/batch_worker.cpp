@@ -4,6 +4,7 @@
 
 #include "front_end.h"
 #include "jobs.h"
+#include "message_entries.h"
 #include "nab_format.h"
 #include "os.h"
 
@@ -11,18 +12,12 @@ namespace nubo::converter {
 
 namespace {
 
-constexpr int kEntryFinished = 50;
-constexpr int kEntryNothingFound = 51;
-constexpr int kEntryTooManyDirectories = 58;
-constexpr int kEntryWildcardNeedsPattern = 60;
-constexpr int kEntryNoOutput = 64;
-constexpr int kEntryPathTooLong = 69;
 constexpr int kStackSlots = 1500;
 
 void splitField(const std::string& field, std::string& directory, std::string& name) {
   const std::size_t slash = field.find_last_of('/');
   if (slash == std::string::npos) {
-    directory = ".";
+    directory.assign(1, '.');  // (not = ".": GCC 12 warns falsely of an overlapping copy there)
     name = field;
   } else {
     directory = field.substr(0, slash);

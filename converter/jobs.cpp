@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "file_tools.h"
+#include "message_entries.h"
 #include "nab_format.h"
 #include "nubocodec.h"
 #include "os.h"
@@ -16,26 +17,6 @@
 namespace nubo::converter {
 
 namespace {
-
-// Message table entries the jobs show.
-constexpr int kEntryProgressEncode = 46;
-constexpr int kEntryProgressReencode = 47;
-constexpr int kEntryProgressVerify = 48;
-constexpr int kEntrySizeChange = 49;
-constexpr int kEntryCannotOpen = 51;
-constexpr int kEntryOutputExists = 52;
-constexpr int kEntryCountDone = 55;
-constexpr int kEntryCannotCreate = 59;
-constexpr int kEntryWriteError = 61;
-constexpr int kEntryCannotMakeDirectory = 63;
-constexpr int kEntryDamaged = 65;
-constexpr int kEntryOutputIsInput = 66;
-constexpr int kEntryVerifyFailed = 67;
-constexpr int kEntryCountSkipped = 68;
-constexpr int kEntryPathTooLong = 69;
-constexpr int kEntryUnsupportedRate = 70;
-constexpr int kEntryTooLarge = 71;
-constexpr int kEntryProgressDecode = 72;
 
 template <typename... Args>
 std::string format(const char* fmt, Args... args) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <system_error>
 
+#include "message_entries.h"
 #include "os.h"
 
 namespace nubo::ui {
@@ -15,16 +16,6 @@ using platform::ControlClass;
 using platform::ScrollBar;
 using platform::ScrollRequest;
 
-constexpr int kMsgInputLabel = 40;
-constexpr int kMsgOutputLabel = 41;
-constexpr int kMsgHintEncode = 43;
-constexpr int kMsgHintReencode = 44;
-constexpr int kMsgCancelQuestion = 45;
-constexpr int kMsgCancelled = 53;
-constexpr int kMsgRefused = 54;
-constexpr int kMsgAlreadyCancelled = 56;
-constexpr int kMsgRunFailed = 57;
-constexpr int kMsgEmpty = 62;
 constexpr int kHorizontalPage = 8;
 
 // Layout values come from a file: the pixel arithmetic is done wide and
@@ -105,16 +96,16 @@ void MainWindow::showJobKindTexts() {
   if (kind < 2 || kind > 4) return;
   window_.setText(kInputField, settings_.slots[inputSlot()]);
   window_.setText(kOutputField, settings_.slots[outputSlot()]);
-  window_.setText(kHintLabel, definitions_.text(kind == 4 ? kMsgHintReencode : kMsgHintEncode));
-  window_.setText(kInputLabel, definitions_.text(kMsgInputLabel));
-  window_.setText(kOutputLabel, definitions_.text(kMsgOutputLabel));
+  window_.setText(kHintLabel, definitions_.text(kind == 4 ? converter::kEntryHintReencode : converter::kEntryHintEncode));
+  window_.setText(kInputLabel, definitions_.text(converter::kEntryInputLabel));
+  window_.setText(kOutputLabel, definitions_.text(converter::kEntryOutputLabel));
 }
 
 void MainWindow::clearStatusLines() {
-  for (int line = 1; line <= 3; ++line) window_.setText(kStatusLine1 + line - 1, definitions_.text(kMsgEmpty));
+  for (int line = 1; line <= 3; ++line) window_.setText(kStatusLine1 + line - 1, definitions_.text(converter::kEntryEmpty));
 }
 
-void MainWindow::refuse() { window_.setText(kStatusLine1 + 1, definitions_.text(kMsgRefused)); }
+void MainWindow::refuse() { window_.setText(kStatusLine1 + 1, definitions_.text(converter::kEntryRefused)); }
 
 void MainWindow::readControls() {
   // A control that the definition file did not create keeps its value.
@@ -176,7 +167,7 @@ void MainWindow::onCommand(int id) {
       window_.focusMainWindow();
       if (active) {
         if (cancel_) {
-          window_.setText(kStatusLine1, definitions_.text(kMsgAlreadyCancelled));
+          window_.setText(kStatusLine1, definitions_.text(converter::kEntryAlreadyCancelled));
           window_.showPressed(kStartButton, false);
         } else {
           window_.showPressed(kStartButton, true);
@@ -221,8 +212,8 @@ void MainWindow::start() {
 }
 
 void MainWindow::askCancel() {
-  if (window_.askYesNo(definitions_.text(kMsgCancelQuestion), "Cancel")) {
-    window_.setText(kStatusLine1, definitions_.text(kMsgCancelled));
+  if (window_.askYesNo(definitions_.text(converter::kEntryCancelQuestion), "Cancel")) {
+    window_.setText(kStatusLine1, definitions_.text(converter::kEntryCancelled));
     cancel_ = true;
     window_.showPressed(kStartButton, false);
     window_.enable(kCancelButton, false);
@@ -249,7 +240,7 @@ void MainWindow::runningState() {
 }
 
 void MainWindow::idleState(int code) {
-  if (code == 999) setStatusLine(1, definitions_.text(kMsgRunFailed));
+  if (code == 999) setStatusLine(1, definitions_.text(converter::kEntryStopped));
   // WATCHOUT: the controls are switched (synchronously) before the flags are
   // cleared, so that whoever sees the run ended also sees the idle controls.
   window_.runOnUiThread([&] {

@@ -1,0 +1,47 @@
+// Indexes of the message table entries (the texts of NUBOCONV.h and its
+// language variants) that the program shows. Both front ends and the
+// converter take their texts by these indexes, so one list keeps them apart.
+#pragma once
+
+namespace nubo::converter {
+
+// Captions of the window.
+inline constexpr int kEntryInputLabel = 40;
+inline constexpr int kEntryOutputLabel = 41;
+inline constexpr int kEntryHintEncode = 43;
+inline constexpr int kEntryHintReencode = 44;
+inline constexpr int kEntryCancelQuestion = 45;
+
+// Progress lines ("<MB> <entry> <path>") of the jobs.
+inline constexpr int kEntryProgressEncode = 46;
+inline constexpr int kEntryProgressReencode = 47;
+inline constexpr int kEntryProgressVerify = 48;
+inline constexpr int kEntryProgressDecode = 72;
+
+// Results, refusals and failures.
+inline constexpr int kEntrySizeChange = 49;
+inline constexpr int kEntryFinished = 50;
+inline constexpr int kEntryNothingFound = 51;  // also: an input that cannot be opened
+inline constexpr int kEntryCannotOpen = 51;
+inline constexpr int kEntryOutputExists = 52;
+inline constexpr int kEntryCancelled = 53;
+inline constexpr int kEntryRefused = 54;
+inline constexpr int kEntryCountDone = 55;
+inline constexpr int kEntryAlreadyCancelled = 56;
+inline constexpr int kEntryStopped = 57;
+inline constexpr int kEntryTooManyDirectories = 58;
+inline constexpr int kEntryCannotCreate = 59;
+inline constexpr int kEntryWildcardNeedsPattern = 60;
+inline constexpr int kEntryWriteError = 61;
+inline constexpr int kEntryEmpty = 62;
+inline constexpr int kEntryCannotMakeDirectory = 63;
+inline constexpr int kEntryNoOutput = 64;
+inline constexpr int kEntryDamaged = 65;
+inline constexpr int kEntryOutputIsInput = 66;
+inline constexpr int kEntryVerifyFailed = 67;
+inline constexpr int kEntryCountSkipped = 68;
+inline constexpr int kEntryPathTooLong = 69;
+inline constexpr int kEntryUnsupportedRate = 70;
+inline constexpr int kEntryTooLarge = 71;
+
+}  // namespace nubo::converter
