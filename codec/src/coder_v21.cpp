@@ -142,12 +142,17 @@ void predictorHistograms(const int16_t* x, int n, int c, int32_t (&h)[kV21Predic
   }
   for (int p = 0; p < kV21Predictors; ++p)
     for (int b = 0; b < kHistogramBins; ++b) h[p][b] = 0;
+  // The copies are folded into the first one in 16-bit lanes (no counter
+  // exceeds the block's 2047 samples), then the table is reduced to its row
+  // and column sums.
+  for (int q = 0; q < 4; ++q)
+    for (int i = 0; i < kPairBins; ++i)
+      pairs[q][0][i] = static_cast<uint16_t>(pairs[q][0][i] + pairs[q][1][i] + pairs[q][2][i] + pairs[q][3][i]);
   for (int q = 0; q < 4; ++q) {
     for (int a = 0; a < kWidthsV21; ++a) {
       int32_t row = 0;
       for (int b = 0; b < kWidthsV21; ++b) {
-        const int i = a * kWidthsV21 + b;
-        const int32_t v = pairs[q][0][i] + pairs[q][1][i] + pairs[q][2][i] + pairs[q][3][i];
+        const int32_t v = pairs[q][0][a * kWidthsV21 + b];
         row += v;
         h[2 * q + 1][b] += v;
       }
