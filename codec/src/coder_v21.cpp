@@ -4,6 +4,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "bit_io.h"
@@ -86,10 +87,11 @@ inline __m128i widen(__m128i v, bool high) {
   return _mm_srai_epi32(high ? _mm_unpackhi_epi16(v, v) : _mm_unpacklo_epi16(v, v), 16);
 }
 
-// Whole groups of eight samples; returns the number of samples done.
-int indexesOfGroups(const int16_t* x, int n, int c, Indexes& out) {
+// Whole groups of eight samples from sample `from` on; returns the index of
+// the first sample not done.
+int indexesOfGroups(const int16_t* x, int from, int n, int c, Indexes& out) {
   const __m128i rowStride = _mm_set1_epi16(kWidthsV21);
-  int k = 0;
+  int k = from;
   for (; k + kLanes <= n; k += kLanes) {
     const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + k));
     const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + k - c));
@@ -118,15 +120,73 @@ int indexesOfGroups(const int16_t* x, int n, int c, Indexes& out) {
   return k;
 }
 
+#if defined(__GNUC__)
+#define NUBO_HAVE_AVX2_PATH 1
+
+// The same as indexesOfGroups for sixteen samples per step, on machines with
+// AVX2 (chosen at run time). The 256-bit pack interleaves the two halves'
+// lanes, so the indexes of a group land in a different order; counting does
+// not depend on the order, and only whole groups are done this way.
+__attribute__((target("avx2"))) inline __m256i widthsAvx2(__m256i lo, __m256i hi) {
+  const __m256i e = _mm256_packs_epi32(_mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(lo)), 23),
+                                       _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(hi)), 23));
+  return _mm256_subs_epu16(_mm256_and_si256(e, _mm256_set1_epi16(0xFF)), _mm256_set1_epi16(126));
+}
+
+// The widths of the current residuals, then the residuals of the next predictor.
+__attribute__((target("avx2"))) inline __m256i nextWidthsAvx2(__m256i (&r)[2], const __m256i (&s)[2]) {
+  const __m256i w = widthsAvx2(r[0], r[1]);
+  r[0] = _mm256_sub_epi32(r[0], s[0]);
+  r[1] = _mm256_sub_epi32(r[1], s[1]);
+  return w;
+}
+
+__attribute__((target("avx2"))) int indexesOfGroupsAvx2(const int16_t* x, int n, int c, Indexes& out) {
+  const __m256i rowStride = _mm256_set1_epi16(kWidthsV21);
+  constexpr int kWide = 16;
+  int k = 0;
+  for (; k + kWide <= n; k += kWide) {
+    __m256i r[2], s[2];
+    for (int h = 0; h < 2; ++h) {
+      const int at = k + 8 * h;
+      const __m256i x0 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + at)));
+      const __m256i x1 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + at - c)));
+      const __m256i x2 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + at - 2 * c)));
+      r[h] = _mm256_sub_epi32(x0, x1);
+      s[h] = _mm256_srai_epi32(_mm256_sub_epi32(x1, x2), 3);
+    }
+    for (int q = 0; q < 4; ++q) {
+      const __m256i a = nextWidthsAvx2(r, s);
+      const __m256i b = nextWidthsAvx2(r, s);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(&out.pair[q][k]),
+                          _mm256_add_epi16(_mm256_mullo_epi16(a, rowStride), b));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(&out.last[k]), widthsAvx2(r[0], r[1]));
+  }
+  return k;
+}
+
+bool haveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+#endif
+
 #else
 
-int indexesOfGroups(const int16_t*, int, int, Indexes&) { return 0; }
+int indexesOfGroups(const int16_t*, int from, int, int, Indexes&) { return from; }
 
 #endif
 
 void predictorHistograms(const int16_t* x, int n, int c, int32_t (&h)[kV21Predictors][kHistogramBins]) {
   Indexes idx;
-  for (int k = indexesOfGroups(x, n, c, idx); k < n; ++k) indexesOfSample(x, k, c, idx);
+  int done = 0;
+#if defined(NUBO_HAVE_AVX2_PATH)
+  if (haveAvx2()) done = indexesOfGroupsAvx2(x, n, c, idx);
+#endif
+  // What is left: whole groups of eight, then single samples.
+  done = indexesOfGroups(x, done, n, c, idx);
+  for (int k = done; k < n; ++k) indexesOfSample(x, k, c, idx);
 
   uint16_t pairs[4][kCopies][kPairBins] = {};
   int32_t last[kCopies][kWidthsV21] = {};
