@@ -2,6 +2,11 @@
 // P1 + p * floor((P1 - P2) / 8), sent as a 4-bit index before the sample codes.
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#include <immintrin.h>
+#endif
+
 #include "bit_io.h"
 #include "coders.h"
 #include "framing.h"
@@ -9,8 +14,6 @@
 
 namespace nubo::codec {
 namespace {
-
-constexpr int kHistoryZeros = 10;  // two zero start values for up to five channels
 
 // Class and size of one predictor from its histogram; size is the whole
 // block without count extension, or the stored size when coding cannot win.
@@ -29,8 +32,6 @@ Choice choose(const int32_t (&h)[kHistogramBins], int n) {
 
 // floor((P1 - P2) / 8), wrapping: only a damaged stream's history leaves
 // the 16-bit range.
-// floor((P1 - P2) / 8), wrapping: only a damaged stream's history leaves
-// the 16-bit range.
 inline int32_t slope(int32_t p1, int32_t p2) {
   return static_cast<int32_t>(static_cast<uint32_t>(p1) - static_cast<uint32_t>(p2)) >> 3;
 }
@@ -38,59 +39,187 @@ inline int32_t slope(int32_t p1, int32_t p2) {
 // The width histograms of the nine predictors' residuals d - p * S.
 //
 // This is the encoder's hot spot: nine residuals and widths per sample. The
-// widths are computed for the whole block in one loop that the compiler
-// vectorises. Counting them one by one would cost nine increments per
-// sample, so predictors are counted in pairs (0,1), (2,3), (4,5), (6,7):
-// one increment of a two-dimensional histogram per pair, whose row and
-// column sums are the two predictors' histograms. Each table has two copies,
-// for even and odd samples, so that consecutive increments of one counter
-// do not wait on each other.
+// widths are formed for the whole block first (on 16-bit lanes where the
+// target has SSE2), then counted. Counting them one by one would cost nine
+// increments per sample, so predictors are counted in pairs (0,1), (2,3),
+// (4,5), (6,7): one increment of a two-dimensional histogram per pair, whose
+// row and column sums are the two predictors' histograms. Each table has
+// four copies, for consecutive samples, so that repeated increments of one
+// counter (widths change slowly) do not wait on each other.
 // REQUIRES: every |d - p * S| < 2^17 (widths 0..17).
 constexpr int kWidthsV21 = 18;
 constexpr int kPairBins = kWidthsV21 * kWidthsV21;
+constexpr int kCopies = 4;
 
-void predictorHistograms(const int32_t* diff, const int32_t* slopes, int n,
-                         int32_t (&h)[kV21Predictors][kHistogramBins]) {
-  uint16_t pairIndex[4][kMaxSamples];
-  uint8_t lastWidth[kMaxSamples];
-  for (int k = 0; k < n; ++k) {
-    const int32_t d = diff[k], s = slopes[k];
-    for (int q = 0; q < 4; ++q) {
-      const int a = smallResidualWidth(d - 2 * q * s);
-      const int b = smallResidualWidth(d - (2 * q + 1) * s);
-      pairIndex[q][k] = static_cast<uint16_t>(a * kWidthsV21 + b);
-    }
-    lastWidth[k] = static_cast<uint8_t>(smallResidualWidth(d - 8 * s));
+// Samples as 16-bit values after kLead zeros (the lags reach back 2c <= 4
+// samples), with room after them for whole groups of kLanes.
+constexpr int kLanes = 8;
+constexpr int kLead = 8;
+
+struct Indexes {
+  uint16_t pair[4][kMaxSamples + kLanes];
+  uint16_t last[kMaxSamples + kLanes];
+};
+
+inline void indexesOfSample(const int16_t* x, int k, int c, Indexes& out) {
+  const int32_t d = x[k] - x[k - c];
+  const int32_t s = slope(x[k - c], x[k - 2 * c]);
+  for (int q = 0; q < 4; ++q) {
+    const int a = smallResidualWidth(d - 2 * q * s);
+    const int b = smallResidualWidth(d - (2 * q + 1) * s);
+    out.pair[q][k] = static_cast<uint16_t>(a * kWidthsV21 + b);
   }
-  uint16_t pairs[4][2][kPairBins] = {};
-  int32_t last[2][kWidthsV21] = {};
+  out.last[k] = static_cast<uint16_t>(smallResidualWidth(d - 8 * s));
+}
+
+#if defined(__SSE2__)
+
+// Widths of eight residuals held in two vectors of four: the float of r has
+// the biased exponent 126 + width for r != 0 and 0 for r = 0 (exact for
+// |r| < 2^24), so the exponent less 126, saturated at 0, is the width.
+inline __m128i widths16(__m128i lo, __m128i hi) {
+  const __m128i e = _mm_packs_epi32(_mm_srli_epi32(_mm_castps_si128(_mm_cvtepi32_ps(lo)), 23),
+                                    _mm_srli_epi32(_mm_castps_si128(_mm_cvtepi32_ps(hi)), 23));
+  return _mm_subs_epu16(_mm_and_si128(e, _mm_set1_epi16(0xFF)), _mm_set1_epi16(126));
+}
+
+inline __m128i widen(__m128i v, bool high) {
+  return _mm_srai_epi32(high ? _mm_unpackhi_epi16(v, v) : _mm_unpacklo_epi16(v, v), 16);
+}
+
+// Whole groups of eight samples from sample `from` on; returns the index of
+// the first sample not done.
+int indexesOfGroups(const int16_t* x, int from, int n, int c, Indexes& out) {
+  const __m128i rowStride = _mm_set1_epi16(kWidthsV21);
+  int k = from;
+  for (; k + kLanes <= n; k += kLanes) {
+    const __m128i x0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + k));
+    const __m128i x1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + k - c));
+    const __m128i x2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + k - 2 * c));
+    __m128i r[2], s[2];
+    for (int h = 0; h < 2; ++h) {
+      const __m128i p1 = widen(x1, h == 1);
+      r[h] = _mm_sub_epi32(widen(x0, h == 1), p1);
+      s[h] = _mm_srai_epi32(_mm_sub_epi32(p1, widen(x2, h == 1)), 3);
+    }
+    // Predictor p's residual is d - p * S: one subtraction of S per predictor.
+    auto next = [&]() {
+      const __m128i w = widths16(r[0], r[1]);
+      r[0] = _mm_sub_epi32(r[0], s[0]);
+      r[1] = _mm_sub_epi32(r[1], s[1]);
+      return w;
+    };
+    for (int q = 0; q < 4; ++q) {
+      const __m128i a = next();
+      const __m128i b = next();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(&out.pair[q][k]),
+                       _mm_add_epi16(_mm_mullo_epi16(a, rowStride), b));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(&out.last[k]), widths16(r[0], r[1]));
+  }
+  return k;
+}
+
+#if defined(__GNUC__)
+#define NUBO_HAVE_AVX2_PATH 1
+
+// The same as indexesOfGroups for sixteen samples per step, on machines with
+// AVX2 (chosen at run time). The 256-bit pack interleaves the two halves'
+// lanes, so the indexes of a group land in a different order; counting does
+// not depend on the order, and only whole groups are done this way.
+__attribute__((target("avx2"))) inline __m256i widthsAvx2(__m256i lo, __m256i hi) {
+  const __m256i e = _mm256_packs_epi32(_mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(lo)), 23),
+                                       _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(hi)), 23));
+  return _mm256_subs_epu16(_mm256_and_si256(e, _mm256_set1_epi16(0xFF)), _mm256_set1_epi16(126));
+}
+
+// The widths of the current residuals, then the residuals of the next predictor.
+__attribute__((target("avx2"))) inline __m256i nextWidthsAvx2(__m256i (&r)[2], const __m256i (&s)[2]) {
+  const __m256i w = widthsAvx2(r[0], r[1]);
+  r[0] = _mm256_sub_epi32(r[0], s[0]);
+  r[1] = _mm256_sub_epi32(r[1], s[1]);
+  return w;
+}
+
+__attribute__((target("avx2"))) int indexesOfGroupsAvx2(const int16_t* x, int n, int c, Indexes& out) {
+  const __m256i rowStride = _mm256_set1_epi16(kWidthsV21);
+  constexpr int kWide = 16;
   int k = 0;
-  for (; k + 2 <= n; k += 2) {
-    for (int q = 0; q < 4; ++q) {
-      ++pairs[q][0][pairIndex[q][k]];
-      ++pairs[q][1][pairIndex[q][k + 1]];
+  for (; k + kWide <= n; k += kWide) {
+    __m256i r[2], s[2];
+    for (int h = 0; h < 2; ++h) {
+      const int at = k + 8 * h;
+      const __m256i x0 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + at)));
+      const __m256i x1 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + at - c)));
+      const __m256i x2 = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x + at - 2 * c)));
+      r[h] = _mm256_sub_epi32(x0, x1);
+      s[h] = _mm256_srai_epi32(_mm256_sub_epi32(x1, x2), 3);
     }
-    ++last[0][lastWidth[k]];
-    ++last[1][lastWidth[k + 1]];
+    for (int q = 0; q < 4; ++q) {
+      const __m256i a = nextWidthsAvx2(r, s);
+      const __m256i b = nextWidthsAvx2(r, s);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(&out.pair[q][k]),
+                          _mm256_add_epi16(_mm256_mullo_epi16(a, rowStride), b));
+    }
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(&out.last[k]), widthsAvx2(r[0], r[1]));
   }
-  if (k < n) {
-    for (int q = 0; q < 4; ++q) ++pairs[q][0][pairIndex[q][k]];
-    ++last[0][lastWidth[k]];
+  return k;
+}
+
+bool haveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+#endif
+
+#else
+
+int indexesOfGroups(const int16_t*, int from, int, int, Indexes&) { return from; }
+
+#endif
+
+void predictorHistograms(const int16_t* x, int n, int c, int32_t (&h)[kV21Predictors][kHistogramBins]) {
+  Indexes idx;
+  int done = 0;
+#if defined(NUBO_HAVE_AVX2_PATH)
+  if (haveAvx2()) done = indexesOfGroupsAvx2(x, n, c, idx);
+#endif
+  // What is left: whole groups of eight, then single samples.
+  done = indexesOfGroups(x, done, n, c, idx);
+  for (int k = done; k < n; ++k) indexesOfSample(x, k, c, idx);
+
+  uint16_t pairs[4][kCopies][kPairBins] = {};
+  int32_t last[kCopies][kWidthsV21] = {};
+  int k = 0;
+  for (; k + kCopies <= n; k += kCopies) {
+    for (int q = 0; q < 4; ++q)
+      for (int j = 0; j < kCopies; ++j) ++pairs[q][j][idx.pair[q][k + j]];
+    for (int j = 0; j < kCopies; ++j) ++last[j][idx.last[k + j]];
+  }
+  for (; k < n; ++k) {
+    for (int q = 0; q < 4; ++q) ++pairs[q][0][idx.pair[q][k]];
+    ++last[0][idx.last[k]];
   }
   for (int p = 0; p < kV21Predictors; ++p)
     for (int b = 0; b < kHistogramBins; ++b) h[p][b] = 0;
+  // The copies are folded into the first one in 16-bit lanes (no counter
+  // exceeds the block's 2047 samples), then the table is reduced to its row
+  // and column sums.
+  for (int q = 0; q < 4; ++q)
+    for (int i = 0; i < kPairBins; ++i)
+      pairs[q][0][i] = static_cast<uint16_t>(pairs[q][0][i] + pairs[q][1][i] + pairs[q][2][i] + pairs[q][3][i]);
   for (int q = 0; q < 4; ++q) {
     for (int a = 0; a < kWidthsV21; ++a) {
       int32_t row = 0;
       for (int b = 0; b < kWidthsV21; ++b) {
-        const int32_t v = pairs[q][0][a * kWidthsV21 + b] + pairs[q][1][a * kWidthsV21 + b];
+        const int32_t v = pairs[q][0][a * kWidthsV21 + b];
         row += v;
         h[2 * q + 1][b] += v;
       }
       h[2 * q][a] = row;
     }
   }
-  for (int b = 0; b < kWidthsV21; ++b) h[8][b] = last[0][b] + last[1][b];
+  for (int b = 0; b < kWidthsV21; ++b) h[8][b] = last[0][b] + last[1][b] + last[2][b] + last[3][b];
 }
 
 }  // namespace
@@ -101,24 +230,15 @@ CodecResult EncodeBlockV21(ConvertParams& params, const uint8_t* samples, uint8_
   if (n > kMaxSamples) return CodecResult::TooManySamples;
   const int c = params.channels;
 
-  // Statistics: the first difference d and the slope S of every sample, then
-  // the width histogram of d - p * S for each predictor p. Each predictor's
-  // widths are computed for the whole block in one loop that the compiler
-  // vectorises; only the counting is done sample by sample.
-  int32_t history[kHistoryZeros + kMaxSamples];
-  for (int k = 0; k < 2 * c; ++k) history[k] = 0;
-  int32_t* const x = history + 2 * c;  // x[k] is sample k; x[-1..-2c] are zeros
-  for (int k = 0; k < n; ++k) x[k] = loadSample(samples, k);
-  int32_t diff[kMaxSamples];
-  int32_t slopes[kMaxSamples];
-  for (int k = 0; k < n; ++k) {
-    diff[k] = x[k] - x[k - c];
-    slopes[k] = slope(x[k - c], x[k - 2 * c]);
-  }
+  // Statistics: the width histogram of d - p * S for each predictor p,
+  // with d the first difference and S the slope of every sample.
   // |d| <= 65535 and |p * S| <= 8 * 8192, so every residual is under 2^17:
   // its width (at most 17) fits the histogram and smallResidualWidth().
+  alignas(16) int16_t history[kLead + kMaxSamples + kLanes] = {};
+  int16_t* const x = history + kLead;  // x[k] is sample k; x[-1..-2c] are zeros
+  for (int k = 0; k < n; ++k) x[k] = loadSample(samples, k);
   int32_t h[kV21Predictors][kHistogramBins];
-  predictorHistograms(diff, slopes, n, h);
+  predictorHistograms(x, n, c, h);
 
   int best = 0;
   Choice bestChoice = choose(h[0], n);
@@ -149,7 +269,7 @@ CodecResult EncodeBlockV21(ConvertParams& params, const uint8_t* samples, uint8_
   int32_t residual[kMaxSamples];
   uint8_t width[kMaxSamples];
   for (int k = 0; k < n; ++k) {
-    residual[k] = diff[k] - best * slopes[k];
+    residual[k] = (x[k] - x[k - c]) - best * slope(x[k - c], x[k - 2 * c]);
     width[k] = static_cast<uint8_t>(smallResidualWidth(residual[k]));
   }
   // The body is exactly bytes - 2 long, so whole words may be stored ahead

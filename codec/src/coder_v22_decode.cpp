@@ -8,6 +8,32 @@
 #include "sample_code.h"
 
 namespace nubo::codec {
+namespace {
+
+// The three previous values of one channel, newest first, and one step of
+// the predictor over them.
+//
+// History values stay full 32-bit sums, and on a damaged stream they can
+// grow without bound, so the whole prediction wraps modulo 2^32 (unsigned
+// arithmetic) before the arithmetic shift; for a valid block every product
+// and sum fits and this is the plain signed result. The two older terms do
+// not depend on the value just decoded, so only a1 * s1 lies on the chain
+// from one sample of a channel to the next.
+struct ChannelHistory {
+  uint32_t s1 = 0, s2 = 0, s3 = 0;
+
+  int32_t step(uint32_t a1, uint32_t a2, uint32_t a3, int32_t e) {
+    const uint32_t older = a2 * s2 + a3 * s3;
+    const int32_t p = static_cast<int32_t>(a1 * s1 + older) >> 8;
+    const uint32_t x = static_cast<uint32_t>(p) + static_cast<uint32_t>(e);
+    s3 = s2;
+    s2 = s1;
+    s1 = x;
+    return static_cast<int32_t>(x);
+  }
+};
+
+}  // namespace
 
 CodecResult DecodeBlockV22(ConvertParams& params, uint8_t* samples, const uint8_t* code) {
   DecodeFrame frame;
@@ -15,22 +41,36 @@ CodecResult DecodeBlockV22(ConvertParams& params, uint8_t* samples, const uint8_
   if (r != CodecResult::Ok) return r;
   if (frame.widthClass == kStoredClass) return checkSize(params, frame);
 
-  const int k = static_cast<int>(frame.widthClass);
-  const int c = params.channels;
+  const SampleCodeReader codes(static_cast<int>(frame.widthClass));
+  const int n = frame.count;
   BitReader in(frame.body, frame.bodyLimit);
-  const int64_t a1 = static_cast<int64_t>(in.get(kV22CoefficientBits)) - 128;
-  const int64_t a2 = 128 - static_cast<int64_t>(in.get(kV22CoefficientBits));
-  const int64_t a3 = static_cast<int64_t>(in.get(kV22CoefficientBits)) - 256;
-  // History values stay full 32-bit sums. On a damaged stream they can grow
-  // without bound, so the prediction wraps modulo 2^32 instead of overflowing;
-  // for valid blocks this is the plain 32-bit result.
-  int32_t history[6 + kMaxSamples] = {};
-  int32_t* const s = history + 6;
-  for (int i = 0; i < frame.count; ++i) {
-    const int64_t sum = a1 * s[i - c] + a2 * s[i - 2 * c] + a3 * s[i - 3 * c];
-    const int32_t p = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(sum))) >> 8;
-    s[i] = static_cast<int32_t>(static_cast<uint32_t>(p) + static_cast<uint32_t>(getSampleCode(in, k)));
-    storeSample(samples, i, s[i]);
+  const uint32_t a1 = in.get(kV22CoefficientBits) - 128u;
+  const uint32_t a2 = 128u - in.get(kV22CoefficientBits);
+  const uint32_t a3 = in.get(kV22CoefficientBits) - 256u;
+  // Two codes per refill (a code is at most 21 bits, a refill leaves 56).
+  int i = 0;
+  if (params.channels == 1) {
+    ChannelHistory h;
+    for (; i + 2 <= n; i += 2) {
+      in.refill();
+      storeSample(samples, i, h.step(a1, a2, a3, codes.get(in)));
+      storeSample(samples, i + 1, h.step(a1, a2, a3, codes.get(in)));
+    }
+    if (i < n) {
+      in.refill();
+      storeSample(samples, i, h.step(a1, a2, a3, codes.get(in)));
+    }
+  } else {
+    ChannelHistory left, right;
+    for (; i + 2 <= n; i += 2) {
+      in.refill();
+      storeSample(samples, i, left.step(a1, a2, a3, codes.get(in)));
+      storeSample(samples, i + 1, right.step(a1, a2, a3, codes.get(in)));
+    }
+    if (i < n) {
+      in.refill();
+      storeSample(samples, i, left.step(a1, a2, a3, codes.get(in)));
+    }
   }
   return finishDecode(params, frame, in.bytesConsumed(), in.overrun());
 }

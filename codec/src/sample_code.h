@@ -167,16 +167,17 @@ struct SampleCodeShape {
   uint8_t adjust;    // 1: value bits of e - 1 for e < 0
 };
 
-// Readers' view of the same code: by the first five bits of a code (which
-// hold its prefix), where its value bits lie and how to read them. The
-// code's length is kept apart (SampleCodeTables::lengths): it is the one
-// field on a decoder's critical path.
+// Readers' view of the same code: by the first five bits of a code, where
+// its value bits lie and what to add to them. Those five bits hold the
+// prefix and the first value bit (the prefix is at most four bits), so the
+// sign handling is settled by the table: the residual is the value bits read
+// as an unsigned number plus `offset`. The code's length is kept apart
+// (SampleCodeTables::lengths): it is the one field on a decoder's critical
+// path.
 struct SampleCodeReadRule {
   uint8_t prefix;    // bits before the value bits
-  uint8_t shift;     // 32 - value bits
-  uint8_t valueBits; // 1..17 (1 with a zero mask for the 1-bit code of class 0)
-  uint8_t adjust;    // 1: the prefixed cases' rule (first bit 0 means negative)
-  uint32_t mask;     // all ones, or 0 when the code carries no value
+  uint8_t shift;     // 32 - value bits; 32 for the 1-bit code of class 0, which has none
+  int32_t offset;    // 0, -2^m (two's complement, negative) or 1 - 2^m (prefixed, negative)
 };
 
 inline constexpr int kCodeClasses = 15;  // classes 0..14 of a coded block
@@ -210,15 +211,21 @@ constexpr uint8_t codeLengthOf(uint32_t top5, int k) {
 
 constexpr SampleCodeReadRule ruleOf(uint32_t top5, int k) {
   const int zeros = leadingZerosOf5(top5);
+  // The first value bit is bit (4 - prefix) of top5.
+  auto firstValueBit = [top5](int prefix) { return (top5 >> (4 - prefix)) & 1u; };
   if (zeros == 0) {
-    if (k == 0) return {1, 31, 1, 0, 0};
-    return {1, static_cast<uint8_t>(32 - (k + 1)), static_cast<uint8_t>(k + 1), 0, ~0u};
+    if (k == 0) return {1, 32, 0};
+    const int m = k + 1;  // two's complement: a first bit of 1 weighs -2^m
+    return {1, static_cast<uint8_t>(32 - m), firstValueBit(1) ? -(int32_t{1} << m) : 0};
   }
   if (zeros <= 3) {
+    // A first bit of 0 marks a negative residual, whose value bits are those of e - 1.
     const int m = k + zeros;
-    return {static_cast<uint8_t>(zeros + 1), static_cast<uint8_t>(32 - m), static_cast<uint8_t>(m), 1, ~0u};
+    const int prefix = zeros + 1;
+    return {static_cast<uint8_t>(prefix), static_cast<uint8_t>(32 - m),
+            firstValueBit(prefix) ? 0 : 1 - (int32_t{1} << m)};
   }
-  return {4, static_cast<uint8_t>(32 - kEscapeBits), static_cast<uint8_t>(kEscapeBits), 0, ~0u};
+  return {4, static_cast<uint8_t>(32 - kEscapeBits), firstValueBit(4) ? -(int32_t{1} << kEscapeBits) : 0};
 }
 
 struct SampleCodeTables {
@@ -275,12 +282,9 @@ class SampleCodeReader {
     const uint32_t top = in.peekBuffered32();
     in.skip(lengths_[top >> 27]);
     const SampleCodeReadRule& r = rules_[top >> 27];
-    const uint32_t raw = (top << r.prefix) >> r.shift;
-    // Two's complement: a first value bit of 1 subtracts 2^m. Prefixed cases:
-    // a first bit of 0 marks a negative residual, whose bits are those of e - 1.
-    const uint32_t adjust = r.adjust;
-    const uint32_t flip = (raw >> (r.valueBits - 1)) ^ adjust;
-    return static_cast<int32_t>((raw - (flip << r.valueBits) + (flip & adjust)) & r.mask);
+    // The shift runs in 64 bits so that a shift of 32 (no value bits) gives 0.
+    const uint64_t value = uint64_t{static_cast<uint32_t>(top << r.prefix)} >> r.shift;
+    return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(r.offset));
   }
 
  private:

@@ -93,3 +93,34 @@ TEST(CoderV21Examples, NoiseAndFastestSquareAreStored) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(CoderV21Examples, SeventeenBitResidualFallsBackToPredictorZero) {
+  // Two steep ramps (-32000 up to 32000 in steps of 2000): predictor 8
+  // extrapolates them exactly, but at the jump back down its residual is
+  // -64000 - 8 * 250, 17 bits wide, so the block is coded with predictor 0,
+  // whose residuals (2000 on the ramps, -64000 at the jump) fit the codes.
+  std::vector<int16_t> s;
+  for (int i = 0; i < 66; ++i) s.push_back(static_cast<int16_t>(-32000 + 2000 * (i % 33)));
+  ConvertParams p;
+  const Bytes block = encodeV21(s, 1, NUBO_FLAG_ENCODE, p);
+  ASSERT_GE(block.size(), 3u);
+  EXPECT_NE(block[1] >> 4, 15) << "coded, not stored";
+  EXPECT_EQ(block[2] >> 4, 0) << "predictor index";
+
+  std::vector<uint8_t> code(NUBO_MAX_CODE_BLOCK_BYTES, 0);
+  std::copy(block.begin(), block.end(), code.begin());
+  std::vector<uint8_t> out(2 * NUBO_MAX_SAMPLES);
+  ConvertParams q{};
+  q.flags = NUBO_FLAG_DECODE;
+  q.sampleCount = static_cast<uint16_t>(s.size());
+  q.channels = 1;
+  q.coderVersion = 21;
+  ASSERT_EQ(NuboWaveConvert(&q, out.data(), code.data()), NUBO_OK);
+  EXPECT_EQ(q.codeSize, block.size());
+  out.resize(2 * s.size());
+  EXPECT_EQ(out, nubo::test::toBytes(s));
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -163,3 +164,55 @@ TEST(CoderV22RoundTrip, EveryShapeLengthChannelAndExtension) {
 }
 
 }  // namespace
+
+namespace {
+
+// Width of |e| as the coder counts it.
+int widthOf(int64_t e) {
+  int w = 0;
+  for (int64_t m = e < 0 ? -e : e; m > 0; m >>= 1) ++w;
+  return w;
+}
+
+// The widest residual of the fitted predictor, formed as the coder forms it.
+int widestResidual(const std::vector<int16_t>& s, int channels) {
+  const auto a = fit(s, channels);
+  auto at = [&](int i) -> int32_t { return i >= 0 ? s[static_cast<size_t>(i)] : 0; };
+  int widest = 0;
+  for (int i = 0; i < static_cast<int>(s.size()); ++i) {
+    const int32_t p = (a.a1 * at(i - channels) + a.a2 * at(i - 2 * channels) + a.a3 * at(i - 3 * channels)) >> 8;
+    widest = std::max(widest, widthOf(int64_t{s[static_cast<size_t>(i)]} - p));
+  }
+  return widest;
+}
+
+// A steep sine clipped at full scale. Where it runs into the clipping the
+// fitted predictor overshoots past 32767, so a full-scale jump to -32768 at
+// that sample leaves a residual of more than 65535.
+std::vector<int16_t> clippedSineWithJump(bool jump) {
+  std::vector<int16_t> s;
+  for (int i = 0; i < 600; ++i) s.push_back(nubo::test::clamp16(34000 * std::sin(2 * M_PI * i / 32)));
+  if (jump) s[231] = -32768;
+  return s;
+}
+
+}  // namespace
+
+TEST(CoderV22Examples, ResidualOfWidthSeventeenStoresTheBlock) {
+  // Without the jump the sine codes below its raw size.
+  const auto smooth = clippedSineWithJump(false);
+  ASSERT_LE(widestResidual(smooth, 1), 16);
+  EXPECT_NE(encodeV22(smooth, 1)[1] >> 4, 15);
+
+  const auto s = clippedSineWithJump(true);
+  ASSERT_GE(widestResidual(s, 1), 17) << "the signal must contain a 17-bit residual";
+  const unsigned storedSize = 2 * static_cast<unsigned>(s.size()) + 2;
+  Bytes expected = {static_cast<uint8_t>(storedSize), static_cast<uint8_t>(0xF0 | storedSize >> 8)};
+  const auto raw = nubo::test::toBytes(s);
+  expected.insert(expected.end(), raw.begin(), raw.end());
+  EXPECT_EQ(encodeV22(s, 1), expected);
+  // With a count extension: the stored samples follow the count.
+  Bytes extended = {0xFF, 0xFF, static_cast<uint8_t>(s.size()), static_cast<uint8_t>(s.size() >> 8)};
+  extended.insert(extended.end(), raw.begin(), raw.end());
+  EXPECT_EQ(encodeV22(s, 1, NUBO_FLAG_ENCODE | NUBO_FLAG_COUNT_EXTENSION), extended);
+}
