@@ -178,14 +178,17 @@ int indexesOfGroups(const int16_t*, int from, int, int, Indexes&) { return from;
 
 #endif
 
-void predictorHistograms(const int16_t* x, int n, int c, int32_t (&h)[kV21Predictors][kHistogramBins]) {
+}  // namespace
+
+void detail::v21PredictorHistograms(const int16_t* x, int n, int c, int32_t (&h)[kV21Predictors][kHistogramBins],
+                                    detail::V21Path path) {
   Indexes idx;
   int done = 0;
 #if defined(NUBO_HAVE_AVX2_PATH)
-  if (haveAvx2()) done = indexesOfGroupsAvx2(x, n, c, idx);
+  if (path == detail::V21Path::Best && haveAvx2()) done = indexesOfGroupsAvx2(x, n, c, idx);
 #endif
   // What is left: whole groups of eight, then single samples.
-  done = indexesOfGroups(x, done, n, c, idx);
+  if (path != detail::V21Path::Scalar) done = indexesOfGroups(x, done, n, c, idx);
   for (int k = done; k < n; ++k) indexesOfSample(x, k, c, idx);
 
   uint16_t pairs[4][kCopies][kPairBins] = {};
@@ -222,8 +225,6 @@ void predictorHistograms(const int16_t* x, int n, int c, int32_t (&h)[kV21Predic
   for (int b = 0; b < kWidthsV21; ++b) h[8][b] = last[0][b] + last[1][b] + last[2][b] + last[3][b];
 }
 
-}  // namespace
-
 CodecResult EncodeBlockV21(ConvertParams& params, const uint8_t* samples, uint8_t* code) {
   params.decodedCount = params.sampleCount;
   const int n = params.sampleCount;
@@ -238,7 +239,7 @@ CodecResult EncodeBlockV21(ConvertParams& params, const uint8_t* samples, uint8_
   int16_t* const x = history + kLead;  // x[k] is sample k; x[-1..-2c] are zeros
   for (int k = 0; k < n; ++k) x[k] = loadSample(samples, k);
   int32_t h[kV21Predictors][kHistogramBins];
-  predictorHistograms(x, n, c, h);
+  detail::v21PredictorHistograms(x, n, c, h, detail::V21Path::Best);
 
   int best = 0;
   Choice bestChoice = choose(h[0], n);

@@ -25,6 +25,20 @@ namespace nubo::codec {
 [[nodiscard]] CodecResult DecodeBlockV22(ConvertParams& params, uint8_t* samples, const uint8_t* code);
 [[nodiscard]] CodecResult VerifyBlockV22(ConvertParams& params, const uint8_t* samples, const uint8_t* code);
 
+namespace detail {
+
+// Which vector code the version-21 encoder's statistics pass may use. The
+// encoder takes the best the machine has; tests run the narrower paths too,
+// which must give the same histograms.
+enum class V21Path { Best, Sse2, Scalar };
+
+// The width histograms of the nine predictors' residuals for samples x[0..n)
+// with c channels. REQUIRES: x[-2c..-1] are 0, and x[n..n+7] are readable.
+void v21PredictorHistograms(const int16_t* x, int n, int c, int32_t (&h)[kV21Predictors][kHistogramBins],
+                            V21Path path);
+
+}  // namespace detail
+
 // The whole call: version dispatch, channel check, flags, verify.
 [[nodiscard]] CodecResult convert(ConvertParams& params, void* samples, void* code);
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "coders.h"
 #include "nubocodec.h"
 #include "signals.h"
 
@@ -121,6 +122,45 @@ TEST(CoderV21Examples, SeventeenBitResidualFallsBackToPredictorZero) {
   EXPECT_EQ(q.codeSize, block.size());
   out.resize(2 * s.size());
   EXPECT_EQ(out, nubo::test::toBytes(s));
+}
+
+// The statistics pass has an AVX2 path, an SSE2 path and plain code; the
+// encoder uses the widest the machine has, so the others are run here on the
+// same blocks and must count the same widths.
+TEST(CoderV21Statistics, VectorAndPlainPathsCountTheSameWidths) {
+  using nubo::codec::detail::V21Path;
+  using nubo::test::Shape;
+  const Shape shapes[] = {Shape::Silence,   Shape::Step, Shape::FullScaleNoise, Shape::QuietNoise, Shape::Square,
+                          Shape::Sine, Shape::ClippedSine, Shape::NearExtremes, Shape::Music};
+  const int lengths[] = {1, 7, 8, 9, 15, 16, 17, 31, 33, 1000, 2046, 2047};
+  uint32_t seed = 1;
+  for (const Shape shape : shapes) {
+    for (const int channels : {1, 2}) {
+      for (const int n : lengths) {
+        const std::vector<int16_t> signal = nubo::test::makeSignal(shape, n, channels, seed++);
+        // Four zeros before the samples (the lags of the first ones) and
+        // readable room after them, as the encoder lays them out.
+        std::vector<int16_t> history(8 + NUBO_MAX_SAMPLES + 8, 0);
+        std::copy(signal.begin(), signal.end(), history.begin() + 8);
+        int32_t counts[3][nubo::codec::kV21Predictors][nubo::codec::kHistogramBins];
+        const V21Path paths[] = {V21Path::Best, V21Path::Sse2, V21Path::Scalar};
+        for (int i = 0; i < 3; ++i) {
+          nubo::codec::detail::v21PredictorHistograms(history.data() + 8, n, channels, counts[i], paths[i]);
+        }
+        for (int p = 0; p < nubo::codec::kV21Predictors; ++p) {
+          int32_t total = 0;
+          for (int b = 0; b < nubo::codec::kHistogramBins; ++b) {
+            total += counts[2][p][b];
+            ASSERT_EQ(counts[0][p][b], counts[2][p][b]) << nubo::test::shapeName(shape) << " n=" << n << " c="
+                                                        << channels << " predictor " << p << " width " << b;
+            ASSERT_EQ(counts[1][p][b], counts[2][p][b]) << nubo::test::shapeName(shape) << " n=" << n << " c="
+                                                        << channels << " predictor " << p << " width " << b;
+          }
+          ASSERT_EQ(total, n) << "every sample is counted once per predictor";
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
