@@ -153,20 +153,10 @@ int openOutput(RunState& run, OutputFile& out) {
 
 JobResult asResult(int r) { return r == 9 ? JobResult::Skipped : JobResult::StopBatch; }
 
-// Writes the two size fields in place and closes the output; false when
-// anything of the file could not be written.
-bool finishOutput(OutputFile& out, int64_t dataBytes) {
-  out.seek(62);
-  out.writeLE(4, static_cast<uint32_t>(dataBytes));
-  out.seek(4);
-  out.writeLE(4, static_cast<uint32_t>(dataBytes + 58));
-  return out.close();
-}
-
 // The end of a job that wrote a compressed file: sizes corrected, the file
 // closed, the size change and the count line shown.
 JobResult completeOutput(RunState& run, OutputFile& out, int64_t outBytes, int64_t inBytes, int64_t pcmBytes) {
-  if (!finishOutput(out, outBytes)) return stop(run, kEntryWriteError, run.outputPath);
+  if (!finishCompressedFile(out, outBytes)) return stop(run, kEntryWriteError, run.outputPath);
   showSizeChange(run, outBytes, inBytes, pcmBytes);
   ++run.doneCount;
   showCountLine(run);
@@ -257,7 +247,7 @@ JobResult reencode(RunState& run) {
     if (step == BlockStream::Step::Damaged) return stop(run, kEntryDamaged, run.inputPath);
     inBytes += codec.block.sizeField;
     const int n = codec.params.decodedCount;
-    codec.params.flags = n != blockLength ? NUBO_FLAG_ENCODE | NUBO_FLAG_COUNT_EXTENSION : NUBO_FLAG_ENCODE;
+    codec.params.flags = blockEncodeFlags(n, blockLength);
     codec.params.sampleCount = static_cast<uint16_t>(n);
     codec.params.coderVersion = 22;
     pcmBytes += 2 * n;
@@ -309,7 +299,7 @@ JobResult encode(RunState& run) {
     if (got == 0) break;
     dataLeft -= static_cast<int64_t>(got);
     const int n = static_cast<int>(got / 2);
-    codec.params.flags = n != blockLength ? NUBO_FLAG_ENCODE | NUBO_FLAG_COUNT_EXTENSION : NUBO_FLAG_ENCODE;
+    codec.params.flags = blockEncodeFlags(n, blockLength);
     codec.params.sampleCount = static_cast<uint16_t>(n);
     pcmBytes += static_cast<int64_t>(got);
     const int r = codec.call();

@@ -144,4 +144,12 @@ BlockRead readBlock(InputFile& in, CodeBlock& block) {
   return BlockRead::Block;
 }
 
+bool finishCompressedFile(OutputFile& out, int64_t dataBytes) {
+  out.seek(62);
+  out.writeLE(4, static_cast<uint32_t>(dataBytes));
+  out.seek(4);
+  out.writeLE(4, static_cast<uint32_t>(dataBytes + kHeaderBytes - 8));
+  return out.close();
+}
+
 }  // namespace nubo::converter

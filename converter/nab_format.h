@@ -45,6 +45,12 @@ struct NabHeader {
 // Samples per block (all channels): channels x rate / 50.
 inline int64_t blockLengthOf(int64_t channels, int64_t sampleRate) { return channels * sampleRate / 50; }
 
+// The encode flags of a block of n samples in a file of that block length: a
+// shorter block carries its count in an extension, and ends the stream.
+inline uint16_t blockEncodeFlags(int64_t n, int64_t blockLength) {
+  return n != blockLength ? NUBO_FLAG_ENCODE | NUBO_FLAG_COUNT_EXTENSION : NUBO_FLAG_ENCODE;
+}
+
 // A file opened for binary reading with a 1 MiB buffer.
 class InputFile {
  public:
@@ -102,6 +108,10 @@ void readHeader(InputFile& in, NabHeader& h);
 // Writes the header in file order with coder version and sizes as given in
 // `h`, always with a 4-byte fact chunk. False when a byte could not be written.
 bool writeHeader(OutputFile& out, const NabHeader& h);
+// Writes the data size (`dataBytes`, everything after the 66 header bytes)
+// and the RIFF size in place, then closes the file. False when anything of
+// the file could not be written.
+bool finishCompressedFile(OutputFile& out, int64_t dataBytes);
 
 enum class BlockRead {
   End,        // the file ended before a block's first byte

@@ -59,17 +59,13 @@ int main(int argc, char** argv) {
     if (got == 0) break;
     left -= static_cast<int64_t>(got);
     const int n = static_cast<int>(got / 2);
-    params.flags = n != blockLength ? NUBO_FLAG_ENCODE | NUBO_FLAG_COUNT_EXTENSION : NUBO_FLAG_ENCODE;
+    params.flags = blockEncodeFlags(n, blockLength);
     params.sampleCount = static_cast<uint16_t>(n);
     if (NuboWaveConvert(&params, samples, code) != NUBO_OK) return fail("encode failed");
     out.write(code, params.codeSize);
     dataBytes += params.codeSize;
     if (n != blockLength) break;
   }
-  out.seek(62);
-  out.writeLE(4, static_cast<uint32_t>(dataBytes));
-  out.seek(4);
-  out.writeLE(4, static_cast<uint32_t>(dataBytes + 58));
-  if (!out.close()) return fail(std::string(argv[2]) + ": write failed");
+  if (!finishCompressedFile(out, dataBytes)) return fail(std::string(argv[2]) + ": write failed");
   return 0;
 }
