@@ -179,24 +179,23 @@ void HeadlessWindow::showError(const std::string& caption, const std::string& te
 }
 
 std::optional<std::string> HeadlessWindow::openFileDialog(const std::string& initialPath) {
-  record("openFileDialog " + initialPath);
-  std::optional<std::string> answer;
-  if (!dialogAnswers_.empty()) {
-    answer = dialogAnswers_.front();
-    dialogAnswers_.pop_front();
-  }
-  dialogs_.push_back({false, initialPath, answer});
-  return answer;
+  return fileDialog(false, initialPath);
 }
 
 std::optional<std::string> HeadlessWindow::saveFileDialog(const std::string& initialPath) {
-  record("saveFileDialog " + initialPath);
+  return fileDialog(true, initialPath);
+}
+
+// Both dialogs: recorded, answered with the next queued answer (none: the
+// user cancelled).
+std::optional<std::string> HeadlessWindow::fileDialog(bool save, const std::string& initialPath) {
+  record(std::string(save ? "saveFileDialog " : "openFileDialog ") + initialPath);
   std::optional<std::string> answer;
   if (!dialogAnswers_.empty()) {
     answer = dialogAnswers_.front();
     dialogAnswers_.pop_front();
   }
-  dialogs_.push_back({true, initialPath, answer});
+  dialogs_.push_back({save, initialPath, answer});
   return answer;
 }
 

@@ -132,6 +132,7 @@ class HeadlessWindow : public Window {
   int scrollPosition(ScrollBar bar) const { return position_[index(bar)]; }
 
  private:
+  std::optional<std::string> fileDialog(bool save, const std::string& initialPath);
   struct Task {
     std::function<void()> work;
     bool done = false;
