@@ -5,7 +5,7 @@
 #   nubo upgrade (v20 file) vs  flac -0 --no-md5-sum x.flac   (re-encode a compressed file)
 # Usage: bench/converter_vs_flac.sh [BIN_DIR] [FILE.wav]
 # BIN_DIR defaults to build/release/bin; without a WAVE file a 60-second
-# CD-quality stereo signal is made with sox. Each figure is the median of 5 runs.
+# CD-quality stereo signal is made with sox.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bin=${1:-build/release/bin}
@@ -25,25 +25,35 @@ else
   desc=$wav
 fi
 
-# median_time CMD...: runs CMD 5 times, prints the median wall time in seconds.
-median_time() {
-  local times=()
-  for _ in 1 2 3 4 5; do
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>&1
-    end=$(date +%s.%N)
-    times+=("$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }')")
-  done
-  printf '%s\n' "${times[@]}" | sort -g | sed -n 3p
+# Each pair runs alternately, nubo then flac, RUNS times (default 15), so a
+# slow spell of the machine falls on both; the figure is each side's median.
+runs=${RUNS:-15}
+
+# elapsed CMD...: runs CMD once (no shell in between), prints its wall time in seconds.
+elapsed() {
+  local start end
+  start=$(date +%s%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s%N)
+  echo $(( end - start ))
 }
 
+median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.4f", v[int((NR + 1) / 2)] / 1e9 }'; }
+
+# pair NAME N_ARGS NUBO_ARGS... FLAC_ARGS...: N_ARGS words belong to nubo's command.
 pair() {
-  local name=$1 nubo_cmd=$2 flac_cmd=$3
-  local tn tf
-  tn=$(median_time bash -c "$nubo_cmd")
-  tf=$(median_time bash -c "$flac_cmd")
-  printf '%-8s nubo %7.3f s   flac %7.3f s   flac/nubo %5.2fx\n' "$name" "$tn" "$tf" "$(awk -v a="$tf" -v b="$tn" 'BEGIN { print a / b }')"
+  local name=$1 n=$2
+  shift 2
+  local nubo_cmd=("${@:1:n}") flac_cmd=("${@:n+1}")
+  local tn=() tf=()
+  for ((i = 0; i < runs; ++i)); do
+    tn+=("$(elapsed "${nubo_cmd[@]}")")
+    tf+=("$(elapsed "${flac_cmd[@]}")")
+  done
+  local mn mf
+  mn=$(printf '%s\n' "${tn[@]}" | median)
+  mf=$(printf '%s\n' "${tf[@]}" | median)
+  printf '%-8s nubo %7.3f s   flac %7.3f s   flac/nubo %5.2fx\n' "$name" "$mn" "$mf" "$(awk -v a="$mf" -v b="$mn" 'BEGIN { print a / b }')"
 }
 
 cp "$wav" "$work/in.wav"
@@ -53,10 +63,10 @@ flac -s -0 --no-md5-sum -f -o "$work/in.flac" "$work/in.wav"
 mkdir -p "$work/up"
 
 echo "input: $desc ($(stat -c %s "$work/in.wav") bytes)"
-pair encode "'$bin/nubo' --quiet encode --overwrite '$work/in.wav' '$work/out.NAB'" \
-  "flac -s -0 --no-md5-sum -f -o '$work/out.flac' '$work/in.wav'"
-pair decode "'$bin/nubo' --quiet decode --overwrite '$work/in.NAB' '$work/dec.wav'" \
-  "flac -s -d --no-md5-sum -f -o '$work/dec2.wav' '$work/in.flac'"
-pair upgrade "'$bin/nubo' --quiet upgrade --overwrite '$work/old.NAB' '$work/up/'" \
-  "flac -s -0 --no-md5-sum -f -o '$work/re.flac' '$work/in.flac'"
+pair encode 6 "$bin/nubo" --quiet encode --overwrite "$work/in.wav" "$work/out.NAB" \
+  flac -s -0 --no-md5-sum -f -o "$work/out.flac" "$work/in.wav"
+pair decode 6 "$bin/nubo" --quiet decode --overwrite "$work/in.NAB" "$work/dec.wav" \
+  flac -s -d --no-md5-sum -f -o "$work/dec2.wav" "$work/in.flac"
+pair upgrade 6 "$bin/nubo" --quiet upgrade --overwrite "$work/old.NAB" "$work/up/" \
+  flac -s -0 --no-md5-sum -f -o "$work/re.flac" "$work/in.flac"
 echo "sizes: wav $(stat -c %s "$work/in.wav")  nab(v22) $(stat -c %s "$work/in.NAB")  flac -0 $(stat -c %s "$work/in.flac")"

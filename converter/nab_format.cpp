@@ -5,13 +5,19 @@
 namespace nubo::converter {
 
 namespace {
-constexpr std::size_t kStreamBuffer = 1 << 20;
+constexpr std::size_t kStreamBuffer = std::size_t{1} << 16;
+}
+
+void StreamBuffer::attach(std::FILE* file) {
+  if (file == nullptr) return;
+  if (!bytes_) bytes_ = std::make_unique<char[]>(kStreamBuffer);
+  std::setvbuf(file, bytes_.get(), _IOFBF, kStreamBuffer);
 }
 
 bool InputFile::open(const std::string& path) {
   close();
   file_ = std::fopen(path.c_str(), "rb");
-  if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, kStreamBuffer);
+  buffer_.attach(file_);
   return file_ != nullptr;
 }
 
@@ -43,7 +49,7 @@ bool OutputFile::open(const std::string& path) {
   close();
   failed_ = false;
   file_ = std::fopen(path.c_str(), "wb");
-  if (file_ != nullptr) std::setvbuf(file_, nullptr, _IOFBF, kStreamBuffer);
+  buffer_.attach(file_);
   return file_ != nullptr;
 }
 
