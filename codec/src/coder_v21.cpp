@@ -166,10 +166,9 @@ __attribute__((target("avx2"))) int indexesOfGroupsAvx2(const int16_t* x, int n,
   return k;
 }
 
-bool haveAvx2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
-}
+// A test of a flag that libgcc's constructor has filled in before any call;
+// no cached static, whose thread-safe guard would tie the library to libstdc++.
+bool haveAvx2() { return __builtin_cpu_supports("avx2"); }
 #endif
 
 #else
