@@ -67,6 +67,14 @@ class BitWriter {
     used_ += bits;
   }
 
+  // append() for up to 56 bits, such as two codes joined.
+  // REQUIRES: 1 <= bits <= 56, value < 2^bits, pending() + bits <= 64.
+  void appendWide(uint64_t value, int bits) {
+    assert(bits >= 1 && bits <= 56 && (value >> bits) == 0 && used_ + bits <= 64);
+    acc_ = (acc_ << bits) | value;
+    used_ += bits;
+  }
+
   // Stores the whole bytes pending, leaving fewer than 8 bits pending.
   // REQUIRES: roomFor(end) >= 8 for the body's end; pending() >= 1.
   void flushWords() {

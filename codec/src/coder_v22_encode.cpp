@@ -13,6 +13,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 #include "bit_io.h"
@@ -39,14 +40,17 @@ constexpr int kHistoryLength = kLead + kMaxSamples + 2 * kLanes;
 struct History {
   alignas(16) int16_t values[kHistoryLength];
 
+  // Only the zeros around the samples are written: clearing the whole array
+  // for every block costs about as much as copying the samples.
   History(const uint8_t* samples, int n) {
-    std::memset(values, 0, sizeof values);
+    std::memset(values, 0, sizeof(int16_t) * kLead);
     int16_t* const s = values + kLead;
     if constexpr (std::endian::native == std::endian::little) {
       std::memcpy(s, samples, 2 * static_cast<std::size_t>(n));
     } else {
       for (int i = 0; i < n; ++i) s[i] = loadSample(samples, i);
     }
+    std::memset(s + n, 0, sizeof(int16_t) * static_cast<std::size_t>(kHistoryLength - kLead - n));
   }
   const int16_t* samples() const { return values + kLead; }
 };
@@ -131,6 +135,52 @@ void residualsOf(const int16_t* s, int n, int c, const Coefficients& a, int32_t*
     _mm_storeu_si128(reinterpret_cast<__m128i*>(residual + i + 4), e[1]);
     const __m128i w16 = _mm_packs_epi32(w[0], w[1]);
     _mm_storel_epi64(reinterpret_cast<__m128i*>(width + i), _mm_packus_epi16(w16, w16));
+  }
+}
+
+// With AVX2 the codes are formed eight at a time and joined in pairs, so
+// that the bit writer takes two codes per step with one shift and one OR:
+// pairs[j] is the code of sample 2j followed by that of sample 2j+1 (at most
+// 42 bits), lengths[j] their total length. The codes are SampleCodeWriter's:
+//   width <= k       : the class's short code (a lone 1 bit for class 0)
+//   k < width <= k+3 : 1 << width | (e, or e - 1 when negative) & (2^width - 1),
+//                      2 * width - k + 1 bits
+//   wider            : the escape code, e & (2^17 - 1), 21 bits
+// Covers the groups over samples 0..n-1. REQUIRES: every width below 17.
+__attribute__((target("avx2"))) void pairedCodesAvx2(const int32_t* residual, const uint8_t* width, int n, int k,
+                                                     uint64_t* pairs, uint32_t* lengths) {
+  const __m256i kk = _mm256_set1_epi32(k);
+  const __m256i shortLimit = _mm256_set1_epi32(k + 1);
+  const __m256i prefixLimit = _mm256_set1_epi32(k + 3);
+  const __m256i shortMarker = _mm256_set1_epi32(k == 0 ? 1 : 1 << (k + 1));
+  const __m256i shortMask = _mm256_set1_epi32(k == 0 ? 0 : (1 << (k + 1)) - 1);
+  const __m256i shortLength = _mm256_set1_epi32(k == 0 ? 1 : k + 2);
+  const __m256i escapeMask = _mm256_set1_epi32((1 << kEscapeBits) - 1);
+  const __m256i escapeLength = _mm256_set1_epi32(kEscapeCodeBits);
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i lowHalf = _mm256_set1_epi64x(0xFFFFFFFF);
+  const __m256i evenLanes = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+  const int length = groupedLength(n);
+  for (int i = 0; i < length; i += kLanes) {
+    const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(residual + i));
+    const __m256i w = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(width + i)));
+    const __m256i isShort = _mm256_cmpgt_epi32(shortLimit, w);
+    const __m256i isEscape = _mm256_cmpgt_epi32(w, prefixLimit);
+    const __m256i marker = _mm256_sllv_epi32(one, w);
+    const __m256i value = _mm256_add_epi32(e, _mm256_srai_epi32(e, 31));  // e - 1 for negatives
+    __m256i code = _mm256_or_si256(marker, _mm256_and_si256(value, _mm256_sub_epi32(marker, one)));
+    __m256i bits = _mm256_sub_epi32(_mm256_add_epi32(_mm256_add_epi32(w, w), one), kk);
+    code = _mm256_blendv_epi8(code, _mm256_or_si256(shortMarker, _mm256_and_si256(e, shortMask)), isShort);
+    bits = _mm256_blendv_epi8(bits, shortLength, isShort);
+    code = _mm256_blendv_epi8(code, _mm256_and_si256(e, escapeMask), isEscape);
+    bits = _mm256_blendv_epi8(bits, escapeLength, isEscape);
+    // Each 64-bit lane holds an even code (low half) and the odd code after it.
+    const __m256i oddBits = _mm256_srli_epi64(bits, 32);
+    const __m256i joined = _mm256_or_si256(_mm256_sllv_epi64(_mm256_and_si256(code, lowHalf), oddBits),
+                                           _mm256_srli_epi64(code, 32));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairs + i / 2), joined);
+    const __m256i total = _mm256_permutevar8x32_epi32(_mm256_add_epi32(bits, oddBits), evenLanes);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(lengths + i / 2), _mm256_castsi256_si128(total));
   }
 }
 
@@ -228,7 +278,7 @@ Coefficients fitV22(const uint8_t* samples, int n, int c) {
 
 }  // namespace detail
 
-CodecResult EncodeBlockV22(ConvertParams& params, const uint8_t* samples, uint8_t* code) {
+CodecResult detail::encodeBlockV22(ConvertParams& params, const uint8_t* samples, uint8_t* code, V22Path path) {
   params.decodedCount = params.sampleCount;
   const int n = params.sampleCount;
   if (n > kMaxSamples) return CodecResult::TooManySamples;
@@ -265,7 +315,23 @@ CodecResult EncodeBlockV22(ConvertParams& params, const uint8_t* samples, uint8_
   out.put(static_cast<uint32_t>(128 - a.a2), kV22CoefficientBits);
   out.put(static_cast<uint32_t>(a.a3 + 256), kV22CoefficientBits);
   int i = 0;
-  if (out.roomFor(end) >= 8) {
+  bool paired = false;
+#if defined(__SSE2__)
+  if (path == V22Path::Best && __builtin_cpu_supports("avx2")) {
+    paired = true;
+    uint64_t pairs[(kMaxSamples + detail::kLanes) / 2];
+    uint32_t pairLengths[(kMaxSamples + detail::kLanes) / 2];
+    detail::pairedCodesAvx2(residual, width, n, estimate.widthClass, pairs, pairLengths);
+    if (out.roomFor(end) >= 8) {
+      out.flushWords();  // fewer than 8 bits pending: room for a pair of codes per step
+      for (; i + 2 <= n && out.roomFor(end) >= 8; i += 2) {
+        out.appendWide(pairs[i / 2], static_cast<int>(pairLengths[i / 2]));
+        out.flushWords();
+      }
+    }
+  }
+#endif
+  if (!paired && out.roomFor(end) >= 8) {
     out.flushWords();  // fewer than 8 bits pending: room for two codes per step
     for (; i + 2 <= n && out.roomFor(end) >= 8; i += 2) {
       out.append(codes.code(residual[i], width[i]), codes.length(width[i]));
@@ -276,6 +342,10 @@ CodecResult EncodeBlockV22(ConvertParams& params, const uint8_t* samples, uint8_
   for (; i < n; ++i) out.put(codes.code(residual[i], width[i]), codes.length(width[i]));
   out.finish();
   return CodecResult::Ok;
+}
+
+CodecResult EncodeBlockV22(ConvertParams& params, const uint8_t* samples, uint8_t* code) {
+  return detail::encodeBlockV22(params, samples, code, detail::V22Path::Best);
 }
 
 }  // namespace nubo::codec

@@ -37,6 +37,14 @@ enum class V21Path { Best, Sse2, Scalar };
 void v21PredictorHistograms(const int16_t* x, int n, int c, int32_t (&h)[kV21Predictors][kHistogramBins],
                             V21Path path);
 
+// How the version-22 encoder forms its sample codes: Best joins them in pairs
+// with AVX2 where the machine has it, Plain writes them one by one. Both give
+// the same bytes; tests compare them.
+enum class V22Path { Best, Plain };
+
+[[nodiscard]] CodecResult encodeBlockV22(ConvertParams& params, const uint8_t* samples, uint8_t* code,
+                                         V22Path path);
+
 }  // namespace detail
 
 // The whole call: version dispatch, channel check, flags, verify.
