@@ -166,21 +166,6 @@ class BitReader {
     return room >= 0 ? static_cast<std::size_t>(room / 7 + 1) : 0;
   }
 
-  // The next `bits` bits without a refill check.
-  // REQUIRES: 1 <= bits <= 32 and at least `bits` bits buffered.
-  uint32_t peekBuffered(int bits) const {
-    assert(bits >= 1 && bits <= 32 && bits <= avail_);
-    return static_cast<uint32_t>(buf_ >> ((64 - bits) & 63));
-  }
-
-  // The buffer shifted right by `shift` (64 - the number of bits wanted), for
-  // decoders whose tables hold that count ready.
-  // REQUIRES: 32 <= shift <= 63 and at least 64 - shift bits buffered.
-  uint32_t peekShifted(int shift) const {
-    assert(shift >= 32 && shift <= 63 && 64 - shift <= avail_);
-    return static_cast<uint32_t>(buf_ >> (shift & 63));
-  }
-
   // The next 32 bits without a refill check.
   // REQUIRES: at least 32 bits buffered, i.e. at most 24 bits skipped since refill().
   uint32_t peekBuffered32() const {
