@@ -117,7 +117,7 @@ class BitWriter {
 // buffer holds is detected by overrun() instead of reading outside it.
 class BitReader {
  public:
-  BitReader(const uint8_t* in, std::size_t limit) : in_(in), limit_(limit) { refill(); }
+  BitReader(const uint8_t* in, std::size_t limit) : in_(in), end_(in + limit), next_(in) { refill(); }
 
   // Returns the next `bits` bits without consuming them, MSB first.
   // REQUIRES: 1 <= bits <= 32.
@@ -139,18 +139,39 @@ class BitReader {
   // bits between two refills may call it unconditionally and then read with
   // peekBuffered32() and skip().
   void refill() {
-    if (next_ + 8 <= limit_) {
-      buf_ |= detail::loadBigEndian64(in_ + next_) >> avail_;
-      next_ += static_cast<std::size_t>((63 - avail_) >> 3);
+    if (end_ - next_ >= 8) {
+      buf_ |= detail::loadBigEndian64(next_) >> avail_;
+      next_ += (avail_ ^ 63) >> 3;
       avail_ |= 56;
       return;
     }
     while (avail_ <= 56) {
-      const uint64_t byte = next_ < limit_ ? in_[next_] : 0;  // past the limit: zero bits
-      buf_ |= byte << (56 - avail_);
-      ++next_;
+      if (next_ < end_) {
+        buf_ |= uint64_t{*next_++} << (56 - avail_);
+      } else {
+        ++padding_;  // past the limit: zero bits
+      }
       avail_ += 8;
     }
+  }
+
+  // The wide step of refill() alone, for unrolled loops that have asked
+  // uncheckedRefills() first. It only ORs bits in below the buffered ones,
+  // so bits peeked just before it are still valid after it: a decoder may
+  // look up its next code while the load is in flight.
+  // REQUIRES: uncheckedRefills() > 0.
+  void refillUnchecked() {
+    assert(end_ - next_ >= 8);
+    buf_ |= detail::loadBigEndian64(next_) >> avail_;
+    next_ += (avail_ ^ 63) >> 3;  // 63 - avail_: whole bytes now buffered beyond the old ones
+    avail_ |= 56;
+  }
+
+  // How many refillUnchecked() calls may follow from here, however many bits
+  // are taken in between: each moves the load position on by at most 7 bytes.
+  std::size_t uncheckedRefills() const {
+    const std::ptrdiff_t room = end_ - next_ - 8;
+    return room >= 0 ? static_cast<std::size_t>(room / 7 + 1) : 0;
   }
 
   // The next 32 bits without a refill check.
@@ -184,19 +205,23 @@ class BitReader {
   std::size_t bytesConsumed() const { return static_cast<std::size_t>((consumedBits() + 7) / 8); }
 
   // True once more bits were taken than the `limit` bytes hold.
-  bool overrun() const { return consumedBits() > static_cast<uint64_t>(limit_) * 8; }
+  bool overrun() const { return consumedBits() > static_cast<uint64_t>(end_ - in_) * 8; }
 
  private:
-  // The valid bits of buf_ end exactly at stream bit 8 * next_, so the bits
-  // taken so far are those before the buffered ones.
-  uint64_t consumedBits() const { return static_cast<uint64_t>(next_) * 8 - static_cast<uint64_t>(avail_); }
+  // The valid bits of buf_ end exactly at the stream bit where loading goes
+  // on (next_, plus the zero bytes of padding), so the bits taken so far are
+  // those before the buffered ones.
+  uint64_t consumedBits() const {
+    return static_cast<uint64_t>(next_ - in_ + padding_) * 8 - static_cast<uint64_t>(avail_);
+  }
 
   // avail_ counts the valid bits at the top of buf_. The bits below them are
   // either 0 or the stream's own next bits (left by a wide load), so OR-ing
   // the next bytes in is correct in both cases.
   const uint8_t* const in_;
-  const std::size_t limit_;
-  std::size_t next_ = 0;  // index of the next byte to load (may pass limit_ when padding)
+  const uint8_t* const end_;
+  const uint8_t* next_;      // the next byte to load; stops at end_
+  std::size_t padding_ = 0;  // zero bytes taken past end_
   uint64_t buf_ = 0;
   int avail_ = 0;
 };

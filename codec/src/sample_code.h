@@ -278,10 +278,16 @@ class SampleCodeReader {
 
   // REQUIRES: at least 21 bits buffered in `in` (BitReader::refill() leaves
   // room for two codes).
-  int32_t get(BitReader& in) const {
+  int32_t get(BitReader& in) const { return get(in, in.peekBuffered5()); }
+
+  // The same with the code's first five bits already taken, which an
+  // unrolled loop does before a refill so that the refill's OR stays off
+  // the chain from one code to the next.
+  // REQUIRES: top5 == the first five bits of the next code; at least 21 bits buffered.
+  int32_t get(BitReader& in, uint32_t top5) const {
     const uint32_t top = in.peekBuffered32();
-    in.skip(lengths_[top >> 27]);
-    const SampleCodeReadRule& r = rules_[top >> 27];
+    in.skip(lengths_[top5]);
+    const SampleCodeReadRule& r = rules_[top5];
     // The shift runs in 64 bits so that a shift of 32 (no value bits) gives 0.
     const uint64_t value = uint64_t{static_cast<uint32_t>(top << r.prefix)} >> r.shift;
     return static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(r.offset));
