@@ -1,7 +1,5 @@
 // Coder version 20: first difference per channel, one width class per block
 // chosen from the width histogram (the median width or the class below it).
-#include <algorithm>
-#include <cstddef>
 #include <cstdint>
 
 #include "bit_io.h"
@@ -63,43 +61,23 @@ namespace {
 // The samples of a body for one or two channels (sample i belongs to
 // channel i mod kChannels). Wrapping arithmetic: a damaged stream gives
 // wrong samples, never overflow.
-//
-// Two codes per refill (a code is at most 21 bits, a refill leaves 56).
-// While the buffer holds 8 bytes past the load position, the refill is the
-// unchecked one and the first code's table lookup is done before it, so the
-// refill's OR stays off the chain from one code's position to the next.
 template <int kChannels>
 void decodeDifferences(BitReader& in, const SampleCodeReader& codes, uint8_t* samples, int n) {
   uint32_t history[kChannels] = {};
   uint32_t& first = history[0];
   uint32_t& second = history[kChannels - 1];
-  int i = 0;
-  for (;;) {
-    const std::size_t pairs = static_cast<std::size_t>((n - i) / 2);
-    const std::size_t unchecked = std::min(pairs, in.uncheckedRefills());
-    if (unchecked == 0) break;
-    for (const int end = i + 2 * static_cast<int>(unchecked); i < end; i += 2) {
-      const uint32_t top5 = in.peekBuffered5();
-      in.refillUnchecked();
-      first += static_cast<uint32_t>(codes.get(in, top5));
-      storeSample(samples, i, static_cast<int32_t>(first));
-      second += static_cast<uint32_t>(codes.get(in));
-      storeSample(samples, i + 1, static_cast<int32_t>(second));
-    }
-  }
-  // Near the end of the buffer (only a damaged body gets there).
-  for (; i + 2 <= n; i += 2) {
-    in.refill();
-    first += static_cast<uint32_t>(codes.get(in));
-    storeSample(samples, i, static_cast<int32_t>(first));
-    second += static_cast<uint32_t>(codes.get(in));
-    storeSample(samples, i + 1, static_cast<int32_t>(second));
-  }
-  if (i < n) {
-    in.refill();
-    first += static_cast<uint32_t>(codes.get(in));
-    storeSample(samples, i, static_cast<int32_t>(first));
-  }
+  readSampleCodes(
+      in, codes, n,
+      [&](int i, int32_t e0, int32_t e1) {
+        first += static_cast<uint32_t>(e0);
+        storeSample(samples, i, static_cast<int32_t>(first));
+        second += static_cast<uint32_t>(e1);
+        storeSample(samples, i + 1, static_cast<int32_t>(second));
+      },
+      [&](int i, int32_t e) {
+        first += static_cast<uint32_t>(e);
+        storeSample(samples, i, static_cast<int32_t>(first));
+      });
 }
 
 }  // namespace

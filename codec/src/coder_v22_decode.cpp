@@ -1,7 +1,5 @@
 // Coder version 22, decoder and verify: reads the three coefficient fields,
 // then rebuilds each sample from its prediction and residual.
-#include <algorithm>
-#include <cstddef>
 #include <cstdint>
 
 #include "bit_io.h"
@@ -37,41 +35,19 @@ struct ChannelHistory {
 
 // The samples of a body from its first sample code on, for one or two
 // channels (sample i belongs to channel i mod kChannels).
-//
-// Two codes per refill (a code is at most 21 bits, a refill leaves 56).
-// While the buffer holds 8 bytes past the load position, the refill is the
-// unchecked one and the first code's table lookup is done before it, so the
-// chain from one code's position to the next is shift, load, shift alone.
 template <int kChannels>
 void decodeSamples(BitReader& in, const SampleCodeReader& codes, uint32_t a1, uint32_t a2, uint32_t a3,
                    uint8_t* samples, int n) {
   ChannelHistory history[kChannels];
   ChannelHistory& first = history[0];
   ChannelHistory& second = history[kChannels - 1];
-  int i = 0;
-  for (;;) {
-    const std::size_t pairs = static_cast<std::size_t>((n - i) / 2);
-    const std::size_t unchecked = std::min(pairs, in.uncheckedRefills());
-    if (unchecked == 0) break;
-    for (const int end = i + 2 * static_cast<int>(unchecked); i < end; i += 2) {
-      const uint32_t top5 = in.peekBuffered5();
-      in.refillUnchecked();
-      const int32_t e0 = codes.get(in, top5);
-      const int32_t e1 = codes.get(in);
-      storeSample(samples, i, first.step(a1, a2, a3, e0));
-      storeSample(samples, i + 1, second.step(a1, a2, a3, e1));
-    }
-  }
-  // Near the end of the buffer (only a damaged body gets there).
-  for (; i + 2 <= n; i += 2) {
-    in.refill();
-    storeSample(samples, i, first.step(a1, a2, a3, codes.get(in)));
-    storeSample(samples, i + 1, second.step(a1, a2, a3, codes.get(in)));
-  }
-  if (i < n) {
-    in.refill();
-    storeSample(samples, i, first.step(a1, a2, a3, codes.get(in)));
-  }
+  readSampleCodes(
+      in, codes, n,
+      [&](int i, int32_t e0, int32_t e1) {
+        storeSample(samples, i, first.step(a1, a2, a3, e0));
+        storeSample(samples, i + 1, second.step(a1, a2, a3, e1));
+      },
+      [&](int i, int32_t e) { storeSample(samples, i, first.step(a1, a2, a3, e)); });
 }
 
 }  // namespace

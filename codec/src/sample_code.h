@@ -8,7 +8,9 @@
 //   otherwise      : 0000, then the low 17 bits of e               (21 bits)
 #pragma once
 
+#include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 
 #include "bit_io.h"
@@ -297,5 +299,39 @@ class SampleCodeReader {
   const uint8_t* lengths_;
   const SampleCodeReadRule* rules_;
 };
+
+// Reads the n sample codes of a body in order and hands the residuals on:
+// pair(i, e_i, e_i+1) for each pair from the start, then last(n - 1, e) when
+// n is odd. Two codes per refill (a code is at most 21 bits, a refill leaves
+// 56). While the buffer holds 8 bytes past the load position the refill is
+// the unchecked one, and the first code's table lookup is done before it, so
+// the refill's OR stays off the chain from one code's position to the next.
+template <typename Pair, typename Last>
+inline void readSampleCodes(BitReader& in, const SampleCodeReader& codes, int n, Pair&& pair, Last&& last) {
+  int i = 0;
+  for (;;) {
+    const std::size_t pairs = static_cast<std::size_t>((n - i) / 2);
+    const std::size_t unchecked = std::min(pairs, in.uncheckedRefills());
+    if (unchecked == 0) break;
+    for (const int end = i + 2 * static_cast<int>(unchecked); i < end; i += 2) {
+      const uint32_t top5 = in.peekBuffered5();
+      in.refillUnchecked();
+      const int32_t e0 = codes.get(in, top5);
+      const int32_t e1 = codes.get(in);
+      pair(i, e0, e1);
+    }
+  }
+  // Near the end of the buffer (only a damaged body gets there).
+  for (; i + 2 <= n; i += 2) {
+    in.refill();
+    const int32_t e0 = codes.get(in);
+    const int32_t e1 = codes.get(in);
+    pair(i, e0, e1);
+  }
+  if (i < n) {
+    in.refill();
+    last(i, codes.get(in));
+  }
+}
 
 }  // namespace nubo::codec
