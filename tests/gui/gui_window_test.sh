@@ -309,18 +309,10 @@ case $mode in
       else
         need_tools xvfb-run xauth xdotool import convert compare sox
       fi
-      # Each mode searches for a free display from its own number: a server
-      # of the test before that is still shutting down removes its socket
-      # when it goes, which would cut off a new server given the same number.
-      case $mode in
-        reencode) first_display=110 ;;
-        language) first_display=130 ;;
-        *) first_display=150 ;;
-      esac
       rc=0
       for attempt in 1 2 3; do
         rc=0
-        NUBO_GUI_UNDER_XVFB=1 xvfb-run -a -n "$first_display" -s "$kScreen" bash "$0" "$@" || rc=$?
+        NUBO_GUI_UNDER_XVFB=1 xvfb-run -a -s "$kScreen" bash "$0" "$@" || rc=$?
         [ "$rc" -eq $kDisplayFailed ] || break
         note "the virtual display did not come up (attempt $attempt); trying again"
         sleep 1
