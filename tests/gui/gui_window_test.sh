@@ -27,7 +27,9 @@ metrics_program=${4:-}
 
 kSkip=77
 kDisplayFailed=75                 # the virtual display did not come up: try again
-kScreen="-screen 0 1280x1024x24"
+# -noreset: Xvfb otherwise resets when its last client leaves (the metrics
+# program, a test step), and a program connecting during the reset is refused.
+kScreen="-screen 0 1280x1024x24 -noreset"
 kMinStdDev=0.05                   # a screenshot with less contrast than this is blank
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
