@@ -21,8 +21,7 @@ inline constexpr int kEntryProgressDecode = 72;
 // Results, refusals and failures.
 inline constexpr int kEntrySizeChange = 49;
 inline constexpr int kEntryFinished = 50;
-inline constexpr int kEntryNothingFound = 51;  // also: an input that cannot be opened
-inline constexpr int kEntryCannotOpen = 51;
+inline constexpr int kEntryNothingFound = 51;
 inline constexpr int kEntryOutputExists = 52;
 inline constexpr int kEntryCancelled = 53;
 inline constexpr int kEntryRefused = 54;
@@ -43,5 +42,31 @@ inline constexpr int kEntryCountSkipped = 68;
 inline constexpr int kEntryPathTooLong = 69;
 inline constexpr int kEntryUnsupportedRate = 70;
 inline constexpr int kEntryTooLarge = 71;
+
+// Files passed over, refused or failed, one entry per reason; the path
+// follows the text (status line 3 in the window), a system reason or a block
+// position after it.
+inline constexpr int kEntryNotRegular = 73;
+inline constexpr int kEntryCannotReadDirectory = 74;
+inline constexpr int kEntryCannotOpenInput = 75;
+inline constexpr int kEntryAlreadyVersion22 = 76;
+inline constexpr int kEntryNotCompressed = 77;
+inline constexpr int kEntryNotPcmWave = 78;
+inline constexpr int kEntryOutputIsRunInput = 79;
+inline constexpr int kEntryExistingNotVersion22 = 80;
+inline constexpr int kEntryExistingNotWave = 81;
+inline constexpr int kEntrySameOutput = 82;
+inline constexpr int kEntryExistingIncomplete = 83;
+inline constexpr int kEntryInputIncomplete = 84;
+inline constexpr int kEntryPartialKept = 85;
+inline constexpr int kEntryCountFailed = 86;
+inline constexpr int kEntryOutputChanged = 87;
+inline constexpr int kEntryWordBlock = 88;
+inline constexpr int kEntryWordOffset = 89;
+inline constexpr int kEntryWaveSizeWrong = 90;
+inline constexpr int kEntryFormatDiffers = 91;
+inline constexpr int kEntryTestOk = 92;
+inline constexpr int kEntryCountTested = 93;
+inline constexpr int kEntryCountBad = 94;
 
 }  // namespace nubo::converter

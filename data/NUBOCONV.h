@@ -78,3 +78,26 @@
 #define NUBO_MSG_UNSUPPORTED_RATE 70 /*Unsupported sample rate (more than 2047 samples per block); not converted:*/
 #define NUBO_MSG_TOO_LARGE 71 /*The output would pass the 4 GiB limit of the file format; stopped:*/
 #define NUBO_MSG_PROGRESS_DECODE 72 /*MB decoded:*/
+
+#define NUBO_MSG_NOT_REGULAR 73 /*Not a regular file (a FIFO, socket or device); not converted:*/
+#define NUBO_MSG_CANNOT_READ_DIR 74 /*Cannot read the directory:*/
+#define NUBO_MSG_CANNOT_OPEN_INPUT 75 /*Cannot open the input file:*/
+#define NUBO_MSG_ALREADY_V22 76 /*Already coder version 22; not converted:*/
+#define NUBO_MSG_NOT_COMPRESSED 77 /*Not a compressed (.NAB) file; not converted:*/
+#define NUBO_MSG_NOT_PCM_WAVE 78 /*Not a 16-bit PCM WAVE file; not converted:*/
+#define NUBO_MSG_OUTPUT_IS_RUN_INPUT 79 /*The output is an input of this run; not converted:*/
+#define NUBO_MSG_EXISTING_NOT_V22 80 /*The existing output is not a version-22 compressed file; not replaced:*/
+#define NUBO_MSG_EXISTING_NOT_WAVE 81 /*The existing output is not a WAVE file; not replaced:*/
+#define NUBO_MSG_SAME_OUTPUT 82 /*Another input of this run writes the same output; not converted:*/
+#define NUBO_MSG_EXISTING_INCOMPLETE 83 /*The existing output is incomplete; not converted:*/
+#define NUBO_MSG_INPUT_INCOMPLETE 84 /*The input file is incomplete (its header disagrees with its length); converted as far as it goes:*/
+#define NUBO_MSG_PARTIAL_KEPT 85 /*partial output kept as*/
+#define NUBO_MSG_COUNT_FAILED 86 /*file(s) not converted*/
+#define NUBO_MSG_OUTPUT_CHANGED 87 /*The output appeared or changed during the conversion; not replaced:*/
+#define NUBO_MSG_WORD_BLOCK 88 /*block*/
+#define NUBO_MSG_WORD_OFFSET 89 /*byte offset*/
+#define NUBO_MSG_WAVE_SIZE_WRONG 90 /*The WAVE header's data size is wrong; the audio was read to the end of the file:*/
+#define NUBO_MSG_FORMAT_DIFFERS 91 /*Verify failed: the WAVE file's sample rate or channels differ from:*/
+#define NUBO_MSG_TEST_OK 92 /*Complete; every block decodes:*/
+#define NUBO_MSG_COUNT_TESTED 93 /*file(s) complete*/
+#define NUBO_MSG_COUNT_BAD 94 /*file(s) damaged or incomplete*/

@@ -1,8 +1,11 @@
 // What the system needs of the operating system: its own directory, directory
 // searches with the pattern rules of the desktop platform the file formats
-// come from, directory creation and the worker thread.
+// come from, directory creation, the worker thread, and output files that
+// appear under their final name only when they are complete.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <thread>
@@ -13,9 +16,36 @@ namespace nubo::platform {
 // Directory of the running executable (from /proc/self/exe), no trailing '/'.
 std::string programDirectory();
 
+// What a path names, links followed.
+enum class FileKind {
+  Missing,       // nothing there (ENOENT, or a path through a non-directory)
+  Regular,       // a regular file
+  Directory,
+  Other,         // a FIFO, socket or device: never opened by the converter
+  DanglingLink,  // a symbolic link whose target does not exist
+  Error,         // it cannot be examined (permission, loop of links, ...): see `error`
+};
+
+struct FileStatus {
+  FileKind kind = FileKind::Missing;
+  uint64_t device = 0;  // with `inode`, the identity of the file (links followed)
+  uint64_t inode = 0;
+  int64_t size = 0;
+  std::string error;  // the system's reason for Error and DanglingLink ("Permission denied")
+  // Two statuses of existing files that name the same file.
+  bool sameFileAs(const FileStatus& other) const {
+    return kind != FileKind::Missing && other.kind != FileKind::Missing && kind != FileKind::Error &&
+           other.kind != FileKind::Error && device == other.device && inode == other.inode;
+  }
+};
+
+// The status of `path`, following links.
+FileStatus fileStatus(const std::string& path);
+
 struct DirectoryEntry {
-  std::string name;       // the entry's own name, no directory part
-  bool isDirectory = false;
+  std::string name;  // the entry's own name, no directory part
+  FileStatus status;  // of what the entry names, links followed
+  bool isDirectory() const { return status.kind == FileKind::Directory; }
 };
 
 // Case-insensitive match with '*' (any run, also empty) and '?' (any one
@@ -24,15 +54,68 @@ bool matchesPattern(const std::string& pattern, const std::string& name);
 
 // The entries of `directory` whose names match `pattern`, sorted by name
 // (byte order) so that runs are repeatable. "." and ".." are never returned.
-// An unreadable or missing directory yields no entries.
-std::vector<DirectoryEntry> findEntries(const std::string& directory, const std::string& pattern);
+// False, with the system's reason in `error`, when the directory cannot be
+// read; a missing directory is such a failure too.
+bool findEntries(const std::string& directory, const std::string& pattern, std::vector<DirectoryEntry>& entries,
+                 std::string& error);
 
 // Creates one directory. False when it could not be created, also when it
-// exists already.
-bool createDirectory(const std::string& path);
+// exists already; `error` then holds the system's reason.
+bool createDirectory(const std::string& path, std::string& error);
 
 // True when both paths name the same existing file (by any spelling or link).
 bool sameFile(const std::string& a, const std::string& b);
+
+// The text of a system error number ("No space left on device").
+std::string systemReason(int errorNumber);
+
+// --- Output files that appear only when complete -------------------------------
+//
+// A job writes its output under a temporary name in the output's own
+// directory and gives it its final name only when it has succeeded, so that
+// no process that stops or is killed leaves a partial file under a final
+// name. A stopped job leaves its temporary file in place (nothing is deleted).
+
+// True for a name that createTemporaryFile makes (the directory walk passes
+// such files over: they are partial outputs, never inputs).
+bool isTemporaryName(const std::string& name);
+
+// Creates a new, empty file for writing under a fresh temporary name in the
+// directory of `finalPath` ("<dir>/.<final name>.<random>.nubo-part"),
+// exclusively (a leftover of an earlier run is never reused, and never
+// blocks this one) and readable by the owner only until it is completed.
+// On success `tempPath` names it and `stream` is open for binary writing.
+// False with the system's reason (and errno-derived `errorNumber`) otherwise.
+bool createTemporaryFile(const std::string& finalPath, std::string& tempPath, std::FILE*& stream, int& errorNumber,
+                         std::string& error);
+
+// Flushes the stream and forces the file's data to the disk.
+bool syncFile(std::FILE* stream, std::string& error);
+
+// Gives the file open in `stream` the modification and access times and the
+// permission bits (rwx for user, group, other) of the file at `source`.
+// Flushes the stream first, so later writes would change the time again:
+// call it after the last write.
+bool copyTimesAndMode(std::FILE* stream, const std::string& source, std::string& error);
+
+enum class CommitResult {
+  Committed,      // the temporary file now has the final name
+  OutputExists,   // replace was false and a file with the final name exists
+  OutputChanged,  // replace was true, but the file at the final name is not the one expected
+  Failed,         // the system refused (see `error`); the temporary file is still there
+};
+
+// Gives the closed temporary file its final name.
+// replace false: never replaces anything, even a file that appeared while the
+//   job ran (an atomic link-then-unlink, or a rename that refuses to replace).
+// replace true: replaces the file at `finalPath` only when it is still
+//   `expected` (what fileStatus said before the job wrote anything; Missing
+//   when there was none), so that of two processes writing the same output
+//   at once only one can succeed. The check and the rename are made under an
+//   exclusive lock on the directory.
+// With `sync`, the directory is forced to the disk after the rename.
+CommitResult commitFile(const std::string& tempPath, const std::string& finalPath, bool replace,
+                        const FileStatus& expected, bool sync, std::string& error);
 
 // Starts `work` on a new thread.
 std::thread startThread(std::function<void()> work);
