@@ -28,14 +28,17 @@ enum class FileKind {
 
 struct FileStatus {
   FileKind kind = FileKind::Missing;
-  uint64_t device = 0;  // with `inode`, the identity of the file (links followed)
+  // With `inode`, the identity of the file (links followed; for a
+  // DanglingLink, of the link itself). Zero for Missing and Error.
+  uint64_t device = 0;
   uint64_t inode = 0;
   int64_t size = 0;
   std::string error;  // the system's reason for Error and DanglingLink ("Permission denied")
-  // Two statuses of existing files that name the same file.
+  // Two statuses of existing files (or of dangling links) that name the same
+  // file: same kind, same identity.
   bool sameFileAs(const FileStatus& other) const {
-    return kind != FileKind::Missing && other.kind != FileKind::Missing && kind != FileKind::Error &&
-           other.kind != FileKind::Error && device == other.device && inode == other.inode;
+    return kind != FileKind::Missing && kind != FileKind::Error && kind == other.kind && device == other.device &&
+           inode == other.inode;
   }
 };
 
@@ -107,13 +110,18 @@ enum class CommitResult {
 
 // Gives the closed temporary file its final name.
 // replace false: never replaces anything, even a file that appeared while the
-//   job ran (an atomic link-then-unlink, or a rename that refuses to replace).
+//   job ran (an atomic link-then-unlink, or a rename that refuses to replace;
+//   on a file system with neither, a check and rename under the directory lock).
 // replace true: replaces the file at `finalPath` only when it is still
 //   `expected` (what fileStatus said before the job wrote anything; Missing
 //   when there was none), so that of two processes writing the same output
 //   at once only one can succeed. The check and the rename are made under an
-//   exclusive lock on the directory.
+//   exclusive lock on the directory. With `expected` Missing, the commit is the
+//   never-replacing one of replace false, a refusal reported as OutputChanged.
 // With `sync`, the directory is forced to the disk after the rename.
+// Committed with a non-empty `error` means the output has its final name but
+// something after the rename went wrong (the temporary name could not be
+// removed, or the directory could not be forced to the disk): worth a warning.
 CommitResult commitFile(const std::string& tempPath, const std::string& finalPath, bool replace,
                         const FileStatus& expected, bool sync, std::string& error);
 
