@@ -5,30 +5,30 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
+#include "definition_file.h"
 #include "file_tools.h"
 #include "front_end.h"
-#include "definition_file.h"
+#include "message_entries.h"
 #include "os.h"
 #include "terminal_front_end.h"
 
 namespace nubo::cli {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-
 TerminalFrontEnd* gFrontEnd = nullptr;
 
-// Ctrl-C asks the run to stop after its current block (the partial output
-// stays, as in the window); a second Ctrl-C ends the program at once.
-extern "C" void onInterrupt(int) {
+// Ctrl-C, SIGTERM and SIGHUP ask the run to stop after its current block
+// (the partial output stays under its temporary name); a second signal ends
+// the program at once, which leaves no partial file under a final name either.
+extern "C" void onStopSignal(int signalNumber) {
   if (gFrontEnd != nullptr) gFrontEnd->requestCancel();
-  std::signal(SIGINT, SIG_DFL);
+  std::signal(signalNumber, SIG_DFL);
 }
 
 bool isDirectory(const std::string& path) {
@@ -53,72 +53,57 @@ struct Options {
   bool quiet = false;
   bool recursive = false;
   bool overwrite = false;
+  bool sync = false;
   bool verifyAfterEncode = false;
-  std::string input;
+  std::vector<std::string> inputs;
   std::string output;
+  std::string nab, wav;  // verify
 };
 
-int runJob(int jobKind, const std::string& inputField, const std::string& outputField,
-           const Options& options, TerminalFrontEnd& frontEnd) {
-  converter::RunParameters params;
-  if (converter::prepareRun(jobKind, options.overwrite, options.recursive, inputField, outputField,
-                            frontEnd, params) != 0) {
-    frontEnd.failBeforeRun();
-    return kExitFailed;
+// Runs one job kind over every input. `defaultOutput` is the output field
+// beside an input when no -o was given ("!" or "*").
+int runInputs(int jobKind, const Options& o, const std::string& defaultOutput, TerminalFrontEnd& fe) {
+  std::vector<converter::RunParameters> runs;
+  for (const std::string& input : o.inputs) {
+    const std::string in = asField(input);
+    std::string out;
+    if (jobKind != converter::kJobTest) out = o.output.empty() ? directoryPart(in) + defaultOutput : asField(o.output);
+    converter::RunParameters params;
+    if (converter::prepareRun(jobKind, o.overwrite, o.recursive, in, out, fe, params) != 0) {
+      fe.failBeforeRun();
+      return kExitUsage;
+    }
+    params.sync = o.sync;
+    runs.push_back(std::move(params));
   }
-  converter::runBatch(params, frontEnd);
-  return frontEnd.finish() ? kExitOk : kExitFailed;
-}
-
-// upgrade: version-20/21 files to version 22; by default beside the input
-// with a '!' toggled into the name, so that nothing is overwritten.
-int commandUpgrade(const Options& o, TerminalFrontEnd& fe) {
-  const std::string in = asField(o.input);
-  const std::string out = o.output.empty() ? directoryPart(in) + "!" : asField(o.output);
-  return runJob(converter::kJobReencode, in, out, o, fe);
-}
-
-// encode: PCM WAVE files to version-22 files, by default beside the input
-// with the extension replaced by ".NAB".
-int commandEncode(const Options& o, TerminalFrontEnd& fe) {
-  const std::string in = asField(o.input);
-  const std::string out = o.output.empty() ? directoryPart(in) + "*" : asField(o.output);
-  return runJob(o.verifyAfterEncode ? converter::kJobEncodeVerify : converter::kJobEncode, in, out, o,
-                fe);
+  // Several inputs into one output file would overwrite one another.
+  if (runs.size() > 1 && !o.output.empty() && runs.front().namingMode == 0) {
+    fe.reportError(fe.message(converter::kEntryWildcardNeedsPattern));
+    return kExitUsage;
+  }
+  converter::runBatch(runs, fe);
+  return fe.finish(jobKind);
 }
 
 int commandVerify(const Options& o, TerminalFrontEnd& fe) {
-  return runJob(converter::kJobVerify, o.input, o.output, o, fe);
-}
-
-std::string defaultWaveName(const std::string& nabPath) {
-  const std::size_t slash = nabPath.find_last_of('/');
-  const std::size_t dot = nabPath.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return nabPath + ".wav";
-  return nabPath.substr(0, dot) + ".wav";
-}
-
-int commandDecode(const Options& o, TerminalFrontEnd& fe) {
-  const std::string out = o.output.empty() ? defaultWaveName(o.input) : o.output;
-  std::error_code ec;
-  if (!o.overwrite && std::filesystem::exists(out, ec)) {
-    fe.reportError(out + " exists; use --overwrite to replace it");
-    return kExitFailed;
+  converter::RunParameters params;
+  if (converter::prepareRun(converter::kJobVerify, true, false, o.nab, o.wav, fe, params) != 0) {
+    fe.failBeforeRun();
+    return kExitUsage;
   }
-  const converter::JobResult result = converter::decodeToWave(o.input, out, fe);
-  const bool ok = fe.finish();
-  return result == converter::JobResult::Converted && ok ? kExitOk : kExitFailed;
+  converter::runBatch(params, fe);
+  return fe.finish(converter::kJobVerify);
 }
 
-int commandInfo(const Options& o, TerminalFrontEnd& fe) {
+int commandInfo(const std::string& path, bool quiet, TerminalFrontEnd& fe) {
   converter::FileDescription d;
   std::string error;
-  if (!converter::describeFile(o.input, d, error)) {
-    fe.reportError(o.input + ": " + error);
+  if (!converter::describeFile(path, d, error)) {
+    fe.reportError(path + ": " + error);
     return kExitFailed;
   }
-  if (!o.quiet) {
-    std::printf("file               %s\n", o.input.c_str());
+  if (!quiet) {
+    std::printf("file               %s\n", path.c_str());
     std::printf("file size          %lld bytes\n", static_cast<long long>(d.fileSize));
     std::printf("format tag         0x%04X\n", static_cast<unsigned>(d.formatTag));
     std::printf("channels           %d\n", d.channels);
@@ -128,7 +113,7 @@ int commandInfo(const Options& o, TerminalFrontEnd& fe) {
     std::printf("bits per sample    %d\n", d.bitsPerSample);
     std::printf("coder version      %d\n", d.coderVersion);
     std::printf("coder parameter    %d\n", d.coderParameter);
-    std::printf("sample frames      %d (fact chunk)\n", d.frameCount);
+    std::printf("sample frames      %u (fact chunk)\n", static_cast<unsigned>(d.frameCount));
     std::printf("RIFF size          %u\n", static_cast<unsigned>(d.riffSize));
     std::printf("data chunk size    %u\n", static_cast<unsigned>(d.dataSize));
     std::printf("preamble length    %lld bytes\n", static_cast<long long>(d.preambleLength));
@@ -142,49 +127,92 @@ int commandInfo(const Options& o, TerminalFrontEnd& fe) {
       std::printf("ratio              %.3f of the PCM size\n",
                   static_cast<double>(d.codeBytes) / static_cast<double>(2 * d.samples));
     }
+    std::fflush(stdout);
   }
   if (d.damaged) {
-    fe.reportError(o.input + ": " + fe.message(65));
+    const std::string where =
+        d.damagedBlock > 0 ? fe.message(converter::kEntryWordBlock) + " " + std::to_string(d.damagedBlock) + ", " +
+                                 fe.message(converter::kEntryWordOffset) + " " + std::to_string(d.damagedOffset)
+                           : d.problem;
+    std::fprintf(stderr, "%s\n", fe.problemLine(converter::kEntryDamaged, path, where).c_str());
+    return kExitFailed;
+  }
+  if (d.incomplete) {
+    std::fprintf(stderr, "%s\n", fe.problemLine(converter::kEntryFileIncomplete, path, d.problem).c_str());
     return kExitFailed;
   }
   return kExitOk;
 }
 
+constexpr const char* kCommands[] = {"upgrade", "encode", "decode", "verify", "test", "info"};
+
+// A first argument that is neither an option nor a command is named in the
+// error, with the commands there are.
+bool unknownCommand(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a.empty() || a[0] == '-') continue;
+    for (const char* c : kCommands) {
+      if (a == c) return false;
+    }
+    std::fprintf(stderr, "nubo: unknown command '%s' (commands: upgrade, encode, decode, verify, test, info; see nubo --help)\n",
+                 a.c_str());
+    return true;
+  }
+  return false;
+}
+
 int run(int argc, char** argv) {
-  CLI::App app{"nubo: lossless 16-bit PCM audio compression and upgrade of old .NAB files"};
+  CLI::App app{"nubo: lossless 16-bit PCM audio compression and upgrade of old .NAB files.\n"
+               "Quote patterns ('dir/*.NAB') so that nubo, not the shell, expands them."};
   app.require_subcommand(1);
   Options o;
-  app.add_flag("-q,--quiet", o.quiet, "Print nothing but errors");
+  app.add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr)");
   app.set_version_flag("--version", "nubo 1.2.0");
 
+  auto addQuiet = [&](CLI::App* sub) { sub->add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr)"); };
+  auto addWriting = [&](CLI::App* sub) {
+    sub->add_option("-o,--output", o.output,
+                    "Output: a file (one input only), directory/, name* (extension replaced) or name! (toggle '!')");
+    sub->add_flag("-r,--recursive", o.recursive, "Include subdirectories");
+    sub->add_flag("-f,--overwrite", o.overwrite,
+                  "Replace existing outputs (only files of the kind written: never an input, never an old file)");
+    sub->add_flag("--sync", o.sync, "Force each output and its directory to the disk before it takes its name");
+    addQuiet(sub);
+  };
+
   CLI::App* upgrade = app.add_subcommand(
-      "upgrade", "Re-encode version-20/21 .NAB files to version 22 (a file, a directory or a pattern)");
-  upgrade->add_option("INPUT", o.input, "File, directory, or pattern such as dir/*.NAB")->required();
-  upgrade->add_option("OUTPUT", o.output,
-                      "File, directory/, name* (extension .NAB) or name! (toggle '!'); "
-                      "default: beside the input with '!' toggled");
-  upgrade->add_flag("-r,--recursive", o.recursive, "Include subdirectories");
-  upgrade->add_flag("--overwrite", o.overwrite, "Overwrite existing output files");
+      "upgrade", "Re-encode version-20/21 .NAB files to version 22 (files, directories or quoted patterns)");
+  upgrade->add_option("INPUT", o.inputs, "Files, directories, or quoted patterns such as 'dir/*.NAB'")->required();
+  addWriting(upgrade);
+  upgrade->footer("Default output: beside each input with a '!' toggled into the name (TAKE.NAB -> TAKE!.NAB).");
 
-  CLI::App* encode = app.add_subcommand("encode", "Compress PCM WAVE files to version-22 .NAB files");
-  encode->add_option("INPUT", o.input, "WAVE file, directory, or pattern such as dir/*.wav")->required();
-  encode->add_option("OUTPUT", o.output, "File, directory/ or name*; default: the input's name with .NAB");
-  encode->add_flag("--verify", o.verifyAfterEncode, "Decode every output again and compare with the input");
-  encode->add_flag("-r,--recursive", o.recursive, "Include subdirectories");
-  encode->add_flag("--overwrite", o.overwrite, "Overwrite existing output files");
+  CLI::App* encode = app.add_subcommand("encode", "Compress 16-bit PCM WAVE files to version-22 .NAB files");
+  encode->add_option("INPUT", o.inputs, "WAVE files, directories, or quoted patterns such as 'dir/*.wav'")->required();
+  encode->add_flag("--verify", o.verifyAfterEncode, "Decode every output again and compare it with its input");
+  addWriting(encode);
+  encode->footer("Default output: beside each input with the extension .NAB.");
 
-  CLI::App* verify = app.add_subcommand("verify", "Check that a .NAB file decodes to a WAVE file's audio");
-  verify->add_option("NAB", o.input, "Compressed file")->required();
-  verify->add_option("WAV", o.output, "PCM WAVE file to compare with")->required();
+  CLI::App* decode = app.add_subcommand("decode", "Decode .NAB files (any coder version) to 16-bit PCM WAVE files");
+  decode->add_option("NAB", o.inputs, "Compressed files, directories, or quoted patterns")->required();
+  addWriting(decode);
+  decode->footer("Default output: beside each input with the extension .wav.");
 
-  CLI::App* decode = app.add_subcommand("decode", "Decode a .NAB file to a 16-bit PCM WAVE file");
-  decode->add_option("NAB", o.input, "Compressed file (any coder version)")->required();
-  decode->add_option("WAV", o.output, "Output WAVE file; default: the input's name with .wav");
-  decode->add_flag("--overwrite", o.overwrite, "Overwrite an existing output file");
+  CLI::App* verify = app.add_subcommand("verify", "Check that a .NAB file decodes to exactly a WAVE file's audio");
+  verify->add_option("NAB", o.nab, "Compressed file")->required();
+  verify->add_option("WAV", o.wav, "PCM WAVE file to compare with")->required();
+  addQuiet(verify);
+
+  CLI::App* test = app.add_subcommand("test", "Check .NAB files: header, every block, and the counts agree");
+  test->add_option("FILE", o.inputs, "Compressed files, directories, or quoted patterns")->required();
+  test->add_flag("-r,--recursive", o.recursive, "Include subdirectories");
+  addQuiet(test);
 
   CLI::App* info = app.add_subcommand("info", "Show the header, coder version and blocks of a .NAB file");
-  info->add_option("FILE", o.input, "Compressed file")->required();
+  info->add_option("FILE", o.nab, "Compressed file")->required();
+  addQuiet(info);
 
+  if (unknownCommand(argc, argv)) return kExitUsage;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -205,13 +233,16 @@ int run(int argc, char** argv) {
 
   TerminalFrontEnd frontEnd(definitions, o.quiet);
   gFrontEnd = &frontEnd;
-  std::signal(SIGINT, onInterrupt);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, onStopSignal);
 
-  if (upgrade->parsed()) return commandUpgrade(o, frontEnd);
-  if (encode->parsed()) return commandEncode(o, frontEnd);
+  if (upgrade->parsed()) return runInputs(converter::kJobReencode, o, "!", frontEnd);
+  if (encode->parsed()) {
+    return runInputs(o.verifyAfterEncode ? converter::kJobEncodeVerify : converter::kJobEncode, o, "*", frontEnd);
+  }
+  if (decode->parsed()) return runInputs(converter::kJobDecode, o, "*", frontEnd);
+  if (test->parsed()) return runInputs(converter::kJobTest, o, "", frontEnd);
   if (verify->parsed()) return commandVerify(o, frontEnd);
-  if (decode->parsed()) return commandDecode(o, frontEnd);
-  if (info->parsed()) return commandInfo(o, frontEnd);
+  if (info->parsed()) return commandInfo(o.nab, o.quiet, frontEnd);
   return kExitUsage;
 }
 

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 
 #include "message_entries.h"
@@ -11,14 +10,10 @@ namespace nubo::cli {
 
 namespace {
 
-// Message table entries the terminal front end reads.
-using namespace nubo::converter;  // the kEntry indexes
+using namespace nubo::converter;  // the kEntry indexes and the outcomes
+
 constexpr int kProgressEntries[] = {kEntryProgressEncode, kEntryProgressReencode, kEntryProgressVerify,
                                     kEntryProgressDecode};
-// A file passed over with one of these on status line 2 was not converted
-// although the user asked for it: the run does not count as a success.
-constexpr int kRefusalEntries[] = {kEntryCannotOpen, kEntryDamaged, kEntryOutputIsInput, kEntryPathTooLong,
-                                    kEntryUnsupportedRate};
 
 bool startsWith(const std::string& text, const std::string& prefix) {
   return !prefix.empty() && text.compare(0, prefix.size(), prefix) == 0;
@@ -32,7 +27,7 @@ TerminalFrontEnd::TerminalFrontEnd(const ui::Definitions& definitions, bool quie
       quiet_(quiet),
       out_(out),
       err_(err),
-      progressOnTerminal_(!quiet && isatty(fileno(out)) != 0) {}
+      progressOnTerminal_(!quiet && isatty(fileno(err)) != 0) {}
 
 std::string TerminalFrontEnd::message(int index) const { return definitions_.text(index); }
 
@@ -50,104 +45,132 @@ bool TerminalFrontEnd::isProgress(const std::string& text) const {
   return false;
 }
 
-bool TerminalFrontEnd::isRefusal(const std::string& text) const {
-  for (int entry : kRefusalEntries) {
-    if (text == message(entry)) return true;
-  }
-  return false;
-}
-
 void TerminalFrontEnd::clearProgress() {
   if (!progressShown_) return;
-  std::fputs("\r\033[K", out_);
-  std::fflush(out_);
+  std::fputs("\r\033[K", err_);
+  std::fflush(err_);
   progressShown_ = false;
 }
 
-void TerminalFrontEnd::flushPending(std::FILE* stream) {
-  if (pending_.empty()) return;
+void TerminalFrontEnd::writeLine(std::FILE* stream, const std::string& text) {
   clearProgress();
-  // A message (line 2) reads before the path or count it concerns (line 3).
-  std::stable_sort(pending_.begin(), pending_.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  const bool toErr = stream == err_;
-  for (const auto& [line, text] : pending_) {
-    if (toErr) {
-      std::fprintf(stream, "nubo: %s\n", text.c_str());
-    } else if (!quiet_) {
-      std::fprintf(stream, "%s\n", text.c_str());
-    }
-  }
+  std::fprintf(stream, "%s\n", text.c_str());
   std::fflush(stream);
-  pending_.clear();
+}
+
+std::string TerminalFrontEnd::problemLine(int entry, const std::string& subject, const std::string& detail,
+                                          const std::string& keptAs) const {
+  std::string note = detail;
+  if (!keptAs.empty()) note += (note.empty() ? "" : "; ") + message(kEntryPartialKept) + " " + keptAs;
+  std::string line = "nubo: " + message(entry);
+  if (!subject.empty()) line += " " + subject;
+  if (!note.empty()) line += " (" + note + ")";
+  return line;
 }
 
 void TerminalFrontEnd::setStatusLine(int line, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (text.empty() || text == message(kEntryEmpty)) return;
-  if (line == 1) {
-    if (isProgress(text)) {
-      flushPending(out_);
-      if (progressOnTerminal_) {
-        std::fprintf(out_, "\r\033[K%s", text.c_str());
-        std::fflush(out_);
-        progressShown_ = true;
-      }
-      return;
+  if (line < 1 || line > 3) return;
+  if (line == 1 && isProgress(text)) {
+    if (progressOnTerminal_) {
+      std::fprintf(err_, "\r\033[K%s", text.c_str());
+      std::fflush(err_);
+      progressShown_ = true;
     }
-    // The state of the run ("finished", "nothing found"): shown by finish().
-    flushPending(out_);
-    lastLine1_ = text;
     return;
   }
-  // Status lines 2 and 3 come in pairs (a message and its path, the size
-  // change and the count line). They are held until the pair is complete,
-  // so that a pair which turns out to be the error of a stopped run goes to
-  // stderr only: a second text for the same line starts a new pair.
-  if (line == 2 && isRefusal(text)) refused_ = true;
-  for (const auto& held : pending_) {
-    if (held.first == line) {
-      flushPending(out_);
+  // Everything else about a file arrives again, whole, in fileDone; the
+  // lines are kept for a run refused before it started.
+  heldLines_[line] = text;
+}
+
+void TerminalFrontEnd::fileDone(const FileOutcome& o) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (o.warningEntry >= 0) {
+    writeLine(err_, problemLine(o.warningEntry, o.input, "") + " [warning]");
+  }
+  switch (o.outcome) {
+    case Outcome::Converted:
+      if (quiet_) break;
+      if (!o.resultText.empty()) {
+        writeLine(out_, o.resultText);
+      } else if (o.entry >= 0) {
+        writeLine(out_, message(o.entry) + " " + o.subject);
+      }
       break;
+    case Outcome::Skipped:
+      if (!quiet_) writeLine(out_, message(o.entry) + " " + o.subject);
+      break;
+    case Outcome::Incomplete:
+      if (!quiet_ && !o.resultText.empty()) writeLine(out_, o.resultText);
+      writeLine(err_, problemLine(o.entry, o.subject, o.detail, o.keptAs));
+      ++reasons_[o.entry];
+      break;
+    case Outcome::NotConverted:
+    case Outcome::Stopped:
+      writeLine(err_, problemLine(o.entry, o.subject, o.detail, o.keptAs));
+      if (o.outcome == Outcome::NotConverted) ++reasons_[o.entry];
+      break;
+    case Outcome::PassedOver:
+      break;
+  }
+}
+
+void TerminalFrontEnd::runEnded(const RunSummary& summary) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  summary_ = summary;
+  ended_ = true;
+}
+
+int TerminalFrontEnd::finish(int jobKind) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  clearProgress();
+  if (!ended_) return kExitFailed;
+  const RunSummary& s = summary_;
+  if (s.nothingFound && s.notConverted == 0) {
+    writeLine(err_, "nubo: " + message(kEntryNothingFound));
+    return kExitFailed;
+  }
+  if (!quiet_) {
+    char line[512];
+    const long bad = s.notConverted + s.incomplete;
+    if (jobKind == kJobTest) {
+      std::snprintf(line, sizeof line, "%ld %s  %ld %s", s.converted, message(kEntryCountTested).c_str(), bad,
+                    message(kEntryCountBad).c_str());
+    } else {
+      std::snprintf(line, sizeof line, "%ld %s  %ld %s  %ld %s", s.converted + s.incomplete,
+                    message(kEntryCountDone).c_str(), s.skipped, message(kEntryCountSkipped).c_str(), s.notConverted,
+                    message(kEntryCountFailed).c_str());
+    }
+    writeLine(out_, line);
+    // The reasons, once each with the number of files they held back.
+    for (const auto& [entry, count] : reasons_) {
+      std::string reason = message(entry);
+      if (!reason.empty() && reason.back() == ':') reason.pop_back();
+      writeLine(err_, "nubo:   " + std::to_string(count) + "  " + reason);
     }
   }
-  pending_.emplace_back(line, text);
-}
-
-void TerminalFrontEnd::idleState(int code) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (code != 999) return;
-  stopped_ = true;
-  pending_.insert(pending_.begin(), {1, message(kEntryStopped)});
-  flushPending(err_);
-}
-
-bool TerminalFrontEnd::finish() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  flushPending(out_);
-  clearProgress();
-  if (stopped_) return false;
-  if (lastLine1_ == message(kEntryNothingFound)) {
-    std::fprintf(err_, "nubo: %s\n", lastLine1_.c_str());
-    return false;
+  if (s.stopped) {
+    if (s.stopEntry == kEntryTooManyDirectories) writeLine(err_, "nubo: " + message(kEntryTooManyDirectories));
+    writeLine(err_, "nubo: " + message(kEntryStopped));
+    return kExitFailed;
   }
-  if (!quiet_ && !lastLine1_.empty()) std::fprintf(out_, "%s\n", lastLine1_.c_str());
-  std::fflush(out_);
-  return !refused_ && (lastLine1_.empty() || lastLine1_ == message(kEntryFinished));
+  return s.notConverted + s.incomplete > 0 ? kExitFailed : kExitOk;
 }
 
 void TerminalFrontEnd::failBeforeRun() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!lastLine1_.empty()) pending_.insert(pending_.begin(), {1, lastLine1_});
-  lastLine1_.clear();
-  flushPending(err_);
+  for (int line = 1; line <= 3; ++line) {
+    if (!heldLines_[line].empty() && heldLines_[line] != message(kEntryEmpty)) {
+      writeLine(err_, "nubo: " + heldLines_[line]);
+    }
+    heldLines_[line].clear();
+  }
 }
 
 void TerminalFrontEnd::reportError(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  clearProgress();
-  std::fprintf(err_, "nubo: %s\n", text.c_str());
-  std::fflush(err_);
+  writeLine(err_, "nubo: " + text);
 }
 
 }  // namespace nubo::cli

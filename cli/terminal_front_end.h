@@ -1,20 +1,25 @@
-// The command-line tool's front end: the three status lines of a run become
-// lines of text on the terminal. Progress (status line 1 counting megabytes)
-// is redrawn in place on a terminal and left out otherwise; the error of a
-// run that stops goes to stderr, everything else to stdout.
+// The command-line tool's front end. What became of each file arrives as a
+// FileOutcome: results (size changes, skipped files, files found complete)
+// go to stdout, problems and refusals to stderr (also under --quiet), and
+// progress (status line 1 counting megabytes) to stderr, redrawn in place,
+// only when stderr is a terminal. The run ends with a summary and an exit
+// status that says whether every file asked for was converted.
 #pragma once
 
 #include <atomic>
 #include <cstdio>
+#include <map>
 #include <mutex>
 #include <string>
-#include <utility>
-#include <vector>
 
-#include "front_end.h"
 #include "definition_file.h"
+#include "front_end.h"
 
 namespace nubo::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
 
 class TerminalFrontEnd : public converter::FrontEnd {
  public:
@@ -23,30 +28,36 @@ class TerminalFrontEnd : public converter::FrontEnd {
 
   void setStatusLine(int line, const std::string& text) override;
   void runningState() override {}
-  void idleState(int code) override;
+  void idleState(int) override {}
   std::string message(int index) const override;
   bool cancelRequested() const override;
+  void fileDone(const converter::FileOutcome& outcome) override;
+  void runEnded(const converter::RunSummary& summary) override;
 
-  // Asks the run to stop after its current block (Ctrl-C).
+  // Asks the run to stop after its current block (Ctrl-C, SIGTERM, SIGHUP).
+  // Safe to call from a signal handler.
   void requestCancel() { cancel_ = true; }
 
-  // Ends the output of a run: pending lines are written and any progress
-  // display is cleared. True when the run reached its end without an error:
-  // not stopped, something found, no file refused with a message.
-  bool finish();
+  // Ends the output of a run: the progress display is cleared, the summary
+  // written. Returns the exit status: 0 only when every file found was
+  // converted or skipped for a complete existing output.
+  int finish(int jobKind);
 
   // The fields were refused before a run could start: what the status
   // lines show goes to stderr.
   void failBeforeRun();
 
-  // Shows a failure of the tool itself (not of a run) on stderr.
+  // Shows a problem of the tool itself (not of a file) on stderr.
   void reportError(const std::string& text);
+
+  // "nubo: <entry text> <subject> (<detail>; partial output kept as <file>)"
+  std::string problemLine(int entry, const std::string& subject, const std::string& detail,
+                          const std::string& keptAs = "") const;
 
  private:
   bool isProgress(const std::string& text) const;
-  bool isRefusal(const std::string& text) const;
   void clearProgress();
-  void flushPending(std::FILE* stream);
+  void writeLine(std::FILE* stream, const std::string& text);
 
   const ui::Definitions& definitions_;
   const bool quiet_;
@@ -56,11 +67,11 @@ class TerminalFrontEnd : public converter::FrontEnd {
   std::atomic<bool> cancel_{false};
 
   std::mutex mutex_;
-  std::vector<std::pair<int, std::string>> pending_;  // (line, text) of lines 2 and 3 not yet written
-  std::string lastLine1_;
   bool progressShown_ = false;
-  bool stopped_ = false;
-  bool refused_ = false;
+  std::string heldLines_[4];  // the last text of each status line, for failBeforeRun
+  converter::RunSummary summary_;
+  bool ended_ = false;
+  std::map<int, long> reasons_;  // entry -> files not converted for it
 };
 
 }  // namespace nubo::cli

@@ -1,5 +1,12 @@
-// Run preparation and the batch worker: the directory walk, output naming,
-// one job per matching file, the end of the run.
+// Run preparation and the batch worker: the walk of every input's
+// directories into the list of files of the run, output naming, the checks
+// that need the whole run (no output is an input, no two inputs write one
+// output), one job per file, the end of the run.
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "front_end.h"
@@ -12,7 +19,8 @@ namespace nubo::converter {
 
 namespace {
 
-constexpr int kStackSlots = 1500;
+// Pending subdirectories a walk may hold; beyond that the run stops (entry 58).
+constexpr std::size_t kMaxPendingDirectories = 1000000;
 
 void splitField(const std::string& field, std::string& directory, std::string& name) {
   const std::size_t slash = field.find_last_of('/');
@@ -25,12 +33,16 @@ void splitField(const std::string& field, std::string& directory, std::string& n
   }
 }
 
-// The name collision rule: an output path equal to its input path gets its
-// last capital A replaced by E (TAKE.NAB -> TAKE.NEB).
+bool hasWildcard(const std::string& pattern) { return pattern.find_first_of("*?") != std::string::npos; }
+
+// The name collision rule: an output path equal to its input path gets the
+// last capital A of its file name (never of a directory) replaced by E
+// (TAKE.NAB -> TAKE.NEB).
 void applyCollisionRule(const std::string& inputPath, std::string& outputPath) {
   if (outputPath != inputPath) return;
+  const std::size_t slash = outputPath.find_last_of('/');
   const std::size_t a = outputPath.find_last_of('A');
-  if (a != std::string::npos) outputPath[a] = 'E';
+  if (a != std::string::npos && (slash == std::string::npos || a > slash)) outputPath[a] = 'E';
 }
 
 // A name without '*' or '?' matches without regard to case, as on the
@@ -38,7 +50,7 @@ void applyCollisionRule(const std::string& inputPath, std::string& outputPath) {
 // here), the one spelled exactly is the file meant, so that one file name
 // never selects, and overwrites, several files.
 void keepExactName(const std::string& pattern, std::vector<platform::DirectoryEntry>& entries) {
-  if (pattern.find_first_of("*?") != std::string::npos) return;
+  if (hasWildcard(pattern)) return;
   for (const platform::DirectoryEntry& e : entries) {
     if (e.name == pattern) {
       entries = {e};
@@ -46,6 +58,177 @@ void keepExactName(const std::string& pattern, std::vector<platform::DirectoryEn
     }
   }
 }
+
+// One file of the run, in the order of the walk.
+struct PlannedFile {
+  const RunParameters* params = nullptr;
+  std::string input;
+  std::string output;
+  bool explicitInput = false;
+  // Decided while planning: the file is refused with this entry (or passed
+  // over silently when `silent`), and no job runs.
+  int refusal = 0;
+  std::string subject;
+  std::string detail;
+  bool silent = false;
+  bool isInput = false;  // the job converts it (its header says so)
+};
+
+// The walk of all inputs, and the checks that need every file of the run.
+class Planner {
+ public:
+  Planner(FrontEnd& frontEnd, RunState& run) : fe_(frontEnd), run_(run) {}
+
+  // False when the run must stop (cancel, or too many directories); the
+  // message has been shown.
+  bool walk(const RunParameters& params) {
+    struct Slot {
+      std::string input, output;
+    };
+    const std::size_t firstFile = files_.size();
+    std::vector<Slot> pending{{params.inputDirectory, params.outputDirectory}};
+    // Directories entered, by identity: a link or a loop never brings the
+    // walk into one a second time.
+    std::set<std::pair<uint64_t, uint64_t>> entered;
+    bool top = true;
+    while (!pending.empty()) {
+      if (fe_.cancelRequested()) {
+        stopEntry_ = kEntryStopped;
+        return false;
+      }
+      const Slot slot = std::move(pending.back());
+      pending.pop_back();
+      const platform::FileStatus self = platform::fileStatus(slot.input);
+      if (self.kind == platform::FileKind::Directory && !entered.insert({self.device, self.inode}).second) continue;
+      walkFiles(params, slot.input, slot.output, top);
+      if (params.optionB) {
+        std::vector<platform::DirectoryEntry> entries;
+        std::string error;
+        if (platform::findEntries(slot.input, "*.*", entries, error)) {
+          // Subdirectories are taken in the reverse of the order found (the
+          // last one next), each with its whole subtree.
+          for (const platform::DirectoryEntry& entry : entries) {
+            if (!entry.isDirectory() || entry.name.empty() || entry.name[0] == '.') continue;
+            if (pending.size() >= kMaxPendingDirectories) {
+              fe_.setStatusLine(2, fe_.message(kEntryTooManyDirectories));
+              stopEntry_ = kEntryTooManyDirectories;
+              return false;
+            }
+            pending.push_back({slot.input + "/" + entry.name, slot.output + "/" + entry.name});
+          }
+        }
+      }
+      top = false;
+    }
+    if (files_.size() == firstFile) unmatched_.push_back(&params);
+    return true;
+  }
+
+  // The checks that need the whole run, made once every input is walked.
+  void check() {
+    for (PlannedFile& f : files_) {
+      if (f.refusal != 0) continue;
+      f.isInput = isJobInput(f.params->jobKind, f.input, f.refusal, f.detail);
+      if (f.isInput) {
+        f.refusal = 0;
+        run_.runInputs.push_back(platform::fileStatus(f.input));
+      } else {
+        f.subject = f.input;
+        // A file of another kind found in a directory is none of the run's
+        // business; one named on its own is refused with its reason.
+        f.silent = !f.explicitInput && (f.refusal == kEntryAlreadyVersion22 || f.refusal == kEntryNotCompressed ||
+                                        f.refusal == kEntryNotPcmWave);
+      }
+    }
+    // Two inputs never write one output: the second is refused.
+    std::map<std::string, const PlannedFile*> outputs;
+    for (PlannedFile& f : files_) {
+      if (!f.isInput || f.output.empty()) continue;
+      std::error_code ec;
+      const std::string key = std::filesystem::absolute(f.output, ec).lexically_normal().string();
+      if (!outputs.emplace(key, &f).second) {
+        f.refusal = kEntrySameOutput;
+        f.subject = f.output;
+        f.isInput = false;
+      }
+    }
+  }
+
+  std::vector<PlannedFile>& files() { return files_; }
+  const std::vector<const RunParameters*>& unmatched() const { return unmatched_; }
+  int stopEntry() const { return stopEntry_; }
+
+ private:
+  void walkFiles(const RunParameters& params, const std::string& inDirectory, const std::string& outDirectory,
+                 bool top) {
+    std::vector<platform::DirectoryEntry> entries;
+    std::string error;
+    const bool named = !hasWildcard(params.inputPattern);
+    if (!platform::findEntries(inDirectory, params.inputPattern, entries, error)) {
+      PlannedFile f;
+      f.params = &params;
+      // A file named on its own in a directory that cannot be read is the
+      // file that cannot be opened.
+      f.refusal = top && named ? kEntryCannotOpenInput : kEntryCannotReadDirectory;
+      f.subject = top && named ? inDirectory + "/" + params.inputPattern : inDirectory;
+      f.input = f.subject;
+      f.detail = error;
+      files_.push_back(std::move(f));
+      return;
+    }
+    keepExactName(params.inputPattern, entries);
+    if (entries.empty() && top && named) {
+      // A file named on its own that is not there.
+      PlannedFile f;
+      f.params = &params;
+      f.explicitInput = true;
+      f.refusal = kEntryCannotOpenInput;
+      f.input = f.subject = inDirectory + "/" + params.inputPattern;
+      f.detail = platform::systemReason(ENOENT);
+      files_.push_back(std::move(f));
+      return;
+    }
+    for (const platform::DirectoryEntry& entry : entries) {
+      if (entry.isDirectory() || platform::isTemporaryName(entry.name)) continue;
+      PlannedFile f;
+      f.params = &params;
+      f.explicitInput = top && named;
+      f.input = inDirectory + "/" + entry.name;
+      if (params.jobKind != kJobTest) {
+        f.output = outDirectory + "/" + deriveOutputName(params, entry.name);
+        applyCollisionRule(f.input, f.output);
+      } else {
+        f.output.clear();
+      }
+      switch (entry.status.kind) {
+        case platform::FileKind::Regular:
+          break;
+        case platform::FileKind::Other:
+          // FIFOs, sockets and devices are never opened.
+          f.refusal = kEntryNotRegular;
+          f.silent = !f.explicitInput;
+          break;
+        default:  // a dangling link, or a file that cannot be examined
+          f.refusal = kEntryCannotOpenInput;
+          f.detail = entry.status.error;
+          break;
+      }
+      // Paths are held to 299 characters; a longer one is refused, never cut.
+      if (f.refusal == 0 && (f.input.size() > kMaxPathChars || f.output.size() > kMaxPathChars)) {
+        f.refusal = kEntryPathTooLong;
+        f.subject = f.input.size() > kMaxPathChars ? f.input : f.output;
+      }
+      if (f.subject.empty()) f.subject = f.input;
+      files_.push_back(std::move(f));
+    }
+  }
+
+  FrontEnd& fe_;
+  RunState& run_;
+  std::vector<PlannedFile> files_;
+  std::vector<const RunParameters*> unmatched_;
+  int stopEntry_ = 0;
+};
 
 }  // namespace
 
@@ -61,8 +244,10 @@ int prepareRun(int jobKind, bool optionA, bool optionB, const std::string& input
   }
   if (input.back() == '/') input += "*.*";
   splitField(input, params.inputDirectory, params.inputPattern);
-  params.wildcard = params.inputPattern.find('*') != std::string::npos;
+  // A '?' selects several files as well as a '*' does.
+  params.wildcard = hasWildcard(params.inputPattern);
   std::string output = outputField;
+  if (output.empty() && jobKind == kJobTest) output.assign(1, '*');  // a test writes nothing
   if (output.empty()) {
     frontEnd.setStatusLine(1, frontEnd.message(kEntryNoOutput));
     return 999;
@@ -71,8 +256,8 @@ int prepareRun(int jobKind, bool optionA, bool optionB, const std::string& input
   splitField(output, params.outputDirectory, params.outputName);
   const char last = params.outputName.empty() ? '\0' : params.outputName.back();
   params.namingMode = last == '*' ? 1 : last == '!' ? 2 : 0;
-  params.replacementExtension = ".NAB";
-  if (params.wildcard && params.namingMode == 0) {
+  params.replacementExtension.assign(jobKind == kJobDecode ? ".wav" : ".NAB", 4);  // (assign: see splitField)
+  if (params.wildcard && params.namingMode == 0 && jobKind != kJobVerify && jobKind != kJobTest) {
     frontEnd.setStatusLine(3, frontEnd.message(kEntryWildcardNeedsPattern));
     return 999;
   }
@@ -98,60 +283,85 @@ std::string deriveOutputName(const RunParameters& params, const std::string& nam
   return params.outputName;
 }
 
-int runBatch(const RunParameters& params, FrontEnd& frontEnd) {
+int runBatch(const std::vector<RunParameters>& inputs, FrontEnd& frontEnd) {
   frontEnd.runningState();
-  RunState run(params, frontEnd);
-  struct Slot {
-    std::string input, output;
-  };
-  // Slot 0 is never used and the last slot never filled.
-  std::vector<Slot> stack(kStackSlots);
-  int index = 1;
-  stack[1] = {params.inputDirectory, params.outputDirectory};
-  while (index > 0) {
-    if (frontEnd.cancelRequested()) {
-      frontEnd.idleState(999);
-      return 999;
-    }
-    const Slot slot = stack[index];
-    const std::string inDir = slot.input + "/";
-    const std::string outDir = slot.output + "/";
-    run.outputDirectory = slot.output;
-    std::vector<platform::DirectoryEntry> entries = platform::findEntries(slot.input, params.inputPattern);
-    keepExactName(params.inputPattern, entries);
-    for (const platform::DirectoryEntry& entry : entries) {
-      if (entry.isDirectory) continue;
-      run.inputPath = inDir + entry.name;
-      run.outputPath = outDir + deriveOutputName(params, entry.name);
-      applyCollisionRule(run.inputPath, run.outputPath);
-      // Paths are held to 299 characters; a longer one is refused, never cut.
-      const std::string* tooLong = run.inputPath.size() > kMaxPathChars    ? &run.inputPath
-                                   : run.outputPath.size() > kMaxPathChars ? &run.outputPath
-                                                                           : nullptr;
-      if (tooLong != nullptr) {
-        frontEnd.setStatusLine(2, frontEnd.message(kEntryPathTooLong));
-        frontEnd.setStatusLine(3, *tooLong);
-        continue;
-      }
-      if (runJob(run, params.jobKind) == JobResult::StopBatch) return 999;
-    }
-    if (params.optionB) {
-      // The first subdirectory overwrites the slot just processed; the last
-      // one found is processed next (depth-first, siblings in reverse).
-      for (const platform::DirectoryEntry& entry : platform::findEntries(slot.input, "*.*")) {
-        if (!entry.isDirectory || entry.name.empty() || entry.name[0] == '.') continue;
-        if (index >= kStackSlots - 1) {
-          frontEnd.setStatusLine(2, frontEnd.message(kEntryTooManyDirectories));
-          frontEnd.idleState(999);
-          return 999;
-        }
-        stack[index] = {inDir + entry.name, outDir + entry.name};
-        ++index;
-      }
-    }
-    --index;
+  RunSummary summary;
+  if (inputs.empty()) {
+    summary.nothingFound = true;
+    frontEnd.setStatusLine(1, frontEnd.message(kEntryNothingFound));
+    frontEnd.runEnded(summary);
+    frontEnd.idleState(0);
+    return 0;
   }
-  frontEnd.setStatusLine(1, frontEnd.message(run.doneCount + run.skippedCount != 0 ? kEntryFinished : kEntryNothingFound));
+  RunState run(inputs.front(), frontEnd);
+  const int jobKind = inputs.front().jobKind;
+  Planner planner(frontEnd, run);
+  auto stop = [&] {
+    summary.stopped = true;
+    if (summary.stopEntry == 0) summary.stopEntry = planner.stopEntry();
+    frontEnd.runEnded(summary);
+    frontEnd.idleState(999);
+    return 999;
+  };
+
+  for (const RunParameters& params : inputs) {
+    if (!planner.walk(params)) return stop();
+  }
+  planner.check();
+
+  // An input of several that matched nothing is reported; a run whose only
+  // input matched nothing ends with entry 51 alone.
+  if (inputs.size() > 1) {
+    for (const RunParameters* params : planner.unmatched()) {
+      run.params = params;
+      run.inputPath = params->inputDirectory + "/" + params->inputPattern;
+      run.outputPath.clear();
+      frontEnd.fileDone(showOutcome(run, Outcome::NotConverted, kEntryNothingFound, run.inputPath));
+      ++summary.notConverted;
+    }
+  }
+
+  for (const PlannedFile& f : planner.files()) {
+    if (frontEnd.cancelRequested()) return stop();
+    run.params = f.params;
+    run.inputPath = f.input;
+    run.outputPath = f.output;
+    run.explicitInput = f.explicitInput;
+    FileOutcome o;
+    if (f.refusal != 0 && f.silent) {
+      o.outcome = Outcome::PassedOver;
+      o.input = f.input;
+      o.entry = f.refusal;
+    } else if (f.refusal != 0) {
+      o = showOutcome(run, Outcome::NotConverted, f.refusal, f.subject, f.detail);
+    } else {
+      o = runJob(run, jobKind);
+    }
+    frontEnd.fileDone(o);
+    switch (o.outcome) {
+      case Outcome::Converted: ++summary.converted; break;
+      case Outcome::Skipped: ++summary.skipped; break;
+      case Outcome::Incomplete: ++summary.incomplete; break;
+      case Outcome::NotConverted: ++summary.notConverted; break;
+      case Outcome::PassedOver: ++summary.passedOver; break;
+      case Outcome::Stopped:
+        ++summary.notConverted;
+        summary.stopEntry = o.entry;
+        return stop();
+    }
+  }
+
+  const long failures = summary.notConverted + summary.incomplete;
+  summary.nothingFound = planner.files().empty();
+  if (summary.nothingFound) {
+    frontEnd.setStatusLine(1, frontEnd.message(kEntryNothingFound));
+  } else if (failures > 0) {
+    frontEnd.setStatusLine(1, frontEnd.message(kEntryFinished) + " " + std::to_string(failures) + " " +
+                                  frontEnd.message(kEntryCountFailed));
+  } else {
+    frontEnd.setStatusLine(1, frontEnd.message(kEntryFinished));
+  }
+  frontEnd.runEnded(summary);
   frontEnd.idleState(0);
   return 0;
 }

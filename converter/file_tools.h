@@ -1,21 +1,10 @@
-// Single-file tools of the command-line front end that the window does not
-// offer: decoding a compressed file back to PCM WAVE and describing a file.
-// (A single-file conversion runs through prepareRun/runBatch with the file's
-// path as the input field and the output path as the output field.)
+// Describing a compressed file, for the command-line front end's `info`.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "front_end.h"
-
 namespace nubo::converter {
-
-// Decodes a compressed file of any coder version (0..22) to a 16-bit PCM
-// WAVE file. Progress on status line 1; a damaged block shows entry 65, a
-// write failure entry 61, an output that is the input entry 66; those
-// return StopBatch after the idle state (999).
-JobResult decodeToWave(const std::string& nabPath, const std::string& wavPath, FrontEnd& frontEnd);
 
 struct FileDescription {
   int32_t formatTag = 0, channels = 0, sampleRate = 0, byteRate = 0, blockAlign = 0, bitsPerSample = 0;
@@ -27,7 +16,11 @@ struct FileDescription {
   int64_t samples = 0;    // decoded samples (all channels)
   int64_t fileSize = 0;
   bool lastBlockHasCountExtension = false;
-  bool damaged = false;   // a block fails to decode or the file ends inside one
+  bool damaged = false;       // a block fails to decode or the file ends inside one
+  int64_t damagedBlock = 0;   // its number (from 1) and where it begins
+  int64_t damagedOffset = 0;
+  bool incomplete = false;    // every block decodes, but the header disagrees with the file
+  std::string problem;        // what disagrees, or where the file ends
 };
 
 // Reads the header of a compressed file and decodes every block. False with

@@ -1,17 +1,16 @@
-// Re-encode, encode, verify and encode-and-verify of one file, and the
-// single-file tools of the command-line front end.
+// Re-encode, encode, verify, encode-and-verify, decode and test of one file,
+// and the description of a compressed file for the command-line front end.
 #include "jobs.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 #include "file_tools.h"
 #include "message_entries.h"
 #include "nab_format.h"
 #include "nubocodec.h"
-#include "os.h"
+#include "safe_output.h"
 #include "wave_file.h"
 
 namespace nubo::converter {
@@ -33,26 +32,6 @@ struct Codec {
   int call() { return NuboWaveConvert(&params, samples, block.bytes); }
 };
 
-// Shows `entry` on line 2 and `path` on line 3, then the idle state (999).
-JobResult stop(RunState& run, int entry, const std::string& path) {
-  run.frontEnd.setStatusLine(2, run.frontEnd.message(entry));
-  run.frontEnd.setStatusLine(3, path);
-  run.frontEnd.idleState(999);
-  return JobResult::StopBatch;
-}
-
-// A file passed over with a message (nothing opened for writing).
-JobResult passOver(RunState& run, int entry, const std::string& path) {
-  run.frontEnd.setStatusLine(2, run.frontEnd.message(entry));
-  run.frontEnd.setStatusLine(3, path);
-  return JobResult::Skipped;
-}
-
-JobResult cancelled(RunState& run) {
-  run.frontEnd.idleState(999);
-  return JobResult::StopBatch;
-}
-
 class Progress {
  public:
   Progress(RunState& run, int entry) : run_(run), entry_(entry) {}
@@ -71,99 +50,88 @@ class Progress {
   int64_t last_ = 0;
 };
 
-void showSizeChange(RunState& run, int64_t outBytes, int64_t inBytes, int64_t pcmBytes) {
-  // No audio at all: no change rather than a division by zero.
-  const double change =
-      pcmBytes == 0 ? 0.0 : static_cast<double>(outBytes - inBytes) / static_cast<double>(pcmBytes) * 100.0;
-  run.frontEnd.setStatusLine(
-      2, format("%8.3f %s%s", change, run.frontEnd.message(kEntrySizeChange).c_str(), run.outputPath.c_str()));
-}
-
-// The header checks of a compressed file: false when it is passed over
-// silently. `maxVersion` is 21 for the re-encode (only old files need it)
-// and 22 for reading back. `preambleLength` is -1 when the file ends before it.
-bool readCompressedHeader(InputFile& in, NabHeader& h, int32_t maxVersion, int64_t& preambleLength) {
-  readHeader(in, h);
-  if (h.riffId != static_cast<int32_t>(fourCC("RIFF")) || h.formType != static_cast<int32_t>(fourCC("WAVE")) ||
-      h.formatId != static_cast<int32_t>(fourCC("fmt ")) || h.formatTag != kNabFormatTag) {
-    return false;
-  }
-  if (h.channels != 1 && h.channels != 2) return false;
-  if (h.coderVersion > maxVersion) return false;
-  const uint32_t chunk = in.readLE(4);
-  const uint32_t chunkSize = in.readLE(4);
-  if (chunk == fourCC("fact")) {
-    h.frameCount = static_cast<int32_t>(in.readLE(4));
-    if (chunkSize > 4) in.skip(static_cast<int64_t>(chunkSize) - 4);
-    in.readLE(4);
-    h.dataSize = static_cast<int32_t>(in.readLE(4));
-  } else if (chunk == fourCC("data")) {
-    h.frameCount = static_cast<int32_t>(chunkSize) / (2 * h.channels);
-    h.dataSize = static_cast<int32_t>(chunkSize);
-  } else {
-    return false;
-  }
-  preambleLength = -1;
-  const int first = in.get();
-  const int second = first == EOF ? EOF : in.get();
-  if (second != EOF) preambleLength = first | (second << 8);
-  return true;
-}
-
 bool usableBlockLength(int64_t blockLength) { return blockLength >= 1 && blockLength <= NUBO_MAX_SAMPLES; }
 
-// Creates the output's directories: every prefix of the directory being
-// processed that ends before a '/' (failures are harmless), then the
-// directory itself.
-bool makeOutputDirectories(const std::string& directory) {
-  for (std::size_t i = 1; i < directory.size(); ++i) {
-    if (directory[i] == '/') platform::createDirectory(directory.substr(0, i));
-  }
-  return platform::createDirectory(directory);
+bool tooLarge(int64_t dataBytes) { return dataBytes + kHeaderBytes - 8 > kRiffLimit; }
+
+// The entries that say a file is not of the kind a job takes: passed over
+// without a message when found in a directory, said when named on its own.
+bool notOfTheKind(int entry) {
+  return entry == kEntryAlreadyVersion22 || entry == kEntryNotCompressed || entry == kEntryNotPcmWave;
 }
 
-// The output side of the preparation: an output that is the input itself is
-// refused, an existing output skipped (option A clear), directories and the
-// file created. 0 when `out` is open, else 9 or 999 as the job result.
-int openOutput(RunState& run, OutputFile& out) {
-  if (run.outputPath == run.inputPath || platform::sameFile(run.outputPath, run.inputPath)) {
-    passOver(run, kEntryOutputIsInput, run.outputPath);
-    return 9;
+// A compressed input opened and its header checked, left at its first
+// preamble byte. Every job that reads a compressed file opens it here.
+struct CompressedInput {
+  InputFile file;
+  NabHeader header;
+  NabLayout layout;
+  int64_t blockLength = 0;
+  int64_t fileSize = 0;
+  int64_t dataStart() const { return layout.dataOffset + 2 + layout.preambleLength; }
+};
+
+// The entry of why an input file cannot be opened.
+int openFailureEntry(const InputFile& in) { return in.refusedAsNotRegular() ? kEntryNotRegular : kEntryCannotOpenInput; }
+
+// 0 when `c` is ready, else the entry of the reason (with `detail`).
+// `maxVersion` is 21 for the re-encode (only old files need it) and 22 for
+// every reader.
+int openCompressedInput(const std::string& path, int32_t maxVersion, CompressedInput& c, std::string& detail) {
+  if (!c.file.open(path)) {
+    detail = c.file.error();
+    return openFailureEntry(c.file);
   }
-  if (!run.params.optionA) {
-    InputFile existing;
-    if (existing.open(run.outputPath)) {
-      run.frontEnd.setStatusLine(3, run.outputPath);
-      run.frontEnd.setStatusLine(2, run.frontEnd.message(kEntryOutputExists));
-      ++run.skippedCount;
-      return 9;
-    }
+  c.fileSize = c.file.size();
+  if (!readCompressedHeader(c.file, c.header, c.layout)) return kEntryNotCompressed;
+  if (c.header.coderVersion > maxVersion) {
+    if (c.header.coderVersion == 22) return kEntryAlreadyVersion22;
+    detail = "coder version " + std::to_string(c.header.coderVersion);
+    return kEntryNotCompressed;
   }
-  if (out.open(run.outputPath)) return 0;
-  if (!makeOutputDirectories(run.outputDirectory)) {
-    stop(run, kEntryCannotMakeDirectory, run.outputDirectory);
-    return 999;
-  }
-  if (!out.open(run.outputPath)) {
-    stop(run, kEntryCannotCreate, run.outputPath);
-    return 999;
+  c.blockLength = blockLengthOf(c.header.channels, c.header.sampleRate);
+  if (!usableBlockLength(c.blockLength)) return kEntryUnsupportedRate;
+  if (c.layout.preambleLength < 0) {
+    detail = "the file ends inside its header";
+    return kEntryDamaged;
   }
   return 0;
 }
 
-JobResult asResult(int r) { return r == 9 ? JobResult::Skipped : JobResult::StopBatch; }
-
-// The end of a job that wrote a compressed file: sizes corrected, the file
-// closed, the size change and the count line shown.
-JobResult completeOutput(RunState& run, OutputFile& out, int64_t outBytes, int64_t inBytes, int64_t pcmBytes) {
-  if (!finishCompressedFile(out, outBytes)) return stop(run, kEntryWriteError, run.outputPath);
-  showSizeChange(run, outBytes, inBytes, pcmBytes);
-  ++run.doneCount;
-  showCountLine(run);
-  return JobResult::Converted;
+// 0 when `in` is a 16-bit PCM WAVE file the encoder takes, else the entry of
+// the reason (with `detail`).
+int openWaveInput(const std::string& path, InputFile& in, WaveInfo& wave, std::string& detail) {
+  if (!in.open(path)) {
+    detail = in.error();
+    return openFailureEntry(in);
+  }
+  if (!readWaveHeader(in, wave)) {
+    detail = wave.whatItIs;
+    return kEntryNotPcmWave;
+  }
+  if (!usableBlockLength(blockLengthOf(wave.channels, wave.sampleRate))) return kEntryUnsupportedRate;
+  return 0;
 }
 
-bool tooLarge(int64_t dataBytes) { return dataBytes + kHeaderBytes - 8 > kRiffLimit; }
+// A file that a job does not take: passed over silently when it was found
+// in a directory and is merely of another kind, else refused with its reason.
+FileOutcome refuseInput(RunState& run, int entry, const std::string& detail) {
+  if (notOfTheKind(entry) && !run.explicitInput) {
+    FileOutcome o;
+    o.outcome = Outcome::PassedOver;
+    o.input = run.inputPath;
+    o.entry = entry;
+    return o;
+  }
+  return showOutcome(run, Outcome::NotConverted, entry, run.inputPath, detail);
+}
+
+// "block 12, byte offset 34567"
+std::string blockPosition(RunState& run, int64_t block, int64_t offset) {
+  FrontEnd& fe = run.frontEnd;
+  return format("%s %lld, %s %lld", fe.message(kEntryWordBlock).c_str(), static_cast<long long>(block),
+                fe.message(kEntryWordOffset).c_str(), static_cast<long long>(offset));
+}
 
 // The block stream of a compressed file, read and decoded one block at a
 // time from just after the preamble. Every job that reads a compressed file
@@ -176,19 +144,21 @@ class BlockStream {
     Damaged,  // cut short, or a block that does not decode
   };
 
-  BlockStream(InputFile& in, const NabHeader& h, int64_t blockLength)
-      : in_(in), header_(h), blockLength_(blockLength) {}
+  explicit BlockStream(CompressedInput& c) : c_(c), offset_(c.dataStart()) {}
 
   Step next(Codec& codec) {
     if (ended_) return Step::End;
-    const BlockRead read = readBlock(in_, codec.block);
+    const BlockRead read = readBlock(c_.file, codec.block);
     if (read == BlockRead::End) return Step::End;
+    ++index_;
+    blockOffset_ = offset_;
     if (read == BlockRead::Truncated) return Step::Damaged;
+    offset_ += codec.block.countExtension() ? static_cast<int64_t>(codec.block.available) : codec.block.sizeField;
     codec.params.flags = NUBO_FLAG_DECODE;
-    codec.params.sampleCount = static_cast<uint16_t>(blockLength_);
-    codec.params.channels = static_cast<uint16_t>(header_.channels);
-    codec.params.coderVersion = static_cast<uint32_t>(header_.coderVersion);
-    codec.params.coderParameter = header_.coderParameter;
+    codec.params.sampleCount = static_cast<uint16_t>(c_.blockLength);
+    codec.params.channels = static_cast<uint16_t>(c_.header.channels);
+    codec.params.coderVersion = static_cast<uint32_t>(c_.header.coderVersion);
+    codec.params.coderParameter = c_.header.coderParameter;
     // A block whose decoder took bytes beyond the end of the file is damaged
     // too: those bytes were only the reader's filling.
     if (codec.call() != NUBO_OK || codec.params.codeSize > codec.block.available) return Step::Damaged;
@@ -197,84 +167,240 @@ class BlockStream {
     return Step::Block;
   }
 
+  // Where the last block read begins: its number (from 1) and byte offset.
+  int64_t blockNumber() const { return index_; }
+  int64_t blockOffset() const { return blockOffset_; }
+
  private:
-  InputFile& in_;
-  const NabHeader& header_;
-  const int64_t blockLength_;
+  CompressedInput& c_;
+  int64_t offset_;
+  int64_t index_ = 0;
+  int64_t blockOffset_ = 0;
   bool ended_ = false;
 };
 
+// Empty when the header agrees with the file: the data size with the file's
+// length and, where a fact chunk records it, the frame count with the frames
+// the blocks hold. Otherwise what disagrees.
+std::string headerDisagreement(const CompressedInput& c, int64_t frames) {
+  std::string what;
+  const int64_t dataBytes = c.fileSize - c.layout.dataOffset;
+  if (static_cast<uint32_t>(c.header.dataSize) != dataBytes) {
+    what = format("data size %u, the file holds %lld", static_cast<uint32_t>(c.header.dataSize),
+                  static_cast<long long>(dataBytes));
+  }
+  if (c.layout.hasFact && static_cast<uint32_t>(c.header.frameCount) != frames) {
+    if (!what.empty()) what += "; ";
+    what += format("%u frames, the blocks hold %lld", static_cast<uint32_t>(c.header.frameCount),
+                   static_cast<long long>(frames));
+  }
+  return what;
+}
+
+bool skipPreamble(CompressedInput& c) { return c.layout.preambleLength == 0 || c.file.skip(c.layout.preambleLength); }
+
+// Outcomes of a job that stops or fails while its output is open; the
+// partial output stays under its temporary name, which the message names.
+FileOutcome cancelled(RunState& run, SafeOutput* output) {
+  const std::string kept = output != nullptr ? output->keep() : "";
+  return showOutcome(run, Outcome::Stopped, kEntryStopped, run.inputPath, "", kept);
+}
+FileOutcome writeFailed(RunState& run, SafeOutput& output) {
+  const std::string reason = output.file().error();
+  return showOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, reason, output.keep());
+}
+FileOutcome damaged(RunState& run, const BlockStream& blocks, SafeOutput* output) {
+  const std::string kept = output != nullptr ? output->keep() : "";
+  return showOutcome(run, Outcome::NotConverted, kEntryDamaged, run.inputPath,
+                     blockPosition(run, blocks.blockNumber(), blocks.blockOffset()), kept);
+}
+
+// The end of a job that wrote a file: the size change, the count line, and
+// for an incomplete input the message that says so.
+FileOutcome converted(RunState& run, const std::string& disagreement, int64_t outBytes, int64_t inBytes,
+                      int64_t pcmBytes, bool showChange) {
+  FrontEnd& fe = run.frontEnd;
+  FileOutcome o;
+  o.outcome = Outcome::Converted;
+  o.input = run.inputPath;
+  o.output = run.outputPath;
+  o.inputBytes = inBytes;
+  o.outputBytes = outBytes;
+  if (showChange) {
+    // No audio at all: no change rather than a division by zero.
+    const double change =
+        pcmBytes == 0 ? 0.0 : static_cast<double>(outBytes - inBytes) / static_cast<double>(pcmBytes) * 100.0;
+    o.resultText = format("%8.3f %s%s", change, fe.message(kEntrySizeChange).c_str(), run.outputPath.c_str());
+    fe.setStatusLine(2, o.resultText);
+  }
+  ++run.doneCount;
+  showCountLine(run);
+  if (!disagreement.empty()) {
+    FileOutcome warned = showOutcome(run, Outcome::Incomplete, kEntryInputIncomplete, run.inputPath, disagreement);
+    warned.output = o.output;
+    warned.resultText = o.resultText;
+    warned.inputBytes = inBytes;
+    warned.outputBytes = outBytes;
+    return warned;
+  }
+  return o;
+}
+
 // --- Re-encode (job kind 4) ---------------------------------------------------
 
-JobResult reencode(RunState& run) {
+FileOutcome reencode(RunState& run) {
   FrontEnd& fe = run.frontEnd;
-  InputFile in;
-  if (!in.open(run.inputPath)) return stop(run, kEntryCannotOpen, run.inputPath);
-  NabHeader h;
-  int64_t preambleLength = 0;
-  if (!readCompressedHeader(in, h, 21, preambleLength)) return JobResult::Skipped;
-  const int64_t blockLength = blockLengthOf(h.channels, h.sampleRate);
-  if (!usableBlockLength(blockLength)) return passOver(run, kEntryUnsupportedRate, run.inputPath);
-  if (preambleLength < 0) return stop(run, kEntryDamaged, run.inputPath);
+  CompressedInput c;
+  std::string detail;
+  if (const int entry = openCompressedInput(run.inputPath, 21, c, detail); entry != 0) {
+    return refuseInput(run, entry, detail);
+  }
+  SafeOutput output(run, OutputKind::Compressed);
+  FileOutcome refused;
+  if (!output.begin(refused)) return refused;
+  OutputFile& out = output.file();
 
-  OutputFile out;
-  if (const int r = openOutput(run, out); r != 0) return asResult(r);
-
-  NabHeader written = h;
+  NabHeader written = c.header;
   written.coderVersion = 22;
+  const int64_t preambleLength = c.layout.preambleLength;
   bool ok = writeHeader(out, written) && out.writeLE(2, static_cast<uint32_t>(preambleLength)) == 0;
   uint8_t chunk[4096];
   for (int64_t left = preambleLength; left > 0;) {
-    const std::size_t n = in.read(chunk, static_cast<std::size_t>(std::min<int64_t>(left, sizeof chunk)));
-    if (n == 0) return stop(run, kEntryDamaged, run.inputPath);  // the file ends inside its preamble
+    const std::size_t n = c.file.read(chunk, static_cast<std::size_t>(std::min<int64_t>(left, sizeof chunk)));
+    if (n == 0) {
+      return showOutcome(run, Outcome::NotConverted, kEntryDamaged, run.inputPath, "the file ends inside its preamble",
+                         output.keep());
+    }
     ok = out.write(chunk, n) && ok;
     left -= static_cast<int64_t>(n);
   }
-  if (!ok) return stop(run, kEntryWriteError, run.outputPath);
+  if (!ok) return writeFailed(run, output);
 
   Codec codec;
-  BlockStream blocks(in, h, blockLength);
+  BlockStream blocks(c);
   int64_t inBytes = preambleLength + 2;
   int64_t outBytes = preambleLength + 2;
   int64_t pcmBytes = 0;
   Progress progress(run, kEntryProgressReencode);
   for (;;) {
-    if (fe.cancelRequested()) return cancelled(run);
+    if (fe.cancelRequested()) return cancelled(run, &output);
     progress.update(pcmBytes);
     const BlockStream::Step step = blocks.next(codec);
     if (step == BlockStream::Step::End) break;
     // A damaged block is never re-encoded from garbage.
-    if (step == BlockStream::Step::Damaged) return stop(run, kEntryDamaged, run.inputPath);
+    if (step == BlockStream::Step::Damaged) return damaged(run, blocks, &output);
     inBytes += codec.block.sizeField;
     const int n = codec.params.decodedCount;
-    codec.params.flags = blockEncodeFlags(n, blockLength);
+    codec.params.flags = blockEncodeFlags(n, c.blockLength);
     codec.params.sampleCount = static_cast<uint16_t>(n);
     codec.params.coderVersion = 22;
     pcmBytes += 2 * n;
     const int r = codec.call();
     outBytes += codec.params.codeSize;
-    if (r != NUBO_OK || !out.write(codec.block.bytes, codec.params.codeSize)) {
-      return stop(run, kEntryWriteError, run.outputPath);
+    if (r != NUBO_OK) {
+      return showOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, "encoder result " + std::to_string(r),
+                         output.keep());
     }
-    if (tooLarge(outBytes)) return stop(run, kEntryTooLarge, run.outputPath);
+    if (!out.write(codec.block.bytes, codec.params.codeSize)) return writeFailed(run, output);
+    if (tooLarge(outBytes)) {
+      return showOutcome(run, Outcome::NotConverted, kEntryTooLarge, run.outputPath, "", output.keep());
+    }
   }
-  in.close();
-  return completeOutput(run, out, outBytes, inBytes, pcmBytes);
+  const int64_t frames = pcmBytes / (2 * c.header.channels);
+  if (!finishCompressedFile(out, outBytes, frames)) return writeFailed(run, output);
+  FileOutcome failed;
+  if (!output.commit(failed)) return failed;
+  FileOutcome o = converted(run, headerDisagreement(c, frames), outBytes, inBytes, pcmBytes, true);
+  o.frames = frames;
+  return o;
 }
 
-// --- Encode pass (job kind 2) ----------------------------------------------------
+// --- Verify: a compressed file against the audio of a WAVE file ------------------
 
-JobResult encode(RunState& run) {
+// Compares; Converted when the audio is the same, else the outcome already
+// shown (the subject is the file at fault).
+FileOutcome compareWithWave(RunState& run, const std::string& nabPath, const std::string& wavPath) {
+  FrontEnd& fe = run.frontEnd;
+  CompressedInput c;
+  std::string detail;
+  if (const int entry = openCompressedInput(nabPath, 22, c, detail); entry != 0) {
+    return showOutcome(run, Outcome::NotConverted, entry, nabPath, detail);
+  }
+  if (!skipPreamble(c)) {
+    return showOutcome(run, Outcome::NotConverted, kEntryDamaged, nabPath, "the file ends inside its preamble");
+  }
+  InputFile pcm;
+  WaveInfo wave;
+  if (!pcm.open(wavPath)) return showOutcome(run, Outcome::NotConverted, openFailureEntry(pcm), wavPath, pcm.error());
+  if (!readWaveHeader(pcm, wave)) return showOutcome(run, Outcome::NotConverted, kEntryNotPcmWave, wavPath, wave.whatItIs);
+  if (wave.channels != c.header.channels || wave.sampleRate != c.header.sampleRate) {
+    return showOutcome(run, Outcome::NotConverted, kEntryFormatDiffers, wavPath,
+                       format("%lld Hz, %d channel(s); the compressed file: %d Hz, %d channel(s)",
+                              static_cast<long long>(wave.sampleRate), wave.channels, c.header.sampleRate,
+                              c.header.channels));
+  }
+
+  Codec codec;
+  BlockStream blocks(c);
+  uint8_t reference[2 * NUBO_MAX_SAMPLES];
+  int64_t pcmBytes = 0;
+  int64_t dataLeft = wave.dataBytes & ~int64_t{1};
+  Progress progress(run, kEntryProgressVerify);
+  for (;;) {
+    if (fe.cancelRequested()) return cancelled(run, nullptr);
+    progress.update(pcmBytes);
+    const BlockStream::Step step = blocks.next(codec);
+    if (step == BlockStream::Step::End) break;
+    if (step == BlockStream::Step::Damaged) {
+      return showOutcome(run, Outcome::NotConverted, kEntryDamaged, nabPath,
+                         blockPosition(run, blocks.blockNumber(), blocks.blockOffset()));
+    }
+    const std::size_t bytes = 2u * codec.params.decodedCount;
+    if (static_cast<int64_t>(bytes) > dataLeft || pcm.read(reference, bytes) != bytes ||
+        std::memcmp(reference, codec.samples, bytes) != 0) {
+      return showOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, wavPath);
+    }
+    dataLeft -= static_cast<int64_t>(bytes);
+    pcmBytes += static_cast<int64_t>(bytes);
+  }
+  // Audio left over in the WAVE file is a difference too.
+  uint8_t extra;
+  if (dataLeft > 0 && pcm.read(&extra, 1) == 1) return showOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, wavPath);
+  FileOutcome o;
+  o.outcome = Outcome::Converted;
+  o.input = nabPath;
+  o.output = wavPath;
+  o.frames = pcmBytes / (2 * c.header.channels);
+  return o;
+}
+
+FileOutcome verify(RunState& run) {
+  FileOutcome o = compareWithWave(run, run.inputPath, run.outputPath);
+  if (o.outcome != Outcome::Converted) return o;
+  ++run.doneCount;
+  showCountLine(run);
+  return o;
+}
+
+// --- Encode pass (job kind 2), and encode and verify (3) ------------------------
+
+FileOutcome encode(RunState& run, bool verifyAfter) {
   FrontEnd& fe = run.frontEnd;
   InputFile in;
-  if (!in.open(run.inputPath)) return stop(run, kEntryCannotOpen, run.inputPath);
   WaveInfo wave;
-  if (!readWaveHeader(in, wave)) return JobResult::Skipped;
+  std::string detail;
+  if (const int entry = openWaveInput(run.inputPath, in, wave, detail); entry != 0) {
+    return refuseInput(run, entry, detail);
+  }
   const int64_t blockLength = blockLengthOf(wave.channels, wave.sampleRate);
-  if (!usableBlockLength(blockLength)) return passOver(run, kEntryUnsupportedRate, run.inputPath);
-
-  OutputFile out;
-  if (const int r = openOutput(run, out); r != 0) return asResult(r);
+  SafeOutput output(run, OutputKind::Compressed);
+  FileOutcome refused;
+  if (!output.begin(refused)) return refused;
+  OutputFile& out = output.file();
+  if (wave.sizeFieldWrong) {
+    fe.setStatusLine(2, fe.message(kEntryWaveSizeWrong));
+    fe.setStatusLine(3, run.inputPath);
+  }
   NabHeader h;
   h.channels = wave.channels;
   h.sampleRate = static_cast<int32_t>(wave.sampleRate);
@@ -282,7 +408,7 @@ JobResult encode(RunState& run) {
   h.blockAlign = wave.blockAlign;
   h.bitsPerSample = wave.bitsPerSample;
   h.frameCount = static_cast<int32_t>(wave.dataBytes / (2 * wave.channels));
-  if (!writeHeader(out, h) || out.writeLE(2, 0) != 0) return stop(run, kEntryWriteError, run.outputPath);
+  if (!writeHeader(out, h) || out.writeLE(2, 0) != 0) return writeFailed(run, output);
 
   Codec codec;
   codec.params.channels = static_cast<uint16_t>(wave.channels);
@@ -292,7 +418,7 @@ JobResult encode(RunState& run) {
   int64_t dataLeft = wave.dataBytes & ~int64_t{1};
   Progress progress(run, kEntryProgressEncode);
   for (;;) {
-    if (fe.cancelRequested()) return cancelled(run);
+    if (fe.cancelRequested()) return cancelled(run, &output);
     progress.update(pcmBytes);
     const auto want = static_cast<std::size_t>(std::min<int64_t>(2 * blockLength, dataLeft));
     const std::size_t got = in.read(codec.samples, want) & ~std::size_t{1};
@@ -306,72 +432,161 @@ JobResult encode(RunState& run) {
     if (r != NUBO_OK) {
       fe.setStatusLine(2, format("ierr= %d, codesize=%d, smple No.=%ld", r, codec.params.codeSize,
                                  static_cast<long>(pcmBytes)));
-      fe.setStatusLine(3, run.outputPath);
-      fe.idleState(999);
-      return JobResult::StopBatch;
+      return showOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, "encoder result " + std::to_string(r),
+                         output.keep());
     }
     outBytes += codec.params.codeSize;
-    if (!out.write(codec.block.bytes, codec.params.codeSize)) return stop(run, kEntryWriteError, run.outputPath);
-    if (tooLarge(outBytes)) return stop(run, kEntryTooLarge, run.outputPath);
+    if (!out.write(codec.block.bytes, codec.params.codeSize)) return writeFailed(run, output);
+    if (tooLarge(outBytes)) {
+      return showOutcome(run, Outcome::NotConverted, kEntryTooLarge, run.outputPath, "", output.keep());
+    }
     if (n != blockLength) break;  // a shorter block, with its count extension, ends the stream
   }
   in.close();
-  return completeOutput(run, out, outBytes, pcmBytes, pcmBytes);
+  const int64_t frames = pcmBytes / (2 * wave.channels);
+  if (!finishCompressedFile(out, outBytes, frames)) return writeFailed(run, output);
+  if (verifyAfter) {
+    // The output is checked before it takes its final name.
+    const FileOutcome check = compareWithWave(run, output.temporaryPath(), run.inputPath);
+    if (check.outcome == Outcome::Stopped) return cancelled(run, &output);
+    if (check.outcome != Outcome::Converted) {
+      return showOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, run.outputPath, check.detail, output.keep());
+    }
+  }
+  FileOutcome failed;
+  if (!output.commit(failed)) return failed;
+  FileOutcome o = converted(run, "", outBytes, pcmBytes, pcmBytes, true);
+  o.frames = frames;
+  if (wave.sizeFieldWrong) o.warningEntry = kEntryWaveSizeWrong;
+  return o;
 }
 
-// --- Verify (job kind 5): the compressed input against the WAVE output path ---------
+// --- Decode (job kind 6): a compressed file of any version to a PCM WAVE file ----
 
-JobResult verify(RunState& run) {
+FileOutcome decode(RunState& run) {
   FrontEnd& fe = run.frontEnd;
-  InputFile in;
-  if (!in.open(run.inputPath)) return stop(run, kEntryCannotOpen, run.inputPath);
-  NabHeader h;
-  int64_t preambleLength = 0;
-  if (!readCompressedHeader(in, h, 22, preambleLength)) return JobResult::Skipped;
-  const int64_t blockLength = blockLengthOf(h.channels, h.sampleRate);
-  if (!usableBlockLength(blockLength)) return passOver(run, kEntryUnsupportedRate, run.inputPath);
-  if (preambleLength < 0 || (preambleLength > 0 && !in.skip(preambleLength))) {
-    return stop(run, kEntryVerifyFailed, run.outputPath);
+  CompressedInput c;
+  std::string detail;
+  if (const int entry = openCompressedInput(run.inputPath, 22, c, detail); entry != 0) {
+    return refuseInput(run, entry, detail);
   }
-  InputFile pcm;
-  WaveInfo wave;
-  if (!pcm.open(run.outputPath) || !readWaveHeader(pcm, wave) || wave.channels != h.channels) {
-    return stop(run, kEntryVerifyFailed, run.outputPath);
+  if (!skipPreamble(c)) {
+    return showOutcome(run, Outcome::NotConverted, kEntryDamaged, run.inputPath, "the file ends inside its preamble");
   }
+  SafeOutput output(run, OutputKind::Wave);
+  FileOutcome refused;
+  if (!output.begin(refused)) return refused;
+  OutputFile& out = output.file();
+  if (!writeWaveHeader(out, c.header.channels, c.header.sampleRate, 0)) return writeFailed(run, output);
 
   Codec codec;
-  BlockStream blocks(in, h, blockLength);
-  uint8_t reference[2 * NUBO_MAX_SAMPLES];
+  BlockStream blocks(c);
   int64_t pcmBytes = 0;
-  int64_t dataLeft = wave.dataBytes & ~int64_t{1};
-  Progress progress(run, kEntryProgressVerify);
+  Progress progress(run, kEntryProgressDecode);
   for (;;) {
-    if (fe.cancelRequested()) return cancelled(run);
+    if (fe.cancelRequested()) {
+      finishWaveFile(out, pcmBytes);
+      return cancelled(run, &output);
+    }
     progress.update(pcmBytes);
     const BlockStream::Step step = blocks.next(codec);
     if (step == BlockStream::Step::End) break;
-    if (step == BlockStream::Step::Damaged) return stop(run, kEntryVerifyFailed, run.outputPath);
-    const std::size_t bytes = 2u * codec.params.decodedCount;
-    if (static_cast<int64_t>(bytes) > dataLeft || pcm.read(reference, bytes) != bytes ||
-        std::memcmp(reference, codec.samples, bytes) != 0) {
-      return stop(run, kEntryVerifyFailed, run.outputPath);
+    if (step == BlockStream::Step::Damaged) {
+      // The partial output says how much audio it holds.
+      finishWaveFile(out, pcmBytes);
+      return damaged(run, blocks, &output);
     }
-    dataLeft -= static_cast<int64_t>(bytes);
+    const std::size_t bytes = 2u * codec.params.decodedCount;
+    if (pcmBytes + static_cast<int64_t>(bytes) + 36 > kRiffLimit) {
+      finishWaveFile(out, pcmBytes);
+      return showOutcome(run, Outcome::NotConverted, kEntryTooLarge, run.outputPath, "", output.keep());
+    }
     pcmBytes += static_cast<int64_t>(bytes);
+    if (!out.write(codec.samples, bytes)) return writeFailed(run, output);
   }
-  // Audio left over in the WAVE file is a difference too.
-  uint8_t extra;
-  if (dataLeft > 0 && pcm.read(&extra, 1) == 1) return stop(run, kEntryVerifyFailed, run.outputPath);
+  if (!finishWaveFile(out, pcmBytes)) return writeFailed(run, output);
+  FileOutcome failed;
+  if (!output.commit(failed)) return failed;
+  const int64_t frames = pcmBytes / (2 * c.header.channels);
+  FileOutcome o = converted(run, headerDisagreement(c, frames), pcmBytes + 44, c.fileSize, pcmBytes, false);
+  o.frames = frames;
+  return o;
+}
+
+// --- Test (job kind 7): every block decodes and the header agrees ------------------
+
+FileOutcome test(RunState& run) {
+  FrontEnd& fe = run.frontEnd;
+  CompressedInput c;
+  std::string detail;
+  if (const int entry = openCompressedInput(run.inputPath, 22, c, detail); entry != 0) {
+    return refuseInput(run, entry, detail);
+  }
+  if (!skipPreamble(c)) {
+    return showOutcome(run, Outcome::NotConverted, kEntryDamaged, run.inputPath, "the file ends inside its preamble");
+  }
+  Codec codec;
+  BlockStream blocks(c);
+  int64_t samples = 0;
+  Progress progress(run, kEntryProgressVerify);
+  for (;;) {
+    if (fe.cancelRequested()) return cancelled(run, nullptr);
+    progress.update(2 * samples);
+    const BlockStream::Step step = blocks.next(codec);
+    if (step == BlockStream::Step::End) break;
+    if (step == BlockStream::Step::Damaged) return damaged(run, blocks, nullptr);
+    samples += codec.params.decodedCount;
+  }
+  const int64_t frames = samples / c.header.channels;
+  if (const std::string what = headerDisagreement(c, frames); !what.empty()) {
+    return showOutcome(run, Outcome::NotConverted, kEntryFileIncomplete, run.inputPath, what);
+  }
+  FileOutcome o = showOutcome(run, Outcome::Converted, kEntryTestOk, run.inputPath);
+  o.frames = frames;
+  o.inputBytes = c.fileSize;
   ++run.doneCount;
-  showCountLine(run);
-  return JobResult::Converted;
+  return o;
 }
 
 }  // namespace
 
+FileOutcome showOutcome(RunState& run, Outcome outcome, int entry, const std::string& subject,
+                        const std::string& detail, const std::string& keptAs) {
+  FrontEnd& fe = run.frontEnd;
+  std::string note = detail;
+  if (!keptAs.empty()) {
+    if (!note.empty()) note += "; ";
+    note += fe.message(kEntryPartialKept) + " " + keptAs;
+  }
+  fe.setStatusLine(2, fe.message(entry));
+  fe.setStatusLine(3, note.empty() ? subject : subject + " (" + note + ")");
+  FileOutcome o;
+  o.outcome = outcome;
+  o.input = run.inputPath;
+  o.output = run.outputPath;
+  o.entry = entry;
+  o.subject = subject;
+  o.detail = detail;
+  o.keptAs = keptAs;
+  return o;
+}
+
+bool isJobInput(int jobKind, const std::string& path, int& entry, std::string& detail) {
+  detail.clear();
+  if (jobKind == kJobEncode || jobKind == kJobEncodeVerify) {
+    InputFile in;
+    WaveInfo wave;
+    entry = openWaveInput(path, in, wave, detail);
+  } else {
+    CompressedInput c;
+    entry = openCompressedInput(path, jobKind == kJobReencode ? 21 : 22, c, detail);
+  }
+  return entry == 0;
+}
+
 void showCountLine(RunState& run) {
   FrontEnd& fe = run.frontEnd;
-  if (run.params.optionA) {
+  if (run.params->optionA) {
     fe.setStatusLine(3, format("%ld %s", run.doneCount, fe.message(kEntryCountDone).c_str()));
   } else {
     fe.setStatusLine(3, format("%ld %s  %ld %s", run.doneCount, fe.message(kEntryCountDone).c_str(),
@@ -379,90 +594,44 @@ void showCountLine(RunState& run) {
   }
 }
 
-JobResult runJob(RunState& run, int jobKind) {
+FileOutcome runJob(RunState& run, int jobKind) {
   switch (jobKind) {
     case kJobEncode:
-      return encode(run);
-    case kJobEncodeVerify: {
-      const JobResult first = encode(run);
-      if (first != JobResult::Converted) return first;
-      std::swap(run.inputPath, run.outputPath);
-      --run.doneCount;
-      showCountLine(run);
-      const JobResult second = verify(run);
-      std::swap(run.inputPath, run.outputPath);
-      return second;
-    }
+      return encode(run, false);
+    case kJobEncodeVerify:
+      return encode(run, true);
     case kJobReencode:
       return reencode(run);
     case kJobVerify:
       return verify(run);
-    default:
-      return JobResult::Skipped;
+    case kJobDecode:
+      return decode(run);
+    case kJobTest:
+      return test(run);
+    default: {
+      FileOutcome o;
+      o.outcome = Outcome::PassedOver;
+      o.input = run.inputPath;
+      return o;
+    }
   }
 }
 
-// --- Single-file tools ------------------------------------------------------------
-
-JobResult decodeToWave(const std::string& nabPath, const std::string& wavPath, FrontEnd& frontEnd) {
-  RunParameters params;
-  params.optionA = true;
-  RunState run(params, frontEnd);
-  run.inputPath = nabPath;
-  run.outputPath = wavPath;
-  if (nabPath.size() > kMaxPathChars || wavPath.size() > kMaxPathChars) {
-    passOver(run, kEntryPathTooLong, nabPath.size() > kMaxPathChars ? nabPath : wavPath);
-    frontEnd.idleState(999);
-    return JobResult::StopBatch;
-  }
-  InputFile in;
-  if (!in.open(nabPath)) return stop(run, kEntryCannotOpen, nabPath);
-  NabHeader h;
-  int64_t preambleLength = 0;
-  if (!readCompressedHeader(in, h, 22, preambleLength)) return stop(run, kEntryDamaged, nabPath);
-  const int64_t blockLength = blockLengthOf(h.channels, h.sampleRate);
-  if (!usableBlockLength(blockLength)) return stop(run, kEntryUnsupportedRate, nabPath);
-  if (preambleLength < 0 || (preambleLength > 0 && !in.skip(preambleLength))) return stop(run, kEntryDamaged, nabPath);
-  if (platform::sameFile(nabPath, wavPath)) return stop(run, kEntryOutputIsInput, wavPath);
-  OutputFile out;
-  if (!out.open(wavPath)) return stop(run, kEntryCannotCreate, wavPath);
-  if (!writeWaveHeader(out, h.channels, h.sampleRate, 0)) return stop(run, kEntryWriteError, wavPath);
-
-  Codec codec;
-  BlockStream blocks(in, h, blockLength);
-  int64_t pcmBytes = 0;
-  Progress progress(run, kEntryProgressDecode);
-  for (;;) {
-    if (frontEnd.cancelRequested()) return cancelled(run);
-    progress.update(pcmBytes);
-    const BlockStream::Step step = blocks.next(codec);
-    if (step == BlockStream::Step::End) break;
-    if (step == BlockStream::Step::Damaged) return stop(run, kEntryDamaged, nabPath);
-    const std::size_t bytes = 2u * codec.params.decodedCount;
-    pcmBytes += static_cast<int64_t>(bytes);
-    if (pcmBytes + 36 > kRiffLimit) return stop(run, kEntryTooLarge, wavPath);
-    if (!out.write(codec.samples, bytes)) return stop(run, kEntryWriteError, wavPath);
-  }
-  out.seek(4);
-  out.writeLE(4, static_cast<uint32_t>(pcmBytes + 36));
-  out.seek(40);
-  out.writeLE(4, static_cast<uint32_t>(pcmBytes));
-  if (!out.close()) return stop(run, kEntryWriteError, wavPath);
-  return JobResult::Converted;
-}
+// --- Description of a compressed file --------------------------------------------
 
 bool describeFile(const std::string& path, FileDescription& d, std::string& error) {
-  InputFile in;
-  if (!in.open(path)) {
-    error = "cannot open the file";
+  CompressedInput c;
+  std::string detail;
+  const int entry = openCompressedInput(path, 0x7FFFFFFF, c, detail);
+  if (entry == kEntryCannotOpenInput || entry == kEntryNotRegular) {
+    error = "cannot open the file (" + detail + ")";
     return false;
   }
-  NabHeader h;
-  int64_t preambleLength = 0;
-  if (!readCompressedHeader(in, h, 0x7FFFFFFF, preambleLength)) {
+  if (entry == kEntryNotCompressed) {
     error = "not a compressed (.NAB) file";
     return false;
   }
+  const NabHeader& h = c.header;
   d.formatTag = h.formatTag;
   d.channels = h.channels;
   d.sampleRate = h.sampleRate;
@@ -475,29 +644,30 @@ bool describeFile(const std::string& path, FileDescription& d, std::string& erro
   d.dataSize = h.dataSize;
   d.riffSize = h.riffSize;
   d.blockLength = blockLengthOf(h.channels, h.sampleRate);
-  d.preambleLength = preambleLength;
-  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-    std::fseek(f, 0, SEEK_END);
-    d.fileSize = std::ftell(f);
-    std::fclose(f);
-  }
-  if (preambleLength < 0 || (preambleLength > 0 && !in.skip(preambleLength))) {
+  d.preambleLength = c.layout.preambleLength;
+  d.fileSize = c.fileSize;
+  if (entry == kEntryDamaged || !skipPreamble(c)) {
     d.damaged = true;
+    d.problem = "the file ends inside its header or preamble";
     return true;
   }
   if (!usableBlockLength(d.blockLength) || h.coderVersion > 22) return true;  // blocks not readable
   Codec codec;
-  BlockStream blocks(in, h, d.blockLength);
+  BlockStream blocks(c);
   for (BlockStream::Step step; (step = blocks.next(codec)) != BlockStream::Step::End;) {
     if (step == BlockStream::Step::Damaged) {
       d.damaged = true;
-      break;
+      d.damagedBlock = blocks.blockNumber();
+      d.damagedOffset = blocks.blockOffset();
+      return true;
     }
     ++d.blocks;
     d.codeBytes += codec.params.codeSize;
     d.samples += codec.params.decodedCount;
     d.lastBlockHasCountExtension = codec.block.countExtension();
   }
+  d.problem = headerDisagreement(c, d.samples / h.channels);
+  d.incomplete = !d.problem.empty();
   return true;
 }
 

@@ -1,28 +1,45 @@
 // The conversion jobs of one run: each converts the file at the current
 // input path into the current output path, shows its progress and result on
-// the status lines and returns a JobResult.
+// the status lines and says what became of the file.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "front_end.h"
+#include "os.h"
 
 namespace nubo::converter {
 
 // What the batch worker shares with the jobs during a run.
 struct RunState {
-  RunState(const RunParameters& p, FrontEnd& f) : params(p), frontEnd(f) {}
-  const RunParameters& params;
+  RunState(const RunParameters& p, FrontEnd& f) : params(&p), frontEnd(f) {}
+  const RunParameters* params;  // those of the input the current file came from
   FrontEnd& frontEnd;
   long doneCount = 0;
   long skippedCount = 0;
   std::string inputPath;
   std::string outputPath;
-  std::string outputDirectory;  // of the directory being processed, no trailing '/'
+  // The input was named on its own (no wildcard, in the top directory): a
+  // file passed over then says why.
+  bool explicitInput = false;
+  // The files this run converts: no output may replace one of them.
+  std::vector<platform::FileStatus> runInputs;
 };
 
-// Runs the job of `jobKind` (2, 3, 4 or 5) on the current paths.
-JobResult runJob(RunState& run, int jobKind);
+// Whether the file at `path` is one that a job of `jobKind` converts, from
+// its header. False with the entry (and a detail) that says why not.
+bool isJobInput(int jobKind, const std::string& path, int& entry, std::string& detail);
+
+// Runs the job of `jobKind` on the current paths. The outcome has been shown
+// on the status lines; the caller ends the run when it is Stopped.
+FileOutcome runJob(RunState& run, int jobKind);
+
+// Shows `entry` on status line 2 and `subject` on line 3, with `detail` and
+// the temporary file `keptAs` (a partial output) after it in parentheses,
+// and makes the outcome of it.
+FileOutcome showOutcome(RunState& run, Outcome outcome, int entry, const std::string& subject,
+                        const std::string& detail = "", const std::string& keptAs = "");
 
 // The count line: done count and entry 55, with option A clear also the
 // skipped count and entry 68.

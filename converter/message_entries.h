@@ -68,5 +68,6 @@ inline constexpr int kEntryFormatDiffers = 91;
 inline constexpr int kEntryTestOk = 92;
 inline constexpr int kEntryCountTested = 93;
 inline constexpr int kEntryCountBad = 94;
+inline constexpr int kEntryFileIncomplete = 95;
 
 }  // namespace nubo::converter

@@ -1,6 +1,9 @@
 #include "nab_format.h"
 
+#include <cerrno>
 #include <cstring>
+
+#include "os.h"
 
 namespace nubo::converter {
 
@@ -16,10 +19,27 @@ void StreamBuffer::attach(std::FILE* file) {
 
 bool InputFile::open(const std::string& path) {
   close();
-  file_ = std::fopen(path.c_str(), "rb");
+  int errorNumber = 0;
+  if (!platform::openRegularFile(path, file_, errorNumber, error_)) {
+    notRegular_ = errorNumber == 0;
+    return false;
+  }
+  notRegular_ = false;
   buffer_.attach(file_);
-  return file_ != nullptr;
+  return true;
 }
+
+int64_t InputFile::size() const {
+  const long here = std::ftell(file_);
+  std::fseek(file_, 0, SEEK_END);
+  const long end = std::ftell(file_);
+  std::fseek(file_, here, SEEK_SET);
+  return end;
+}
+
+int64_t InputFile::position() const { return std::ftell(file_); }
+
+bool InputFile::seek(int64_t offset) { return std::fseek(file_, static_cast<long>(offset), SEEK_SET) == 0; }
 
 void InputFile::close() {
   if (file_ != nullptr) std::fclose(file_);
@@ -46,16 +66,30 @@ bool InputFile::skip(int64_t n) {
 }
 
 bool OutputFile::open(const std::string& path) {
-  close();
-  failed_ = false;
-  file_ = std::fopen(path.c_str(), "wb");
-  buffer_.attach(file_);
+  adopt(std::fopen(path.c_str(), "wb"));
+  if (file_ == nullptr) fail();
   return file_ != nullptr;
 }
 
+void OutputFile::adopt(std::FILE* stream) {
+  close();
+  failed_ = false;
+  errorNumber_ = 0;
+  file_ = stream;
+  buffer_.attach(file_);
+}
+
+void OutputFile::fail() {
+  if (!failed_) errorNumber_ = errno;
+  failed_ = true;
+}
+
+std::string OutputFile::error() const { return platform::systemReason(errorNumber_); }
+
 bool OutputFile::close() {
   if (file_ != nullptr) {
-    if (std::fclose(file_) != 0) failed_ = true;
+    errno = 0;
+    if (std::fclose(file_) != 0) fail();
     file_ = nullptr;
   }
   return !failed_;
@@ -64,7 +98,7 @@ bool OutputFile::close() {
 int OutputFile::writeLE(int n, uint32_t value) {
   for (int i = 0; i < n; ++i) {
     if (std::putc(static_cast<int>((value >> (8 * i)) & 0xFF), file_) == EOF) {
-      failed_ = true;
+      fail();
       return 1;
     }
   }
@@ -72,12 +106,17 @@ int OutputFile::writeLE(int n, uint32_t value) {
 }
 
 bool OutputFile::write(const uint8_t* bytes, std::size_t n) {
-  if (n > 0 && std::fwrite(bytes, 1, n, file_) != n) failed_ = true;
+  if (n > 0 && std::fwrite(bytes, 1, n, file_) != n) fail();
   return !failed_;
 }
 
 bool OutputFile::seek(long offset) {
-  if (std::fseek(file_, offset, SEEK_SET) != 0) failed_ = true;
+  if (std::fseek(file_, offset, SEEK_SET) != 0) fail();
+  return !failed_;
+}
+
+bool OutputFile::flush() {
+  if (std::fflush(file_) != 0) fail();
   return !failed_;
 }
 
@@ -97,6 +136,35 @@ void readHeader(InputFile& in, NabHeader& h) {
   h.extensionSize = s32(2);
   h.coderVersion = s32(4);
   h.coderParameter = s32(4);
+}
+
+bool readCompressedHeader(InputFile& in, NabHeader& h, NabLayout& layout) {
+  layout = NabLayout{};
+  readHeader(in, h);
+  if (h.riffId != static_cast<int32_t>(fourCC("RIFF")) || h.formType != static_cast<int32_t>(fourCC("WAVE")) ||
+      h.formatId != static_cast<int32_t>(fourCC("fmt ")) || h.formatTag != kNabFormatTag) {
+    return false;
+  }
+  if (h.channels != 1 && h.channels != 2) return false;
+  const uint32_t chunk = in.readLE(4);
+  const uint32_t chunkSize = in.readLE(4);
+  if (chunk == fourCC("fact")) {
+    layout.hasFact = true;
+    h.frameCount = static_cast<int32_t>(in.readLE(4));
+    if (chunkSize > 4) in.skip(static_cast<int64_t>(chunkSize) - 4);
+    in.readLE(4);
+    h.dataSize = static_cast<int32_t>(in.readLE(4));
+  } else if (chunk == fourCC("data")) {
+    h.frameCount = static_cast<int32_t>(chunkSize) / (2 * h.channels);
+    h.dataSize = static_cast<int32_t>(chunkSize);
+  } else {
+    return false;
+  }
+  layout.dataOffset = in.position();
+  const int first = in.get();
+  const int second = first == EOF ? EOF : in.get();
+  if (second != EOF) layout.preambleLength = first | (second << 8);
+  return true;
 }
 
 bool writeHeader(OutputFile& out, const NabHeader& h) {
@@ -150,12 +218,14 @@ BlockRead readBlock(InputFile& in, CodeBlock& block) {
   return BlockRead::Block;
 }
 
-bool finishCompressedFile(OutputFile& out, int64_t dataBytes) {
+bool finishCompressedFile(OutputFile& out, int64_t dataBytes, int64_t frames) {
   out.seek(62);
   out.writeLE(4, static_cast<uint32_t>(dataBytes));
   out.seek(4);
   out.writeLE(4, static_cast<uint32_t>(dataBytes + kHeaderBytes - 8));
-  return out.close();
+  out.seek(54);
+  out.writeLE(4, static_cast<uint32_t>(frames));
+  return out.flush();
 }
 
 }  // namespace nubo::converter

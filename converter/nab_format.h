@@ -64,7 +64,8 @@ class StreamBuffer {
   std::unique_ptr<char[]> bytes_;
 };
 
-// A file opened for binary reading with a 64 KiB buffer.
+// A regular file opened for binary reading with a 64 KiB buffer. A FIFO or
+// device is refused at the open, never waited on.
 class InputFile {
  public:
   InputFile() = default;
@@ -72,9 +73,17 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile() { close(); }
 
+  // False with the system's reason in error() when the file cannot be opened.
   bool open(const std::string& path);
   void close();
   bool isOpen() const { return file_ != nullptr; }
+  const std::string& error() const { return error_; }
+  // The open failed because the path names no regular file (a FIFO, a device, a directory).
+  bool refusedAsNotRegular() const { return notRegular_; }
+  // The size of the open file in bytes.
+  int64_t size() const;
+  // The position of the next byte read.
+  int64_t position() const;
 
   // n bytes as a little-endian unsigned number; bytes past the end of the
   // file read as 0xFF. n <= 0 reads nothing and gives 0.
@@ -84,15 +93,18 @@ class InputFile {
   // Reads one byte; -1 at the end of the file.
   int get() { return std::getc(file_); }
   bool skip(int64_t n);
+  bool seek(int64_t offset);
 
  private:
   std::FILE* file_ = nullptr;
+  std::string error_;
+  bool notRegular_ = false;
   StreamBuffer buffer_;
 };
 
 // A file opened for binary writing with a 64 KiB buffer. Every failure is
-// remembered, including one of the final close, so that nothing counts as
-// written that is not.
+// remembered, with its system error number, including one of the final
+// close, so that nothing counts as written that is not.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -101,32 +113,53 @@ class OutputFile {
   ~OutputFile() { close(); }
 
   bool open(const std::string& path);
+  // Takes over a stream opened for binary writing elsewhere.
+  void adopt(std::FILE* stream);
   // Closes the file; false when this or any earlier write failed.
   bool close();
   bool isOpen() const { return file_ != nullptr; }
+  std::FILE* stream() const { return file_; }
 
   // Writes the low n bytes of value, least significant first. 0 on success,
   // 1 at the first byte that cannot be written.
   int writeLE(int n, uint32_t value);
   bool write(const uint8_t* bytes, std::size_t n);
   bool seek(long offset);
+  bool flush();
   bool failed() const { return failed_; }
+  // The system's reason for the first failure ("No space left on device").
+  std::string error() const;
 
  private:
+  void fail();
   std::FILE* file_ = nullptr;
   bool failed_ = false;
+  int errorNumber_ = 0;
   StreamBuffer buffer_;
 };
 
-// Reads the 66 header bytes. The checks are the caller's.
+// Reads the header fields up to the coder parameter. The checks are the caller's.
 void readHeader(InputFile& in, NabHeader& h);
+
+// Where the parts of a compressed file lie, from its header.
+struct NabLayout {
+  bool hasFact = false;         // a fact chunk records the frame count (else it is derived from the data size)
+  int64_t dataOffset = 0;       // where the data chunk's content (the preamble length) begins
+  int64_t preambleLength = -1;  // -1 when the file ends before it
+};
+
+// Reads the header of a compressed file up to and including the preamble
+// length, leaving `in` at the first preamble byte. False when the file is not
+// a compressed file: identifiers, format tag, channels 1 or 2, and a "fact"
+// or "data" chunk after the format chunk. The coder version is the caller's.
+bool readCompressedHeader(InputFile& in, NabHeader& h, NabLayout& layout);
 // Writes the header in file order with coder version and sizes as given in
 // `h`, always with a 4-byte fact chunk. False when a byte could not be written.
 bool writeHeader(OutputFile& out, const NabHeader& h);
-// Writes the data size (`dataBytes`, everything after the 66 header bytes)
-// and the RIFF size in place, then closes the file. False when anything of
-// the file could not be written.
-bool finishCompressedFile(OutputFile& out, int64_t dataBytes);
+// Writes the data size (`dataBytes`, everything after the 66 header bytes),
+// the RIFF size and the sample-frame count in place and flushes the file
+// (it stays open). False when anything of the file could not be written.
+bool finishCompressedFile(OutputFile& out, int64_t dataBytes, int64_t frames);
 
 enum class BlockRead {
   End,        // the file ended before a block's first byte

@@ -4,20 +4,42 @@ namespace nubo::converter {
 
 namespace {
 constexpr uint32_t kTagPcm = 1;
+constexpr uint32_t kTagFloat = 3;
 constexpr uint32_t kTagExtensible = 0xFFFE;
+
+std::string describeFormat(uint32_t tag, int bits, int channels) {
+  std::string kind = tag == kTagPcm                          ? std::to_string(bits) + "-bit PCM"
+                     : tag == kTagFloat                      ? std::to_string(bits) + "-bit floating point"
+                     : tag == static_cast<uint32_t>(kNabFormatTag) ? "a compressed (.NAB) file"
+                                                             : "format tag " + std::to_string(tag);
+  return kind + ", " + std::to_string(channels) + " channel(s)";
+}
 }  // namespace
 
 bool readWaveHeader(InputFile& in, WaveInfo& info) {
-  if (in.readLE(4) != fourCC("RIFF")) return false;
+  info = WaveInfo{};
+  if (in.readLE(4) != fourCC("RIFF")) {
+    info.whatItIs = "not a RIFF file";
+    return false;
+  }
   in.readLE(4);
-  if (in.readLE(4) != fourCC("WAVE")) return false;
+  if (in.readLE(4) != fourCC("WAVE")) {
+    info.whatItIs = "a RIFF file, but not WAVE";
+    return false;
+  }
   bool haveFormat = false;
   for (;;) {
     const uint32_t id = in.readLE(4);
     const uint32_t size = in.readLE(4);
-    if (id == 0xFFFFFFFFu && size == 0xFFFFFFFFu) return false;  // end of file
+    if (id == 0xFFFFFFFFu && size == 0xFFFFFFFFu) {  // end of file
+      info.whatItIs = haveFormat ? "a WAVE file without a data chunk" : "a WAVE file without a format chunk";
+      return false;
+    }
     if (id == fourCC("fmt ")) {
-      if (size < 16) return false;
+      if (size < 16) {
+        info.whatItIs = "a WAVE file with a damaged format chunk";
+        return false;
+      }
       uint32_t tag = in.readLE(2);
       info.channels = static_cast<int>(in.readLE(2));
       info.sampleRate = in.readLE(4);
@@ -32,14 +54,33 @@ bool readWaveHeader(InputFile& in, WaveInfo& info) {
         tag = in.readLE(2);  // the subformat GUID begins with the format tag
         used = 26;
       }
-      if (!in.skip(static_cast<int64_t>(size - used) + (size & 1))) return false;
-      if (tag != kTagPcm || info.bitsPerSample != 16 || (info.channels != 1 && info.channels != 2)) return false;
+      info.formatTag = static_cast<int>(tag);
+      if (!in.skip(static_cast<int64_t>(size - used) + (size & 1))) {
+        info.whatItIs = "a WAVE file that ends inside its format chunk";
+        return false;
+      }
+      if (tag != kTagPcm || info.bitsPerSample != 16 || (info.channels != 1 && info.channels != 2)) {
+        info.whatItIs = describeFormat(tag, info.bitsPerSample, info.channels);
+        return false;
+      }
       haveFormat = true;
     } else if (id == fourCC("data")) {
-      if (!haveFormat) return false;
+      if (!haveFormat) {
+        info.whatItIs = "a WAVE file whose data comes before its format chunk";
+        return false;
+      }
+      // A recorder that stopped before it wrote the sizes leaves 0 (or a
+      // size beyond the end of the file): the audio then runs to the end.
+      const int64_t behind = in.size() - in.position();
+      info.claimedBytes = size;
       info.dataBytes = size;
+      if ((size == 0 && behind > 0) || static_cast<int64_t>(size) > behind) {
+        info.dataBytes = behind;
+        info.sizeFieldWrong = true;
+      }
       return true;
     } else if (!in.skip(static_cast<int64_t>(size) + (size & 1))) {
+      info.whatItIs = haveFormat ? "a WAVE file without a data chunk" : "a WAVE file without a format chunk";
       return false;
     }
   }
@@ -62,6 +103,14 @@ bool writeWaveHeader(OutputFile& out, int channels, int64_t sampleRate, int64_t 
   failed |= out.writeLE(4, fourCC("data"));
   failed |= out.writeLE(4, data);
   return failed == 0;
+}
+
+bool finishWaveFile(OutputFile& out, int64_t dataBytes) {
+  out.seek(4);
+  out.writeLE(4, static_cast<uint32_t>(dataBytes + 36));
+  out.seek(40);
+  out.writeLE(4, static_cast<uint32_t>(dataBytes));
+  return out.flush();
 }
 
 }  // namespace nubo::converter

@@ -15,14 +15,25 @@ struct WaveInfo {
   int64_t byteRate = 0;
   int blockAlign = 0;
   int bitsPerSample = 0;
-  int64_t dataBytes = 0;  // size of the data chunk (bounded by the file)
+  int formatTag = 0;
+  int64_t dataBytes = 0;      // the audio to read: the data chunk, bounded by the file
+  int64_t claimedBytes = 0;   // what the data chunk's size field says
+  // The size field was 0 or larger than the file with audio behind it (an
+  // unfinished recording): `dataBytes` then runs to the end of the file.
+  bool sizeFieldWrong = false;
+  std::string whatItIs;       // when it is not a 16-bit PCM WAVE file: what it is instead
 };
 
-// Reads the chunks up to the start of the data chunk. False (nothing
-// claimed) unless the file is a 16-bit PCM WAVE file with 1 or 2 channels.
+// Reads the chunks up to the start of the data chunk. False (with
+// `info.whatItIs` saying why) unless the file is a 16-bit PCM WAVE file with
+// 1 or 2 channels.
 bool readWaveHeader(InputFile& in, WaveInfo& info);
 
 // The 44-byte header of a 16-bit PCM WAVE file with `dataBytes` of samples.
 bool writeWaveHeader(OutputFile& out, int channels, int64_t sampleRate, int64_t dataBytes);
+
+// Writes the RIFF and data sizes of a 44-byte-header WAVE file in place and
+// flushes it. False when anything of the file could not be written.
+bool finishWaveFile(OutputFile& out, int64_t dataBytes);
 
 }  // namespace nubo::converter

@@ -101,3 +101,4 @@
 #define NUBO_MSG_TEST_OK 92 /*Complete; every block decodes:*/
 #define NUBO_MSG_COUNT_TESTED 93 /*file(s) complete*/
 #define NUBO_MSG_COUNT_BAD 94 /*file(s) damaged or incomplete*/
+#define NUBO_MSG_FILE_INCOMPLETE 95 /*The compressed file is incomplete (its header disagrees with its length):*/

@@ -125,6 +125,11 @@ enum class CommitResult {
 CommitResult commitFile(const std::string& tempPath, const std::string& finalPath, bool replace,
                         const FileStatus& expected, bool sync, std::string& error);
 
+// Opens an existing regular file for binary reading. Anything else (a FIFO,
+// a device, a directory) is refused without waiting on it: EINVAL-like
+// failures give `errorNumber` 0 and the reason "not a regular file".
+bool openRegularFile(const std::string& path, std::FILE*& stream, int& errorNumber, std::string& error);
+
 // Starts `work` on a new thread.
 std::thread startThread(std::function<void()> work);
 

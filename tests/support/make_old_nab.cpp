@@ -66,6 +66,6 @@ int main(int argc, char** argv) {
     dataBytes += params.codeSize;
     if (n != blockLength) break;
   }
-  if (!finishCompressedFile(out, dataBytes)) return fail(std::string(argv[2]) + ": write failed");
+  if (!finishCompressedFile(out, dataBytes, h.frameCount) || !out.close()) return fail(std::string(argv[2]) + ": write failed");
   return 0;
 }

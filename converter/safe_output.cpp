@@ -1,0 +1,163 @@
+#include "safe_output.h"
+
+#include "message_entries.h"
+
+namespace nubo::converter {
+
+namespace {
+
+std::string directoryOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Creates a missing output directory: every prefix that ends before a '/'
+// (failures are harmless: drive-like prefixes and existing directories),
+// then the directory itself, whose failure counts.
+bool makeDirectories(const std::string& directory, std::string& error) {
+  std::string ignored;
+  for (std::size_t i = 1; i < directory.size(); ++i) {
+    if (directory[i] == '/') platform::createDirectory(directory.substr(0, i), ignored);
+  }
+  return platform::createDirectory(directory, error);
+}
+
+}  // namespace
+
+ExistingOutput inspectExistingOutput(const std::string& path) {
+  InputFile in;
+  if (!in.open(path)) return ExistingOutput::Other;  // what cannot be read is never replaced
+  const int64_t size = in.size();
+  NabHeader h;
+  NabLayout layout;
+  if (readCompressedHeader(in, h, layout)) {
+    if (h.coderVersion != 22) return ExistingOutput::OldCompressed;
+    return static_cast<uint32_t>(h.dataSize) == size - layout.dataOffset ? ExistingOutput::CompleteCompressed
+                                                                         : ExistingOutput::IncompleteCompressed;
+  }
+  // A RIFF WAVE file of any format but the compressed one; it is complete
+  // when its RIFF size covers the file exactly (a pad byte allowed).
+  in.seek(0);
+  const uint32_t riff = in.readLE(4);
+  const uint32_t riffSize = in.readLE(4);
+  const uint32_t wave = in.readLE(4);
+  in.readLE(8);  // the first chunk's identifier and size
+  const uint32_t tag = in.readLE(2);
+  if (riff != fourCC("RIFF") || wave != fourCC("WAVE") || tag == static_cast<uint32_t>(kNabFormatTag)) {
+    return ExistingOutput::Other;
+  }
+  const int64_t covered = static_cast<int64_t>(riffSize) + 8;
+  return covered == size || covered + 1 == size ? ExistingOutput::CompleteWave : ExistingOutput::IncompleteWave;
+}
+
+bool SafeOutput::begin(FileOutcome& o) {
+  const std::string& out = run_.outputPath;
+  if (out == run_.inputPath || platform::sameFile(out, run_.inputPath)) {
+    o = showOutcome(run_, Outcome::NotConverted, kEntryOutputIsInput, out);
+    return false;
+  }
+  expected_ = platform::fileStatus(out);
+  for (const platform::FileStatus& input : run_.runInputs) {
+    if (expected_.sameFileAs(input)) {
+      o = showOutcome(run_, Outcome::NotConverted, kEntryOutputIsRunInput, out);
+      return false;
+    }
+  }
+  const int otherKind = kind_ == OutputKind::Compressed ? kEntryExistingNotVersion22 : kEntryExistingNotWave;
+  switch (expected_.kind) {
+    case platform::FileKind::Missing:
+      break;
+    case platform::FileKind::Directory:
+    case platform::FileKind::Other:
+      // Never opened: a FIFO would block the run, a device is no file.
+      o = showOutcome(run_, Outcome::NotConverted, kEntryNotRegular, out);
+      return false;
+    case platform::FileKind::DanglingLink:
+      o = showOutcome(run_, Outcome::NotConverted, otherKind, out, expected_.error);
+      return false;
+    case platform::FileKind::Error:
+      o = showOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, expected_.error);
+      return false;
+    case platform::FileKind::Regular: {
+      const ExistingOutput existing = inspectExistingOutput(out);
+      const bool sameKind = kind_ == OutputKind::Compressed
+                                ? existing == ExistingOutput::CompleteCompressed ||
+                                      existing == ExistingOutput::IncompleteCompressed
+                                : existing == ExistingOutput::CompleteWave || existing == ExistingOutput::IncompleteWave;
+      if (!sameKind) {
+        o = showOutcome(run_, Outcome::NotConverted, otherKind, out);
+        return false;
+      }
+      if (!run_.params->optionA) {
+        if (existing == ExistingOutput::CompleteCompressed || existing == ExistingOutput::CompleteWave) {
+          ++run_.skippedCount;
+          o = showOutcome(run_, Outcome::Skipped, kEntryOutputExists, out);
+        } else {
+          o = showOutcome(run_, Outcome::NotConverted, kEntryExistingIncomplete, out);
+        }
+        return false;
+      }
+      break;  // replaced when the job succeeds, if it is still this file
+    }
+  }
+  return createTemporary(o);
+}
+
+bool SafeOutput::createTemporary(FileOutcome& o) {
+  const std::string directory = directoryOf(run_.outputPath);
+  std::string error;
+  if (platform::fileStatus(directory).kind == platform::FileKind::Missing && !makeDirectories(directory, error)) {
+    o = showOutcome(run_, Outcome::Stopped, kEntryCannotMakeDirectory, directory, error);
+    return false;
+  }
+  std::FILE* stream = nullptr;
+  int errorNumber = 0;
+  if (!platform::createTemporaryFile(run_.outputPath, tempPath_, stream, errorNumber, error)) {
+    tempPath_.clear();
+    o = showOutcome(run_, Outcome::Stopped, kEntryCannotCreate, run_.outputPath, error);
+    return false;
+  }
+  file_.adopt(stream);
+  return true;
+}
+
+bool SafeOutput::commit(FileOutcome& o) {
+  std::string error;
+  const bool written = file_.flush() && (!run_.params->sync || platform::syncFile(file_.stream(), error));
+  if (!written) {
+    if (error.empty()) error = file_.error();
+    o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, error, keep());
+    return false;
+  }
+  // Times and permission bits are kept where the file system allows; an
+  // output is not refused for a file system that keeps no modes.
+  std::string ignored;
+  platform::copyTimesAndMode(file_.stream(), run_.inputPath, ignored);
+  if (!file_.close()) {
+    o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, file_.error(), keep());
+    return false;
+  }
+  const bool replace = run_.params->optionA && expected_.kind != platform::FileKind::Missing;
+  switch (platform::commitFile(tempPath_, run_.outputPath, replace, expected_, run_.params->sync, error)) {
+    case platform::CommitResult::Committed:
+      committed_ = true;
+      return true;
+    case platform::CommitResult::OutputExists:
+    case platform::CommitResult::OutputChanged:
+      o = showOutcome(run_, Outcome::NotConverted, kEntryOutputChanged, run_.outputPath, "", keep());
+      return false;
+    case platform::CommitResult::Failed:
+      break;
+  }
+  o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, error, keep());
+  return false;
+}
+
+std::string SafeOutput::keep() {
+  if (file_.isOpen()) file_.close();
+  return committed_ ? std::string() : tempPath_;
+}
+
+}  // namespace nubo::converter

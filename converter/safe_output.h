@@ -1,0 +1,66 @@
+// The output of one job: every rule about what may be written where, and
+// the temporary file that takes the output's final name only when the job
+// has succeeded. Every job that writes a file goes through it.
+#pragma once
+
+#include <string>
+
+#include "jobs.h"
+#include "nab_format.h"
+#include "os.h"
+
+namespace nubo::converter {
+
+// The kind of file a job writes; an existing output is replaced (option A)
+// only when it is of the same kind.
+enum class OutputKind { Compressed, Wave };
+
+// What is at a path where an output is to go.
+enum class ExistingOutput {
+  None,
+  CompleteCompressed,    // a version-22 compressed file whose header agrees with its length
+  IncompleteCompressed,  // a version-22 compressed file whose header does not
+  OldCompressed,         // a compressed file of another coder version (an input, never an output)
+  CompleteWave,
+  IncompleteWave,        // its RIFF size does not agree with its length
+  Other,                 // anything else: never replaced
+};
+ExistingOutput inspectExistingOutput(const std::string& path);
+
+class SafeOutput {
+ public:
+  SafeOutput(RunState& run, OutputKind kind) : run_(run), kind_(kind) {}
+  SafeOutput(const SafeOutput&) = delete;
+  SafeOutput& operator=(const SafeOutput&) = delete;
+  // An output never committed is closed and left under its temporary name.
+  ~SafeOutput() { keep(); }
+
+  // Decides what becomes of the current output path: true when it is to be
+  // written (the temporary file is open), false when `o` holds the outcome
+  // (skipped, refused or stopped), already shown on the status lines.
+  bool begin(FileOutcome& o);
+
+  OutputFile& file() { return file_; }
+  const std::string& temporaryPath() const { return tempPath_; }
+
+  // Completes the output: forced to the disk when the run asks for it, the
+  // input's times and permission bits, closed, and given its final name.
+  // False when that failed, with `o` holding the outcome, already shown.
+  bool commit(FileOutcome& o);
+
+  // Closes the temporary file and leaves it where it is. Returns its path
+  // ("" when there is none).
+  std::string keep();
+
+ private:
+  bool createTemporary(FileOutcome& o);
+
+  RunState& run_;
+  const OutputKind kind_;
+  OutputFile file_;
+  std::string tempPath_;
+  platform::FileStatus expected_;  // what was at the output path when the job began
+  bool committed_ = false;
+};
+
+}  // namespace nubo::converter
