@@ -57,16 +57,16 @@ pair() {
 }
 
 cp "$wav" "$work/in.wav"
-"$bin/nubo" --quiet encode --overwrite "$work/in.wav" "$work/in.NAB"
+"$bin/nubo" --quiet encode --overwrite "$work/in.wav" -o "$work/in.NAB"
 flac -s -0 --no-md5-sum -f -o "$work/in.flac" "$work/in.wav"
 "$bin/make_old_nab" "$work/in.wav" "$work/old.NAB" 20
 mkdir -p "$work/up"
 
 echo "input: $desc ($(stat -c %s "$work/in.wav") bytes)"
-pair encode 6 "$bin/nubo" --quiet encode --overwrite "$work/in.wav" "$work/out.NAB" \
+pair encode 7 "$bin/nubo" --quiet encode --overwrite "$work/in.wav" -o "$work/out.NAB" \
   flac -s -0 --no-md5-sum -f -o "$work/out.flac" "$work/in.wav"
-pair decode 6 "$bin/nubo" --quiet decode --overwrite "$work/in.NAB" "$work/dec.wav" \
+pair decode 7 "$bin/nubo" --quiet decode --overwrite "$work/in.NAB" -o "$work/dec.wav" \
   flac -s -d --no-md5-sum -f -o "$work/dec2.wav" "$work/in.flac"
-pair upgrade 6 "$bin/nubo" --quiet upgrade --overwrite "$work/old.NAB" "$work/up/" \
+pair upgrade 7 "$bin/nubo" --quiet upgrade --overwrite "$work/old.NAB" -o "$work/up/" \
   flac -s -0 --no-md5-sum -f -o "$work/re.flac" "$work/in.flac"
 echo "sizes: wav $(stat -c %s "$work/in.wav")  nab(v22) $(stat -c %s "$work/in.NAB")  flac -0 $(stat -c %s "$work/in.flac")"

@@ -127,10 +127,7 @@ int TerminalFrontEnd::finish(int jobKind) {
   clearProgress();
   if (!ended_) return kExitFailed;
   const RunSummary& s = summary_;
-  if (s.nothingFound && s.notConverted == 0) {
-    writeLine(err_, "nubo: " + message(kEntryNothingFound));
-    return kExitFailed;
-  }
+  if (s.nothingFound) return kExitFailed;  // each input that matched nothing has been named
   if (!quiet_) {
     char line[512];
     const long bad = s.notConverted + s.incomplete;

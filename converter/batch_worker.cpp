@@ -2,7 +2,6 @@
 // directories into the list of files of the run, output naming, the checks
 // that need the whole run (no output is an input, no two inputs write one
 // output), one job per file, the end of the run.
-#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -177,17 +176,6 @@ class Planner {
       return;
     }
     keepExactName(params.inputPattern, entries);
-    if (entries.empty() && top && named) {
-      // A file named on its own that is not there.
-      PlannedFile f;
-      f.params = &params;
-      f.explicitInput = true;
-      f.refusal = kEntryCannotOpenInput;
-      f.input = f.subject = inDirectory + "/" + params.inputPattern;
-      f.detail = platform::systemReason(ENOENT);
-      files_.push_back(std::move(f));
-      return;
-    }
     for (const platform::DirectoryEntry& entry : entries) {
       if (entry.isDirectory() || platform::isTemporaryName(entry.name)) continue;
       PlannedFile f;
@@ -309,16 +297,14 @@ int runBatch(const std::vector<RunParameters>& inputs, FrontEnd& frontEnd) {
   }
   planner.check();
 
-  // An input of several that matched nothing is reported; a run whose only
-  // input matched nothing ends with entry 51 alone.
-  if (inputs.size() > 1) {
-    for (const RunParameters* params : planner.unmatched()) {
-      run.params = params;
-      run.inputPath = params->inputDirectory + "/" + params->inputPattern;
-      run.outputPath.clear();
-      frontEnd.fileDone(showOutcome(run, Outcome::NotConverted, kEntryNothingFound, run.inputPath));
-      ++summary.notConverted;
-    }
+  // An input that matched nothing is named; a run in which no input
+  // matched anything ends with entry 51 on status line 1 as well.
+  for (const RunParameters* params : planner.unmatched()) {
+    run.params = params;
+    run.inputPath = params->inputDirectory + "/" + params->inputPattern;
+    run.outputPath.clear();
+    frontEnd.fileDone(showOutcome(run, Outcome::NotConverted, kEntryNothingFound, run.inputPath));
+    ++summary.notConverted;
   }
 
   for (const PlannedFile& f : planner.files()) {

@@ -27,8 +27,8 @@ sox -R -D -n -r 22050 -b 16 -c 1 "$ex/source/voice.wav" synth 1.7 square 110 low
 "$bin/make_old_nab" "$ex/source/voice.wav" "$ex/archive/2021/live/VOICE.NAB" 21
 
 echo
-echo "== nubo upgrade -r $ex/archive/ $ex/upgraded/"
-"$bin/nubo" upgrade -r "$ex/archive/" "$ex/upgraded/"
+echo "== nubo upgrade -r $ex/archive/ -o $ex/upgraded/"
+"$bin/nubo" upgrade -r "$ex/archive/" -o "$ex/upgraded/"
 
 echo
 echo "== nubo info (before and after)"
@@ -40,7 +40,7 @@ echo "== checking every upgraded file against its source"
 check() {
   local nab=$1 wav=$2
   "$bin/nubo" --quiet verify "$nab" "$wav"
-  "$bin/nubo" --quiet decode --overwrite "$nab" "$ex/decoded.wav"
+  "$bin/nubo" --quiet decode --overwrite "$nab" -o "$ex/decoded.wav"
   cmp <(sox "$wav" -t raw -) <(sox "$ex/decoded.wav" -t raw -)
   echo "ok  $nab  decodes to exactly the audio of $wav"
 }

@@ -4,7 +4,7 @@
 # codes, stdout, stderr and the files left behind.
 # Usage: nubo_cli_test.sh BIN_DIR WORK_DIR
 set -uo pipefail
-bin=$1
+bin=$(cd "$1" && pwd) || exit 1
 work=$2
 nubo=$bin/nubo
 rm -rf "$work"
@@ -44,15 +44,21 @@ run 0 "$nubo" encode music.wav
 [[ $(coder_version music.NAB) == 22 ]] || fail "encoded file is not coder version 22"
 expect_in out.txt "% size change: "
 expect_in out.txt "1 file(s) converted"
-# The default output, music.wav, is the source itself: refused, untouched.
+# The default output, music.wav, exists (the source): skipped, untouched.
 cp music.wav music.orig
-run 1 "$nubo" decode music.NAB
+run 0 "$nubo" decode music.NAB
+expect_in out.txt "Output file exists, not converted: "
+expect_in out.txt "music.wav"
+expect_in out.txt "0 file(s) converted  1 skipped (output existed)"
 cmp -s music.wav music.orig || fail "decode overwrote an existing file"
-run 0 "$nubo" decode music.NAB back.wav
+run 0 "$nubo" decode music.NAB -o back.wav
 same_audio music.wav back.wav
-run 1 "$nubo" decode music.NAB back.wav
-expect_in err.txt "back.wav exists"
-run 0 "$nubo" decode --overwrite music.NAB back.wav
+run 0 "$nubo" decode music.NAB -o back.wav
+expect_in out.txt "Output file exists, not converted: "
+expect_in out.txt "back.wav"
+run 0 "$nubo" decode --overwrite music.NAB -o back.wav
+expect_in out.txt "1 file(s) converted"
+same_audio music.wav back.wav
 run 0 "$nubo" info music.NAB
 expect_in out.txt "coder version"
 expect_in out.txt "22"
@@ -60,7 +66,7 @@ run 1 "$nubo" info music.wav
 [[ -s err.txt ]] || fail "info on a WAVE file gave no message"
 
 # --- encode --verify and verify ---------------------------------------------
-run 0 "$nubo" encode --verify voice.wav voice22.NAB
+run 0 "$nubo" encode --verify voice.wav -o voice22.NAB
 expect_in out.txt "1 file(s) converted"
 run 0 "$nubo" verify voice22.NAB voice.wav
 run 1 "$nubo" verify voice22.NAB music.wav
@@ -72,7 +78,7 @@ mkdir -p tree/a tree/b/deep
 "$bin/make_old_nab" voice.wav tree/b/VOICE.NAB 21
 "$bin/make_old_nab" music.wav tree/b/deep/TAKE.NAB 21 --preamble 'hello'
 cp music.wav tree/a/not_compressed.wav
-run 0 "$nubo" upgrade -r tree out/
+run 0 "$nubo" upgrade -r tree -o out/
 for f in a/MUSIC b/VOICE b/deep/TAKE; do
   [[ -f out/$f.NAB ]] || { fail "upgrade did not write out/$f.NAB"; continue; }
   [[ $(coder_version "out/$f.NAB") == 22 ]] || fail "out/$f.NAB is not coder version 22"
@@ -82,14 +88,14 @@ expect_in out.txt "3 file(s) converted"
 run 0 "$nubo" verify out/a/MUSIC.NAB music.wav
 run 0 "$nubo" verify out/b/VOICE.NAB voice.wav
 run 0 "$nubo" verify out/b/deep/TAKE.NAB music.wav
-run 0 "$nubo" decode out/b/deep/TAKE.NAB take.wav
+run 0 "$nubo" decode out/b/deep/TAKE.NAB -o take.wav
 same_audio music.wav take.wav
 # The preamble is carried: its bytes follow the 66-byte header and its length.
 [[ $(dd if=out/b/deep/TAKE.NAB bs=1 skip=68 count=5 2>/dev/null) == hello ]] || fail "preamble not carried"
 
 # A second run skips what exists (not a failure) and never touches the inputs.
 cp tree/a/MUSIC.NAB before.NAB
-run 0 "$nubo" upgrade -r tree/ out/
+run 0 "$nubo" upgrade -r tree/ -o out/
 expect_in out.txt "Output file exists"
 [[ $(grep -c "Output file exists" out.txt) == 3 ]] || fail "expected three skipped files: $(cat out.txt)"
 expect_not_in out.txt "size change"
@@ -102,27 +108,28 @@ run 0 "$nubo" upgrade --overwrite tree/a/MUSIC.NAB
 
 # --- failures -----------------------------------------------------------------
 run 1 "$nubo" upgrade nowhere/
-expect_in err.txt "No input file found"
-run 1 "$nubo" upgrade 'tree/a/*.NAB' single.NAB
+expect_in err.txt "nowhere"
+run 2 "$nubo" upgrade 'tree/a/*.NAB' -o single.NAB
 expect_in err.txt "need an output directory"
 [[ ! -e single.NAB ]] || fail "a refused run wrote an output"
 
 # A file cut inside a block is damaged, not converted into garbage.
 "$bin/make_old_nab" long.wav long20.NAB 20
 head -c 300000 long20.NAB >cut.NAB
-run 1 "$nubo" upgrade cut.NAB cut22.NAB
+run 1 "$nubo" upgrade cut.NAB -o cut22.NAB
 expect_in err.txt "damaged"
 expect_in err.txt "cut.NAB"
 
 run 2 "$nubo" upgrade
 run 2 "$nubo" frobnicate x
+expect_in err.txt "frobnicate"
 
 # --- output -------------------------------------------------------------------
 # Not a terminal: no progress lines even for a long file; --quiet: nothing.
-run 0 "$nubo" upgrade long20.NAB long22.NAB
+run 0 "$nubo" upgrade long20.NAB -o long22.NAB
 expect_not_in out.txt "MB re-encoded"
 run 0 "$nubo" verify long22.NAB long.wav
-run 0 "$nubo" --quiet upgrade --overwrite long20.NAB long22.NAB
+run 0 "$nubo" --quiet upgrade --overwrite long20.NAB -o long22.NAB
 [[ ! -s out.txt ]] || fail "--quiet printed: $(cat out.txt)"
 
 if [[ $failures -ne 0 ]]; then

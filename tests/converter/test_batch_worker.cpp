@@ -168,7 +168,10 @@ class BatchWorker : public ::testing::Test {
   static std::vector<uint8_t> decodeAll(const std::string& nab) {
     RecordingFrontEnd quiet;
     const std::string wav = nab + ".decoded.wav";
-    EXPECT_EQ(decodeToWave(nab, wav, quiet), JobResult::Converted) << nab;
+    RunParameters params;
+    EXPECT_EQ(prepareRun(kJobDecode, true, false, nab, wav, quiet, params), 0);
+    EXPECT_EQ(runBatch(params, quiet), 0) << nab;
+    EXPECT_EQ(quiet.lines[1], "#50") << nab;
     std::vector<uint8_t> w = readAll(wav);
     fs::remove(wav);
     return w.size() >= 44 ? std::vector<uint8_t>(w.begin() + 44, w.end()) : std::vector<uint8_t>{};
@@ -239,8 +242,11 @@ TEST_F(BatchWorker, PreparationFailures) {
   EXPECT_FALSE(params.wildcard);
   EXPECT_EQ(params.namingMode, 0);
   ASSERT_EQ(prepareRun(kJobReencode, false, false, "?.wav", "d/!", fe, params), 0);
-  EXPECT_FALSE(params.wildcard);  // '?' does not count
+  EXPECT_TRUE(params.wildcard);  // '?' selects several files too
   EXPECT_EQ(params.namingMode, 2);
+  fe.lines[3].clear();
+  EXPECT_EQ(prepareRun(kJobReencode, false, false, "x?.NAB", "one.NAB", fe, params), 999);
+  EXPECT_EQ(fe.lines[3], "#60");
 }
 
 TEST_F(BatchWorker, NamingModes) {
@@ -311,35 +317,67 @@ TEST_F(BatchWorker, DepthFirstWithSiblingsInReverseAndOptions) {
   EXPECT_EQ(fe.lines[1], "#51");
 }
 
-TEST_F(BatchWorker, CancelBetweenBlocksLeavesThePartialOutput) {
+// The temporary files (partial outputs) in `dir`.
+std::vector<fs::path> partialsIn(const fs::path& dir) {
+  std::vector<fs::path> found;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    if (e.path().filename().string().find(".nubo-part") != std::string::npos) found.push_back(e.path());
+  }
+  return found;
+}
+
+TEST_F(BatchWorker, CancelBetweenBlocksKeepsThePartialOutputUnderItsTemporaryName) {
   const auto pcm = pcmOf(Shape::Music, 1764 * 40, 2, 9);
   writeAll(p("long.NAB"), oldNab(pcm, 2, 44100, 20));
-  fe.cancelAfterPolls = 10;  // one poll for the directory, then one per block
+  fe.cancelAfterPolls = 12;  // directory and file polls, then one per block
   EXPECT_EQ(run(kJobReencode, p("long.NAB"), p("part.NAB")), 999);
   EXPECT_EQ(fe.idleCodes.back(), 999);
   EXPECT_EQ(fe.lines[1], "#57");
-  ASSERT_TRUE(fs::exists(p("part.NAB")));
-  EXPECT_LT(fs::file_size(p("part.NAB")), fs::file_size(p("long.NAB")));
+  EXPECT_FALSE(fs::exists(p("part.NAB")));  // never a partial file under the final name
+  const auto partials = partialsIn(dir);
+  ASSERT_EQ(partials.size(), 1u);
+  EXPECT_LT(fs::file_size(partials[0]), fs::file_size(p("long.NAB")));
+  EXPECT_NE(fe.lines[3].find("#85 " + partials[0].string()), std::string::npos) << fe.lines[3];
+  // The leftover neither blocks nor feeds the next run.
+  fe.cancelAfterPolls = 0;
+  fe.polls = 0;
+  EXPECT_EQ(run(kJobReencode, p("*.*"), p("new/*")), 0);
+  EXPECT_EQ(fe.lines[3], "1 #55  0 #68");
+  EXPECT_EQ(decodeAll(p("new/long.NAB")), pcm);
 }
 
-TEST_F(BatchWorker, DamagedInputsStopWithEntry65) {
+TEST_F(BatchWorker, DamagedInputsAreReportedWhereTheyFailAndTheBatchGoesOn) {
   const auto pcm = pcmOf(Shape::Music, 1764 * 5, 2, 4);
   auto file = oldNab(pcm, 2, 44100, 20);
-  // Cut inside the third block.
-  writeAll(p("cut.NAB"), std::vector<uint8_t>(file.begin(), file.end() - static_cast<long>(file.size() / 3)));
-  EXPECT_EQ(run(kJobReencode, p("cut.NAB"), p("cut22.NAB")), 999);
-  EXPECT_EQ(fe.lines[2], "#65");
-  EXPECT_EQ(fe.lines[3], p("cut.NAB"));
-  // A corrupted size field: the decoder rejects the block.
+  const std::size_t firstBlock = getLE(file, 68, 2) & 0x0FFF;
+  // Cut inside the fourth block.
+  writeAll(p("in/a_cut.NAB"), std::vector<uint8_t>(file.begin(), file.end() - static_cast<long>(file.size() / 3)));
+  // A corrupted size field: the decoder rejects the first block.
   auto bad = file;
   bad[68] ^= 0x05;
-  writeAll(p("bad.NAB"), bad);
-  EXPECT_EQ(run(kJobReencode, p("bad.NAB"), p("bad22.NAB")), 999);
-  EXPECT_EQ(fe.lines[2], "#65");
+  writeAll(p("in/b_bad.NAB"), bad);
   // Cut inside the preamble length.
-  writeAll(p("short.NAB"), std::vector<uint8_t>(file.begin(), file.begin() + 67));
-  EXPECT_EQ(run(kJobReencode, p("short.NAB"), p("short22.NAB")), 999);
-  EXPECT_EQ(fe.lines[2], "#65");
+  writeAll(p("in/c_short.NAB"), std::vector<uint8_t>(file.begin(), file.begin() + 67));
+  writeAll(p("in/d_good.NAB"), file);
+  EXPECT_EQ(run(kJobReencode, p("in/*.NAB"), p("out/*")), 0);
+  EXPECT_TRUE(fe.saw("3:" + p("in/c_short.NAB") + " (the file ends inside its header)"));
+  EXPECT_TRUE(fe.saw("3:" + p("in/b_bad.NAB") + " (#88 1, #89 68; #85 " + partialsIn(p("out"))[0].string() + ")") ||
+              fe.saw("3:" + p("in/b_bad.NAB") + " (#88 1, #89 68; #85 " + partialsIn(p("out"))[1].string() + ")"));
+  bool cutSeen = false;
+  for (const auto& h : fe.history) {
+    cutSeen = cutSeen || h.rfind("3:" + p("in/a_cut.NAB") + " (#88 4, #89 ", 0) == 0;
+  }
+  EXPECT_TRUE(cutSeen);
+  EXPECT_GT(firstBlock, 0u);
+  // Only the good file has its final name; the two damaged ones that got as
+  // far as writing left their partial outputs.
+  EXPECT_EQ(partialsIn(p("out")).size(), 2u);
+  EXPECT_FALSE(fs::exists(p("out/a_cut.NAB")));
+  EXPECT_FALSE(fs::exists(p("out/b_bad.NAB")));
+  EXPECT_FALSE(fs::exists(p("out/c_short.NAB")));
+  EXPECT_EQ(decodeAll(p("out/d_good.NAB")), pcm);
+  EXPECT_EQ(fe.lines[1], "#50 3 #86");
+  EXPECT_EQ(fe.idleCodes.back(), 0);
 }
 
 TEST_F(BatchWorker, UnsupportedRateAndLongPathsArePassedOver) {
@@ -371,8 +409,13 @@ TEST_F(BatchWorker, EncodeVerifyAndEncodeAndVerify) {
   auto other = pcm;
   other[100] ^= 1;
   writeAll(p("b.wav"), waveFile(other, 2, 44100));
-  EXPECT_EQ(run(kJobVerify, p("a.NAB"), p("b.wav")), 999);
-  EXPECT_EQ(fe.lines[2], "#67");
+  EXPECT_EQ(run(kJobVerify, p("a.NAB"), p("b.wav")), 0);
+  EXPECT_TRUE(fe.saw("2:#67"));
+  EXPECT_EQ(fe.lines[1], "#50 1 #86");
+  // Another sample rate is a difference of its own.
+  writeAll(p("c.wav"), waveFile(pcm, 2, 48000));
+  EXPECT_EQ(run(kJobVerify, p("a.NAB"), p("c.wav")), 0);
+  EXPECT_TRUE(fe.saw("2:#91"));
   // Kind 3 counts the file once.
   ASSERT_EQ(run(kJobEncodeVerify, p("a.wav"), p("c.NAB")), 0);
   EXPECT_EQ(fe.lines[3], "1 #55  0 #68");
@@ -388,10 +431,10 @@ TEST_F(BatchWorker, UnwritableOutputStops) {
   EXPECT_EQ(run(kJobReencode, p("w.NAB"), "/proc/nubo_cannot/x.NAB", true), 999);
   EXPECT_EQ(fe.lines[2], "#63");
   EXPECT_EQ(fe.idleCodes.back(), 999);
-  // A full disk: /dev/full accepts the open and fails the writes.
+  // A device is never written into, even with option A.
   if (fs::exists("/dev/full")) {
-    EXPECT_EQ(run(kJobReencode, p("w.NAB"), "/dev/full", true), 999);
-    EXPECT_EQ(fe.lines[2], "#61");
+    EXPECT_EQ(run(kJobReencode, p("w.NAB"), "/dev/full", true), 0);
+    EXPECT_TRUE(fe.saw("2:#73"));
   }
 }
 
@@ -414,20 +457,13 @@ TEST_F(BatchWorker, StoredLastBlockLongerThanTheSizeFieldIsReadWhole) {
   EXPECT_EQ(getLE(out, 62, 4), out.size() - 66);
 }
 
-TEST_F(BatchWorker, DirectoryStackHolds1498PendingDirectories) {
+TEST_F(BatchWorker, ThousandsOfSubdirectoriesAreWalked) {
   const auto pcm = pcmOf(Shape::Sine, 100, 1, 1);
-  writeAll(p("fits/a.NAB"), oldNab(pcm, 1, 44100, 20));
-  for (int i = 0; i < 1498; ++i) fs::create_directory(p("fits/d" + std::to_string(i)));
-  EXPECT_EQ(run(kJobReencode, p("fits/"), p("fits/!"), false, true), 0);
+  for (int i = 0; i < 2000; ++i) fs::create_directories(p("many/d" + std::to_string(i)));
+  writeAll(p("many/d1999/a.NAB"), oldNab(pcm, 1, 44100, 20));
+  EXPECT_EQ(run(kJobReencode, p("many/"), p("many/!"), false, true), 0);
   EXPECT_FALSE(fe.saw("2:#58"));
   EXPECT_EQ(fe.lines[3], "1 #55  0 #68");
-
-  // One more subdirectory than the stack has slots for: the run stops.
-  writeAll(p("over/a.NAB"), oldNab(pcm, 1, 44100, 20));
-  for (int i = 0; i < 1499; ++i) fs::create_directory(p("over/d" + std::to_string(i)));
-  EXPECT_EQ(run(kJobReencode, p("over/"), p("over/!"), false, true), 999);
-  EXPECT_EQ(fe.lines[2], "#58");
-  EXPECT_EQ(fe.idleCodes.back(), 999);
 }
 
 }  // namespace

@@ -241,7 +241,7 @@ case_reencode() {
   for name in tone noise quiet; do
     check_version22_file "$work/out/$name.NAB"
     [ "$(le32 "$work/in/$name.NAB" 38)" = 20 ] || fail "the input $name.NAB was changed"
-    "$bin/nubo" decode "$work/out/$name.NAB" "$work/out/$name.wav" >/dev/null
+    "$bin/nubo" decode "$work/out/$name.NAB" -o "$work/out/$name.wav" >/dev/null
     same_pcm "$work/src/$name.wav" "$work/out/$name.wav"
   done
   [ ! -e "$work/out/notes.NAB" ] || fail "a file that is not a compressed file was converted"

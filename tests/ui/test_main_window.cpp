@@ -331,7 +331,7 @@ TEST_F(MainWindowTest, FieldsAreCheckedAndSplitAtStart) {
   const Case cases[] = {
       {d + "/", "/o/", d, "*.*", true, "/o", "*", 1},
       {d + "/a.wav", "x.dat", d, "a.wav", false, ".", "x.dat", 0},
-      {"a?.NAB", "/o/!", ".", "a?.NAB", false, "/o", "!", 2},
+      {"a?.NAB", "/o/!", ".", "a?.NAB", true, "/o", "!", 2},
       {d + "/*.NAB", "/o/b*", d, "*.NAB", true, "/o", "b*", 1},
   };
   for (const Case& c : cases) {
@@ -448,6 +448,61 @@ TEST_F(MainWindowTest, StartRunsTheConverterToTheEnd) {
   bool sawRunning = false;
   for (const std::string& call : window_->calls()) sawRunning = sawRunning || call == "enable 23 1";
   EXPECT_TRUE(sawRunning);
+}
+
+// The texts a run shows, from the definition files that ship with the
+// program: every file that is not converted says why in the status lines,
+// and the end of the run says how many there were.
+TEST_F(MainWindowTest, RefusalsAndFailuresShowInTheStatusLinesInEveryLanguage) {
+  const fs::path tool = fs::path(NUBO_BIN_DIR) / "make_old_nab";
+  if (!fs::exists(tool)) GTEST_SKIP() << "make_old_nab is not built";
+  for (const char* variant : {"h", "h01"}) {
+    fs::copy_file(fs::path(NUBO_DATA_DIR) / (std::string("NUBOCONV.") + variant), stem_ + variant,
+                  fs::copy_options::overwrite_existing);
+  }
+  const fs::path in = dir_ / "in";
+  fs::create_directories(in);
+  fs::create_directories(dir_ / "out");
+  writeWave(dir_ / "a.wav", 9000, 3);
+  for (const char* nab : {"in/GOOD.NAB", "in/CUT.NAB", "in/OLDOUT.NAB", "out/OLDOUT.NAB"}) {
+    const std::string cmd = tool.string() + " " + (dir_ / "a.wav").string() + " " + (dir_ / nab).string() + " 20";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  }
+  fs::resize_file(in / "CUT.NAB", fs::file_size(in / "CUT.NAB") - 700);  // ends inside its last block
+  Settings s;
+  s.optionA = 1;  // even with overwrite, an old compressed file is never replaced
+  s.slots[2] = in.string() + "/*.NAB";
+  s.slots[3] = (dir_ / "out").string() + "/";
+  for (int language : {0, 1}) {
+    s.languageNumber = language;
+    writeSettingsFile(s);
+    fs::remove(dir_ / "out" / "GOOD.NAB");
+    create();
+    window_->click(21);
+    ASSERT_TRUE(waitIdle());
+    std::vector<std::string> shown;
+    for (const std::string& call : window_->calls()) {
+      if (call.rfind("setText 32 ", 0) == 0 || call.rfind("setText 33 ", 0) == 0) shown.push_back(call.substr(11));
+    }
+    auto sawLine = [&](const std::string& start) {
+      for (const std::string& text : shown) {
+        if (text.rfind(start, 0) == 0) return true;
+      }
+      return false;
+    };
+    const bool german = language == 1;
+    EXPECT_TRUE(sawLine(german ? "Die Eingabedatei ist beschädigt" : "The input file is damaged")) << language;
+    EXPECT_TRUE(sawLine((in / "CUT.NAB").string() + (german ? " (Block " : " (block "))) << language;
+    EXPECT_TRUE(sawLine(german ? "Die vorhandene Ausgabe ist keine komprimierte Datei der Version 22"
+                               : "The existing output is not a version-22 compressed file"))
+        << language;
+    EXPECT_EQ(window_->statusLine(1), german ? "Fertig. 2 Datei(en) nicht umgewandelt" : "Finished. 2 file(s) not converted")
+        << language;
+    EXPECT_TRUE(fs::exists(dir_ / "out" / "GOOD.NAB")) << language;
+    window_->click(22);
+    main_.reset();
+    window_.reset();
+  }
 }
 
 TEST_F(MainWindowTest, ScrollAndResizeArithmetic) {
