@@ -620,6 +620,7 @@ FileOutcome runJob(RunState& run, int jobKind) {
 // --- Description of a compressed file --------------------------------------------
 
 bool describeFile(const std::string& path, FileDescription& d, std::string& error) {
+  d = FileDescription{};
   CompressedInput c;
   std::string detail;
   const int entry = openCompressedInput(path, 0x7FFFFFFF, c, detail);

@@ -69,9 +69,19 @@ bool SafeOutput::begin(FileOutcome& o) {
   switch (expected_.kind) {
     case platform::FileKind::Missing:
       break;
-    case platform::FileKind::Directory:
     case platform::FileKind::Other:
-      // Never opened: a FIFO would block the run, a device is no file.
+      // A character device (/dev/null) holds no file that could be left
+      // partial: it is written directly. Block devices, FIFOs and sockets
+      // are never opened (a FIFO would block the run).
+      if (expected_.characterDevice) {
+        direct_ = true;
+        if (file_.open(out)) return true;
+        o = showOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, file_.error());
+        return false;
+      }
+      [[fallthrough]];
+    case platform::FileKind::Directory:
+      // Nothing that is not a file is written into.
       o = showOutcome(run_, Outcome::NotConverted, kEntryNotRegular, out);
       return false;
     case platform::FileKind::DanglingLink:
@@ -125,6 +135,11 @@ bool SafeOutput::createTemporary(FileOutcome& o) {
 
 bool SafeOutput::commit(FileOutcome& o) {
   std::string error;
+  if (direct_) {
+    if (file_.close()) return committed_ = true;
+    o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, file_.error());
+    return false;
+  }
   const bool written = file_.flush() && (!run_.params->sync || platform::syncFile(file_.stream(), error));
   if (!written) {
     if (error.empty()) error = file_.error();

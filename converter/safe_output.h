@@ -61,6 +61,7 @@ class SafeOutput {
   std::string tempPath_;
   platform::FileStatus expected_;  // what was at the output path when the job began
   bool committed_ = false;
+  bool direct_ = false;  // a character device, written in place
 };
 
 }  // namespace nubo::converter

@@ -33,6 +33,7 @@ struct FileStatus {
   uint64_t device = 0;
   uint64_t inode = 0;
   int64_t size = 0;
+  bool characterDevice = false;  // an Other that is a character device (/dev/null)
   std::string error;  // the system's reason for Error and DanglingLink ("Permission denied")
   // Two statuses of existing files (or of dangling links) that name the same
   // file: same kind, same identity.

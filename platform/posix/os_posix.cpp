@@ -96,6 +96,7 @@ FileStatus statusAt(int dirFd, const char* name) {
     return status;
   }
   status.kind = S_ISREG(st.st_mode) ? FileKind::Regular : S_ISDIR(st.st_mode) ? FileKind::Directory : FileKind::Other;
+  status.characterDevice = S_ISCHR(st.st_mode);
   status.device = static_cast<uint64_t>(st.st_dev);
   status.inode = static_cast<uint64_t>(st.st_ino);
   status.size = static_cast<int64_t>(st.st_size);

@@ -1,7 +1,10 @@
 // The jobs and the batch worker over real files in a scratch directory, seen
 // through a front end that records every status line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <filesystem>
@@ -15,6 +18,7 @@
 #include "front_end.h"
 #include "nab_format.h"
 #include "nubocodec.h"
+#include "os.h"
 #include "signals.h"
 
 namespace nubo::converter {
@@ -431,11 +435,17 @@ TEST_F(BatchWorker, UnwritableOutputStops) {
   EXPECT_EQ(run(kJobReencode, p("w.NAB"), "/proc/nubo_cannot/x.NAB", true), 999);
   EXPECT_EQ(fe.lines[2], "#63");
   EXPECT_EQ(fe.idleCodes.back(), 999);
-  // A device is never written into, even with option A.
+  // A character device is written in place: /dev/full fails every write, as
+  // a full disk does, and that stops the run.
   if (fs::exists("/dev/full")) {
-    EXPECT_EQ(run(kJobReencode, p("w.NAB"), "/dev/full", true), 0);
-    EXPECT_TRUE(fe.saw("2:#73"));
+    EXPECT_EQ(run(kJobReencode, p("w.NAB"), "/dev/full"), 999);
+    EXPECT_EQ(fe.lines[2], "#61");
+    EXPECT_EQ(fe.lines[3], "/dev/full (" + platform::systemReason(ENOSPC) + ")");
   }
+  // A FIFO as the output is never opened (it would wait for a reader).
+  ASSERT_EQ(::mkfifo(p("fifo.NAB").c_str(), 0600), 0);
+  EXPECT_EQ(run(kJobReencode, p("w.NAB"), p("fifo.NAB"), true), 0);
+  EXPECT_TRUE(fe.saw("2:#73"));
 }
 
 TEST_F(BatchWorker, StoredLastBlockLongerThanTheSizeFieldIsReadWhole) {
@@ -464,6 +474,138 @@ TEST_F(BatchWorker, ThousandsOfSubdirectoriesAreWalked) {
   EXPECT_EQ(run(kJobReencode, p("many/"), p("many/!"), false, true), 0);
   EXPECT_FALSE(fe.saw("2:#58"));
   EXPECT_EQ(fe.lines[3], "1 #55  0 #68");
+}
+
+}  // namespace
+}  // namespace nubo::converter
+
+namespace nubo::converter {
+namespace {
+
+// What a run may write where: no output replaces an input of the run or a
+// file of another kind, two inputs never share an output, a walk never
+// enters a directory twice, incomplete inputs are named, outputs keep the
+// input's time and mode.
+class BatchWorkerSafety : public BatchWorker {};
+
+TEST_F(BatchWorkerSafety, NoOutputReplacesAnInputOfTheRun) {
+  const auto pcm = pcmOf(Shape::Music, 3000, 2, 11);
+  writeAll(p("d/TAKE.NAB"), oldNab(pcm, 2, 44100, 20));
+  writeAll(p("d/TAKE!.NAB"), oldNab(pcm, 2, 44100, 21));
+  const auto take = readAll(p("d/TAKE.NAB"));
+  const auto mark = readAll(p("d/TAKE!.NAB"));
+  // Each one's toggled name is the other: both are inputs, neither is written.
+  EXPECT_EQ(run(kJobReencode, p("d/"), p("d/!"), true), 0);
+  EXPECT_EQ(readAll(p("d/TAKE.NAB")), take);
+  EXPECT_EQ(readAll(p("d/TAKE!.NAB")), mark);
+  EXPECT_TRUE(fe.saw("2:#79"));
+  EXPECT_EQ(fe.lines[1], "#50 2 #86");
+}
+
+TEST_F(BatchWorkerSafety, OverwriteReplacesOnlyAFileOfTheKindItWrites) {
+  const auto pcm = pcmOf(Shape::Music, 3000, 2, 12);
+  writeAll(p("in/x.NAB"), oldNab(pcm, 2, 44100, 20));
+  writeAll(p("out/x.NAB"), oldNab(pcm, 2, 44100, 21));  // an old file where the output goes
+  const auto old = readAll(p("out/x.NAB"));
+  EXPECT_EQ(run(kJobReencode, p("in/x.NAB"), p("out/x.NAB"), true), 0);
+  EXPECT_TRUE(fe.saw("2:#80"));
+  EXPECT_EQ(readAll(p("out/x.NAB")), old);
+  // A version-22 output is replaced with option A ...
+  fs::remove(p("out/x.NAB"));
+  ASSERT_EQ(run(kJobReencode, p("in/x.NAB"), p("out/x.NAB")), 0);
+  const auto first = readAll(p("out/x.NAB"));
+  writeAll(p("in/x.NAB"), oldNab(pcmOf(Shape::Sine, 3000, 2, 13), 2, 44100, 20));
+  ASSERT_EQ(run(kJobReencode, p("in/x.NAB"), p("out/x.NAB"), true), 0);
+  EXPECT_NE(readAll(p("out/x.NAB")), first);
+  EXPECT_EQ(fe.lines[1], "#50");
+  // ... and without it an incomplete one is reported, not taken for done.
+  fs::resize_file(p("out/x.NAB"), fs::file_size(p("out/x.NAB")) - 10);
+  EXPECT_EQ(run(kJobReencode, p("in/x.NAB"), p("out/x.NAB")), 0);
+  EXPECT_TRUE(fe.saw("2:#83"));
+  EXPECT_EQ(fe.lines[1], "#50 1 #86");
+  // Encode never replaces a WAVE file, not even another input's.
+  writeAll(p("w/a.wav"), waveFile(pcm, 2, 44100));
+  writeAll(p("w/b.wav"), waveFile(pcm, 2, 44100));
+  const auto b = readAll(p("w/b.wav"));
+  EXPECT_EQ(run(kJobEncode, p("w/a.wav"), p("w/b.wav"), true), 0);
+  EXPECT_EQ(readAll(p("w/b.wav")), b);
+  EXPECT_TRUE(fe.saw("2:#80"));
+}
+
+TEST_F(BatchWorkerSafety, TwoInputsNeverWriteOneOutput) {
+  const auto pcm = pcmOf(Shape::Sine, 2000, 1, 14);
+  writeAll(p("in/a.WAV"), waveFile(pcm, 1, 44100));
+  writeAll(p("in/a.wav"), waveFile(pcmOf(Shape::Music, 2000, 1, 15), 1, 44100));
+  EXPECT_EQ(run(kJobEncode, p("in/*.wav"), p("out/*")), 0);
+  EXPECT_TRUE(fe.saw("2:#82"));
+  EXPECT_TRUE(fe.saw("3:" + p("out/a.NAB")));
+  EXPECT_EQ(decodeAll(p("out/a.NAB")), pcm);  // the first in walk order ("a.WAV" < "a.wav")
+  EXPECT_EQ(fe.lines[1], "#50 1 #86");
+}
+
+TEST_F(BatchWorkerSafety, TheCollisionRuleNeverChangesADirectory) {
+  const auto pcm = pcmOf(Shape::Sine, 2000, 1, 16);
+  writeAll(p("DATA/take.nab"), oldNab(pcm, 1, 44100, 20));
+  EXPECT_EQ(run(kJobReencode, p("DATA/take.nab"), p("DATA/take.nab"), true), 0);
+  EXPECT_TRUE(fe.saw("2:#66"));
+  EXPECT_FALSE(fs::exists(p("DATE")));
+  ASSERT_EQ(run(kJobReencode, p("DATA/take.nab"), p("DATA/*")), 0);
+  EXPECT_TRUE(fs::exists(p("DATA/take.NAB")));
+}
+
+TEST_F(BatchWorkerSafety, ALinkedOrLoopingDirectoryIsWalkedOnce) {
+  const auto pcm = pcmOf(Shape::Sine, 900, 1, 17);
+  writeAll(p("in/a.NAB"), oldNab(pcm, 1, 44100, 20));
+  writeAll(p("in/sub/b.NAB"), oldNab(pcm, 1, 44100, 21));
+  fs::create_directory_symlink(p("in"), p("in/sub/up"));      // a loop
+  fs::create_directory_symlink(p("in/sub"), p("in/alias"));   // the same directory again
+  ASSERT_EQ(run(kJobReencode, p("in/"), p("out/"), false, true), 0);
+  EXPECT_EQ(fe.lines[3], "2 #55  0 #68");
+  EXPECT_FALSE(fs::exists(p("out/sub/up")));
+}
+
+TEST_F(BatchWorkerSafety, AnIncompleteInputIsConvertedAsFarAsItGoesAndNamed) {
+  const auto pcm = pcmOf(Shape::Music, 1764 * 3 + 10, 2, 18);
+  auto file = oldNab(pcm, 2, 44100, 20);
+  for (int i = 0; i < 4; ++i) file[54 + i] = static_cast<uint8_t>(99999u >> (8 * i));  // a fact count too large
+  writeAll(p("inc.NAB"), file);
+  ASSERT_EQ(run(kJobReencode, p("inc.NAB"), p("inc22.NAB")), 0);
+  EXPECT_TRUE(fe.saw("2:#84"));
+  EXPECT_EQ(fe.lines[1], "#50 1 #86");
+  const auto out = readAll(p("inc22.NAB"));
+  EXPECT_EQ(getLE(out, 54, 4), pcm.size() / 4);  // the true frame count
+  EXPECT_EQ(decodeAll(p("inc22.NAB")), pcm);
+  FileDescription d;
+  std::string error;
+  ASSERT_TRUE(describeFile(p("inc.NAB"), d, error));
+  EXPECT_TRUE(d.incomplete);
+  ASSERT_TRUE(describeFile(p("inc22.NAB"), d, error));
+  EXPECT_FALSE(d.incomplete);
+}
+
+TEST_F(BatchWorkerSafety, AWaveWithoutItsDataSizeIsReadToTheEnd) {
+  const auto pcm = pcmOf(Shape::Music, 1764 * 2 + 6, 2, 19);
+  auto wave = waveFile(pcm, 2, 44100);
+  for (int i = 0; i < 4; ++i) wave[40 + i] = 0;  // an unfinished recording
+  writeAll(p("rec.wav"), wave);
+  ASSERT_EQ(run(kJobEncode, p("rec.wav"), p("rec.NAB")), 0);
+  EXPECT_TRUE(fe.saw("2:#90"));
+  EXPECT_EQ(decodeAll(p("rec.NAB")), pcm);
+  EXPECT_EQ(getLE(readAll(p("rec.NAB")), 54, 4), pcm.size() / 4);
+}
+
+TEST_F(BatchWorkerSafety, OutputsKeepTheInputsTimeAndMode) {
+  const auto pcm = pcmOf(Shape::Sine, 2000, 1, 20);
+  writeAll(p("t.wav"), waveFile(pcm, 1, 44100));
+  ASSERT_EQ(::chmod(p("t.wav").c_str(), 0640), 0);
+  const auto when = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 20);
+  fs::last_write_time(p("t.wav"), when);
+  ASSERT_EQ(run(kJobEncode, p("t.wav"), p("t.NAB")), 0);
+  EXPECT_EQ(fs::last_write_time(p("t.NAB")), when);
+  EXPECT_EQ(fs::status(p("t.NAB")).permissions(), fs::perms(0640));
+  ASSERT_EQ(run(kJobDecode, p("t.NAB"), p("t2.wav")), 0);
+  EXPECT_EQ(fs::last_write_time(p("t2.wav")), when);
+  EXPECT_EQ(fs::status(p("t2.wav")).permissions(), fs::perms(0640));
 }
 
 }  // namespace
