@@ -130,7 +130,8 @@ class Planner {
       f.isInput = isJobInput(f.params->jobKind, f.input, f.refusal, f.detail);
       if (f.isInput) {
         f.refusal = 0;
-        run_.runInputs.push_back(platform::fileStatus(f.input));
+        const platform::FileStatus status = platform::fileStatus(f.input);
+        run_.runInputs.insert({status.device, status.inode});
       } else {
         f.subject = f.input;
         // A file of another kind found in a directory is none of the run's

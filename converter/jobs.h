@@ -3,8 +3,10 @@
 // the status lines and says what became of the file.
 #pragma once
 
+#include <cstdint>
+#include <set>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "front_end.h"
 #include "os.h"
@@ -23,8 +25,9 @@ struct RunState {
   // The input was named on its own (no wildcard, in the top directory): a
   // file passed over then says why.
   bool explicitInput = false;
-  // The files this run converts: no output may replace one of them.
-  std::vector<platform::FileStatus> runInputs;
+  // The files this run converts, by device and inode: no output may
+  // replace one of them.
+  std::set<std::pair<uint64_t, uint64_t>> runInputs;
 };
 
 // Whether the file at `path` is one that a job of `jobKind` converts, from

@@ -59,11 +59,9 @@ bool SafeOutput::begin(FileOutcome& o) {
     return false;
   }
   expected_ = platform::fileStatus(out);
-  for (const platform::FileStatus& input : run_.runInputs) {
-    if (expected_.sameFileAs(input)) {
-      o = showOutcome(run_, Outcome::NotConverted, kEntryOutputIsRunInput, out);
-      return false;
-    }
+  if (expected_.kind == platform::FileKind::Regular && run_.runInputs.count({expected_.device, expected_.inode}) != 0) {
+    o = showOutcome(run_, Outcome::NotConverted, kEntryOutputIsRunInput, out);
+    return false;
   }
   const int otherKind = kind_ == OutputKind::Compressed ? kEntryExistingNotVersion22 : kEntryExistingNotWave;
   switch (expected_.kind) {
