@@ -199,6 +199,23 @@ std::string headerDisagreement(const CompressedInput& c, int64_t frames) {
 
 bool skipPreamble(CompressedInput& c) { return c.layout.preambleLength == 0 || c.file.skip(c.layout.preambleLength); }
 
+// Opens a compressed file of any version to read its blocks: header checked,
+// preamble skipped. False, with `o` the outcome shown, when it cannot be
+// read: as a job's input (`asInput`) it may be passed over silently, as the
+// file a verify compares it is named with its reason.
+bool openBlocks(RunState& run, const std::string& path, CompressedInput& c, FileOutcome& o, bool asInput) {
+  std::string detail;
+  if (const int entry = openCompressedInput(path, 22, c, detail); entry != 0) {
+    o = asInput ? refuseInput(run, entry, detail) : showOutcome(run, Outcome::NotConverted, entry, path, detail);
+    return false;
+  }
+  if (!skipPreamble(c)) {
+    o = showOutcome(run, Outcome::NotConverted, kEntryDamaged, path, "the file ends inside its preamble");
+    return false;
+  }
+  return true;
+}
+
 // Outcomes of a job that stops or fails while its output is open; the
 // partial output stays under its temporary name, which the message names.
 FileOutcome cancelled(RunState& run, SafeOutput* output) {
@@ -322,13 +339,7 @@ FileOutcome reencode(RunState& run) {
 FileOutcome compareWithWave(RunState& run, const std::string& nabPath, const std::string& wavPath) {
   FrontEnd& fe = run.frontEnd;
   CompressedInput c;
-  std::string detail;
-  if (const int entry = openCompressedInput(nabPath, 22, c, detail); entry != 0) {
-    return showOutcome(run, Outcome::NotConverted, entry, nabPath, detail);
-  }
-  if (!skipPreamble(c)) {
-    return showOutcome(run, Outcome::NotConverted, kEntryDamaged, nabPath, "the file ends inside its preamble");
-  }
+  if (FileOutcome refused; !openBlocks(run, nabPath, c, refused, false)) return refused;
   InputFile pcm;
   WaveInfo wave;
   if (!pcm.open(wavPath)) return showOutcome(run, Outcome::NotConverted, openFailureEntry(pcm), wavPath, pcm.error());
@@ -466,13 +477,7 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
 FileOutcome decode(RunState& run) {
   FrontEnd& fe = run.frontEnd;
   CompressedInput c;
-  std::string detail;
-  if (const int entry = openCompressedInput(run.inputPath, 22, c, detail); entry != 0) {
-    return refuseInput(run, entry, detail);
-  }
-  if (!skipPreamble(c)) {
-    return showOutcome(run, Outcome::NotConverted, kEntryDamaged, run.inputPath, "the file ends inside its preamble");
-  }
+  if (FileOutcome refused; !openBlocks(run, run.inputPath, c, refused, true)) return refused;
   SafeOutput output(run, OutputKind::Wave);
   FileOutcome refused;
   if (!output.begin(refused)) return refused;
@@ -518,13 +523,7 @@ FileOutcome decode(RunState& run) {
 FileOutcome test(RunState& run) {
   FrontEnd& fe = run.frontEnd;
   CompressedInput c;
-  std::string detail;
-  if (const int entry = openCompressedInput(run.inputPath, 22, c, detail); entry != 0) {
-    return refuseInput(run, entry, detail);
-  }
-  if (!skipPreamble(c)) {
-    return showOutcome(run, Outcome::NotConverted, kEntryDamaged, run.inputPath, "the file ends inside its preamble");
-  }
+  if (FileOutcome refused; !openBlocks(run, run.inputPath, c, refused, true)) return refused;
   Codec codec;
   BlockStream blocks(c);
   int64_t samples = 0;
