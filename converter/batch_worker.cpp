@@ -2,9 +2,14 @@
 // directories into the list of files of the run, output naming, the checks
 // that need the whole run (no output is an input, no two inputs write one
 // output), one job per file, the end of the run.
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -76,7 +81,7 @@ struct PlannedFile {
 // The walk of all inputs, and the checks that need every file of the run.
 class Planner {
  public:
-  Planner(FrontEnd& frontEnd, RunState& run) : fe_(frontEnd), run_(run) {}
+  explicit Planner(FrontEnd& frontEnd) : fe_(frontEnd) {}
 
   // False when the run must stop (cancel, or too many directories); the
   // message has been shown.
@@ -131,7 +136,7 @@ class Planner {
       if (f.isInput) {
         f.refusal = 0;
         const platform::FileStatus status = platform::fileStatus(f.input);
-        run_.runInputs.insert({status.device, status.inode});
+        inputs_.insert({status.device, status.inode});
       } else {
         f.subject = f.input;
         // A file of another kind found in a directory is none of the run's
@@ -157,6 +162,7 @@ class Planner {
   std::vector<PlannedFile>& files() { return files_; }
   const std::vector<const RunParameters*>& unmatched() const { return unmatched_; }
   int stopEntry() const { return stopEntry_; }
+  const std::set<std::pair<uint64_t, uint64_t>>& inputs() const { return inputs_; }
 
  private:
   void walkFiles(const RunParameters& params, const std::string& inDirectory, const std::string& outDirectory,
@@ -213,10 +219,10 @@ class Planner {
   }
 
   FrontEnd& fe_;
-  RunState& run_;
   std::vector<PlannedFile> files_;
   std::vector<const RunParameters*> unmatched_;
   int stopEntry_ = 0;
+  std::set<std::pair<uint64_t, uint64_t>> inputs_;
 };
 
 }  // namespace
@@ -272,7 +278,111 @@ std::string deriveOutputName(const RunParameters& params, const std::string& nam
   return params.outputName;
 }
 
-int runBatch(const std::vector<RunParameters>& inputs, FrontEnd& frontEnd) {
+namespace {
+
+// One planned file: its refusal, or its job. Times the job.
+FileOutcome runPlanned(const PlannedFile& f, RunState& run, int jobKind) {
+  run.params = f.params;
+  run.inputPath = f.input;
+  run.outputPath = f.output;
+  run.explicitInput = f.explicitInput;
+  if (f.refusal != 0 && f.silent) {
+    FileOutcome o;
+    o.outcome = Outcome::PassedOver;
+    o.input = f.input;
+    o.entry = f.refusal;
+    return o;
+  }
+  if (f.refusal != 0) return showOutcome(run, Outcome::NotConverted, f.refusal, f.subject, f.detail);
+  const auto start = std::chrono::steady_clock::now();
+  FileOutcome o = runJob(run, jobKind);
+  o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return o;
+}
+
+// Adds an outcome to the counts; false when it stops the run.
+bool countOutcome(RunSummary& summary, const FileOutcome& o) {
+  switch (o.outcome) {
+    case Outcome::Converted: ++summary.converted; break;
+    case Outcome::Skipped: ++summary.skipped; break;
+    case Outcome::Incomplete: ++summary.incomplete; break;
+    case Outcome::NotConverted: ++summary.notConverted; break;
+    case Outcome::PassedOver: ++summary.passedOver; break;
+    case Outcome::Stopped:
+      ++summary.notConverted;
+      if (summary.stopEntry == 0) summary.stopEntry = o.entry;
+      summary.stopped = true;
+      return false;
+  }
+  return true;
+}
+
+// The front end of one worker of a parallel run: progress goes through,
+// the other status lines (which several files would share) do not, and a
+// stop of the run reaches every job at its next block.
+class WorkerFrontEnd : public FrontEnd {
+ public:
+  WorkerFrontEnd(FrontEnd& base, const std::atomic<bool>& stop) : base_(base), stop_(stop) {}
+  void setStatusLine(int line, const std::string& text) override {
+    if (line == 1) base_.setStatusLine(line, text);
+  }
+  void runningState() override {}
+  void idleState(int) override {}
+  std::string message(int index) const override { return base_.message(index); }
+  bool cancelRequested() const override { return stop_.load() || base_.cancelRequested(); }
+
+ private:
+  FrontEnd& base_;
+  const std::atomic<bool>& stop_;
+};
+
+// Converts the planned files on `workers` threads. Outcomes are handed to
+// the front end in the order of the list as soon as all before them are in;
+// after a stop, the files already started are still reported, in order.
+void runParallel(const std::vector<PlannedFile>& files, const RunParameters& first,
+                 const std::set<std::pair<uint64_t, uint64_t>>& runInputs, int jobKind, int workers,
+                 FrontEnd& frontEnd, RunSummary& summary) {
+  std::vector<std::optional<FileOutcome>> done(files.size());
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::size_t emitted = 0;
+  auto emitReady = [&] {
+    while (emitted < done.size() && done[emitted]) {
+      frontEnd.fileDone(*done[emitted]);
+      countOutcome(summary, *done[emitted]);
+      ++emitted;
+    }
+  };
+  auto work = [&] {
+    WorkerFrontEnd fe(frontEnd, stop);
+    RunState run(first, fe);
+    run.runInputs = &runInputs;
+    while (!stop.load() && !frontEnd.cancelRequested()) {
+      const std::size_t i = next++;
+      if (i >= files.size()) break;
+      FileOutcome o = runPlanned(files[i], run, jobKind);
+      const std::lock_guard<std::mutex> lock(mutex);
+      if (o.outcome == Outcome::Stopped) stop = true;
+      done[i] = std::move(o);
+      emitReady();
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < workers; ++t) threads.push_back(platform::startThread(work));
+  for (std::thread& t : threads) t.join();
+  // What is left after a stop: the files that had started, in order.
+  for (; emitted < done.size(); ++emitted) {
+    if (!done[emitted]) continue;
+    frontEnd.fileDone(*done[emitted]);
+    countOutcome(summary, *done[emitted]);
+  }
+  if (frontEnd.cancelRequested() && next.load() < files.size()) summary.stopped = true;
+}
+
+}  // namespace
+
+int runBatch(const std::vector<RunParameters>& inputs, FrontEnd& frontEnd, int workers) {
   frontEnd.runningState();
   RunSummary summary;
   if (inputs.empty()) {
@@ -284,7 +394,7 @@ int runBatch(const std::vector<RunParameters>& inputs, FrontEnd& frontEnd) {
   }
   RunState run(inputs.front(), frontEnd);
   const int jobKind = inputs.front().jobKind;
-  Planner planner(frontEnd, run);
+  Planner planner(frontEnd);
   auto stop = [&] {
     summary.stopped = true;
     if (summary.stopEntry == 0) summary.stopEntry = planner.stopEntry();
@@ -297,6 +407,7 @@ int runBatch(const std::vector<RunParameters>& inputs, FrontEnd& frontEnd) {
     if (!planner.walk(params)) return stop();
   }
   planner.check();
+  run.runInputs = &planner.inputs();
 
   // An input that matched nothing is named; a run in which no input
   // matched anything ends with entry 51 on status line 1 as well.
@@ -308,33 +419,15 @@ int runBatch(const std::vector<RunParameters>& inputs, FrontEnd& frontEnd) {
     ++summary.notConverted;
   }
 
-  for (const PlannedFile& f : planner.files()) {
-    if (frontEnd.cancelRequested()) return stop();
-    run.params = f.params;
-    run.inputPath = f.input;
-    run.outputPath = f.output;
-    run.explicitInput = f.explicitInput;
-    FileOutcome o;
-    if (f.refusal != 0 && f.silent) {
-      o.outcome = Outcome::PassedOver;
-      o.input = f.input;
-      o.entry = f.refusal;
-    } else if (f.refusal != 0) {
-      o = showOutcome(run, Outcome::NotConverted, f.refusal, f.subject, f.detail);
-    } else {
-      o = runJob(run, jobKind);
-    }
-    frontEnd.fileDone(o);
-    switch (o.outcome) {
-      case Outcome::Converted: ++summary.converted; break;
-      case Outcome::Skipped: ++summary.skipped; break;
-      case Outcome::Incomplete: ++summary.incomplete; break;
-      case Outcome::NotConverted: ++summary.notConverted; break;
-      case Outcome::PassedOver: ++summary.passedOver; break;
-      case Outcome::Stopped:
-        ++summary.notConverted;
-        summary.stopEntry = o.entry;
-        return stop();
+  if (workers > 1 && planner.files().size() > 1) {
+    runParallel(planner.files(), inputs.front(), planner.inputs(), jobKind, workers, frontEnd, summary);
+    if (summary.stopped) return stop();
+  } else {
+    for (const PlannedFile& f : planner.files()) {
+      if (frontEnd.cancelRequested()) return stop();
+      const FileOutcome o = runPlanned(f, run, jobKind);
+      frontEnd.fileDone(o);
+      if (!countOutcome(summary, o)) return stop();
     }
   }
 

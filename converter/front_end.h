@@ -59,6 +59,7 @@ struct FileOutcome {
   int64_t inputBytes = 0;
   int64_t outputBytes = 0;
   int64_t frames = 0;
+  double seconds = 0;      // how long the job took
 };
 
 // The end of a run, for front ends that report more than the status lines.
@@ -109,12 +110,15 @@ class FrontEnd {
 int prepareRun(int jobKind, bool optionA, bool optionB, const std::string& inputField,
                const std::string& outputField, FrontEnd& frontEnd, RunParameters& params);
 
-// Carries out one run on the calling thread (the front end starts the
-// worker thread): running state, the walk of every input's directories, one
-// job per matching file, the end message and the idle state. All inputs
-// share one job kind and one set of options. Returns 0, or 999 when the run
-// stopped.
-int runBatch(const std::vector<RunParameters>& inputs, FrontEnd& frontEnd);
+// Carries out one run (the front end starts the worker thread that calls
+// it): running state, the walk of every input's directories, one job per
+// matching file, the end message and the idle state. All inputs share one
+// job kind and one set of options. With `workers` above 1, that many files
+// are converted at once on threads of their own; the outputs, the order of
+// the fileDone calls and the counts are those of one worker, and only
+// status line 1 (progress) is shown while they run. Returns 0, or 999 when
+// the run stopped.
+int runBatch(const std::vector<RunParameters>& inputs, FrontEnd& frontEnd, int workers = 1);
 inline int runBatch(const RunParameters& params, FrontEnd& frontEnd) {
   return runBatch(std::vector<RunParameters>{params}, frontEnd);
 }

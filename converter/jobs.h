@@ -26,8 +26,8 @@ struct RunState {
   // file passed over then says why.
   bool explicitInput = false;
   // The files this run converts, by device and inode: no output may
-  // replace one of them.
-  std::set<std::pair<uint64_t, uint64_t>> runInputs;
+  // replace one of them. Shared, read-only, by every worker of the run.
+  const std::set<std::pair<uint64_t, uint64_t>>* runInputs = nullptr;
 };
 
 // Whether the file at `path` is one that a job of `jobKind` converts, from

@@ -59,7 +59,8 @@ bool SafeOutput::begin(FileOutcome& o) {
     return false;
   }
   expected_ = platform::fileStatus(out);
-  if (expected_.kind == platform::FileKind::Regular && run_.runInputs.count({expected_.device, expected_.inode}) != 0) {
+  if (expected_.kind == platform::FileKind::Regular && run_.runInputs != nullptr &&
+      run_.runInputs->count({expected_.device, expected_.inode}) != 0) {
     o = showOutcome(run_, Outcome::NotConverted, kEntryOutputIsRunInput, out);
     return false;
   }
