@@ -3,6 +3,7 @@
 // (read from NUBOCONV.h beside the program).
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "front_end.h"
 #include "message_entries.h"
 #include "os.h"
+#include "run_report.h"
 #include "terminal_front_end.h"
 
 namespace nubo::cli {
@@ -55,19 +57,92 @@ struct Options {
   bool overwrite = false;
   bool sync = false;
   bool verifyAfterEncode = false;
+  int workers = 0;  // 0: one per online processor
   std::vector<std::string> inputs;
   std::string output;
+  std::string filesFrom;  // a list of input paths, "-" for stdin
+  bool nullSeparated = false;
+  std::string report;
   std::string nab, wav;  // verify
 };
 
+// The paths of a --files-from list: one a line (a CR before the line feed is
+// dropped), or NUL-separated; empty entries are skipped.
+bool readFileList(const std::string& source, bool nullSeparated, std::vector<std::string>& paths,
+                  std::string& error) {
+  std::FILE* f = source == "-" ? stdin : std::fopen(source.c_str(), "rb");
+  if (f == nullptr) {
+    error = source + ": " + platform::systemReason(errno);
+    return false;
+  }
+  const int separator = nullSeparated ? '\0' : '\n';
+  std::string path;
+  for (int c; (c = std::getc(f)) != EOF;) {
+    if (c != separator) {
+      path += static_cast<char>(c);
+      continue;
+    }
+    if (!nullSeparated && !path.empty() && path.back() == '\r') path.pop_back();
+    if (!path.empty()) paths.push_back(path);
+    path.clear();
+  }
+  if (!nullSeparated && !path.empty() && path.back() == '\r') path.pop_back();
+  if (!path.empty()) paths.push_back(path);
+  const bool failed = std::ferror(f) != 0;
+  if (f != stdin) std::fclose(f);
+  if (failed) error = source + ": " + platform::systemReason(EIO);
+  return !failed;
+}
+
+// The directory part of a listed path that may be mirrored below an output
+// directory: a relative path that stays below where it starts ("./" dropped).
+std::string mirroredDirectory(const std::string& path) {
+  std::filesystem::path dir = std::filesystem::path(path).parent_path().lexically_normal();
+  if (dir.empty() || dir == "." || dir.is_absolute()) return "";
+  for (const auto& part : dir) {
+    if (part == "..") return "";
+  }
+  return dir.generic_string() + "/";
+}
+
 // Runs one job kind over every input. `defaultOutput` is the output field
-// beside an input when no -o was given ("!" or "*").
-int runInputs(int jobKind, const Options& o, const std::string& defaultOutput, TerminalFrontEnd& fe) {
+// beside an input when no -o was given ("!" or "*"). Inputs from a
+// --files-from list keep their relative directories below an output
+// directory, so that a tree split into lists comes out as one tree.
+int runInputs(int jobKind, Options o, const std::string& defaultOutput, TerminalFrontEnd& fe) {
+  const std::size_t listed = o.inputs.size();
+  if (o.inputs.empty() && o.filesFrom.empty()) {
+    fe.reportError("no input given (INPUT... or --files-from FILE; see nubo --help)");
+    return kExitUsage;
+  }
+  if (!o.filesFrom.empty()) {
+    std::string error;
+    if (!readFileList(o.filesFrom, o.nullSeparated, o.inputs, error)) {
+      fe.reportError(error);
+      return kExitFailed;
+    }
+  }
+  if (o.inputs.empty()) {
+    fe.reportError(fe.message(converter::kEntryNothingFound));
+    return kExitFailed;
+  }
+  const std::string outputField = o.output.empty() ? "" : asField(o.output);
+  const bool outputIsPattern = !outputField.empty() && (outputField.back() == '/' || outputField.back() == '*' ||
+                                                        outputField.back() == '!');
   std::vector<converter::RunParameters> runs;
-  for (const std::string& input : o.inputs) {
+  for (std::size_t i = 0; i < o.inputs.size(); ++i) {
+    const std::string& input = o.inputs[i];
     const std::string in = asField(input);
     std::string out;
-    if (jobKind != converter::kJobTest) out = o.output.empty() ? directoryPart(in) + defaultOutput : asField(o.output);
+    if (jobKind != converter::kJobTest) {
+      if (outputField.empty()) {
+        out = directoryPart(in) + defaultOutput;
+      } else if (i >= listed && outputIsPattern) {
+        out = directoryPart(outputField) + mirroredDirectory(input) + outputField.substr(directoryPart(outputField).size());
+      } else {
+        out = outputField;
+      }
+    }
     converter::RunParameters params;
     if (converter::prepareRun(jobKind, o.overwrite, o.recursive, in, out, fe, params) != 0) {
       fe.failBeforeRun();
@@ -81,8 +156,26 @@ int runInputs(int jobKind, const Options& o, const std::string& defaultOutput, T
     fe.reportError(fe.message(converter::kEntryWildcardNeedsPattern));
     return kExitUsage;
   }
-  converter::runBatch(runs, fe);
-  return fe.finish(jobKind);
+  RunReport report;
+  if (!o.report.empty()) {
+    std::string error;
+    if (!report.open(o.report, error)) {
+      fe.reportError(o.report + ": " + error);
+      return kExitFailed;
+    }
+    fe.setReport(&report);
+  }
+  converter::runBatch(runs, fe, o.workers > 0 ? o.workers : platform::onlineProcessors());
+  int status = fe.finish(jobKind);
+  if (report.isOpen()) {
+    fe.setReport(nullptr);
+    std::string error;
+    if (!report.close(error)) {
+      fe.reportError(error);
+      status = kExitFailed;
+    }
+  }
+  return status;
 }
 
 int commandVerify(const Options& o, TerminalFrontEnd& fe) {
@@ -171,7 +264,17 @@ int run(int argc, char** argv) {
   app.set_version_flag("--version", "nubo 1.2.0");
 
   auto addQuiet = [&](CLI::App* sub) { sub->add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr)"); };
+  auto addBatch = [&](CLI::App* sub) {
+    sub->add_option("-j,--jobs", o.workers, "Files converted at once (default: one per online processor)")
+        ->check(CLI::Range(1, 1024));
+    sub->add_option("--files-from", o.filesFrom,
+                    "Also take the inputs listed in FILE, one a line ('-': standard input); their relative "
+                    "directories are kept below an output directory");
+    sub->add_flag("--null", o.nullSeparated, "The --files-from list is separated by NUL bytes");
+    sub->add_option("--report", o.report, "Write one JSON line per file found to FILE (JSON Lines)");
+  };
   auto addWriting = [&](CLI::App* sub) {
+    addBatch(sub);
     sub->add_option("-o,--output", o.output,
                     "Output: a file (one input only), directory/, name* (extension replaced) or name! (toggle '!')");
     sub->add_flag("-r,--recursive", o.recursive, "Include subdirectories");
@@ -183,18 +286,18 @@ int run(int argc, char** argv) {
 
   CLI::App* upgrade = app.add_subcommand(
       "upgrade", "Re-encode version-20/21 .NAB files to version 22 (files, directories or quoted patterns)");
-  upgrade->add_option("INPUT", o.inputs, "Files, directories, or quoted patterns such as 'dir/*.NAB'")->required();
+  upgrade->add_option("INPUT", o.inputs, "Files, directories, or quoted patterns such as 'dir/*.NAB'");
   addWriting(upgrade);
   upgrade->footer("Default output: beside each input with a '!' toggled into the name (TAKE.NAB -> TAKE!.NAB).");
 
   CLI::App* encode = app.add_subcommand("encode", "Compress 16-bit PCM WAVE files to version-22 .NAB files");
-  encode->add_option("INPUT", o.inputs, "WAVE files, directories, or quoted patterns such as 'dir/*.wav'")->required();
+  encode->add_option("INPUT", o.inputs, "WAVE files, directories, or quoted patterns such as 'dir/*.wav'");
   encode->add_flag("--verify", o.verifyAfterEncode, "Decode every output again and compare it with its input");
   addWriting(encode);
   encode->footer("Default output: beside each input with the extension .NAB.");
 
   CLI::App* decode = app.add_subcommand("decode", "Decode .NAB files (any coder version) to 16-bit PCM WAVE files");
-  decode->add_option("NAB", o.inputs, "Compressed files, directories, or quoted patterns")->required();
+  decode->add_option("NAB", o.inputs, "Compressed files, directories, or quoted patterns");
   addWriting(decode);
   decode->footer("Default output: beside each input with the extension .wav.");
 
@@ -204,8 +307,9 @@ int run(int argc, char** argv) {
   addQuiet(verify);
 
   CLI::App* test = app.add_subcommand("test", "Check .NAB files: header, every block, and the counts agree");
-  test->add_option("FILE", o.inputs, "Compressed files, directories, or quoted patterns")->required();
+  test->add_option("FILE", o.inputs, "Compressed files, directories, or quoted patterns");
   test->add_flag("-r,--recursive", o.recursive, "Include subdirectories");
+  addBatch(test);
   addQuiet(test);
 
   CLI::App* info = app.add_subcommand("info", "Show the header, coder version and blocks of a .NAB file");

@@ -58,14 +58,19 @@ void TerminalFrontEnd::writeLine(std::FILE* stream, const std::string& text) {
   std::fflush(stream);
 }
 
-std::string TerminalFrontEnd::problemLine(int entry, const std::string& subject, const std::string& detail,
+std::string TerminalFrontEnd::problemText(int entry, const std::string& subject, const std::string& detail,
                                           const std::string& keptAs) const {
   std::string note = detail;
   if (!keptAs.empty()) note += (note.empty() ? "" : "; ") + message(kEntryPartialKept) + " " + keptAs;
-  std::string line = "nubo: " + message(entry);
-  if (!subject.empty()) line += " " + subject;
-  if (!note.empty()) line += " (" + note + ")";
-  return line;
+  std::string text = message(entry);
+  if (!subject.empty()) text += " " + subject;
+  if (!note.empty()) text += " (" + note + ")";
+  return text;
+}
+
+std::string TerminalFrontEnd::problemLine(int entry, const std::string& subject, const std::string& detail,
+                                          const std::string& keptAs) const {
+  return "nubo: " + problemText(entry, subject, detail, keptAs);
 }
 
 void TerminalFrontEnd::setStatusLine(int line, const std::string& text) {
@@ -86,6 +91,13 @@ void TerminalFrontEnd::setStatusLine(int line, const std::string& text) {
 
 void TerminalFrontEnd::fileDone(const FileOutcome& o) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (report_ != nullptr) {
+    std::string reason;
+    if (o.outcome != Outcome::Converted && o.outcome != Outcome::Skipped && o.entry >= 0) {
+      reason = problemText(o.entry, o.subject, o.detail, o.keptAs);
+    }
+    report_->add(o, reason);
+  }
   if (o.warningEntry >= 0) {
     writeLine(err_, problemLine(o.warningEntry, o.input, "") + " [warning]");
   }

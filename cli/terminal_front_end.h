@@ -14,6 +14,7 @@
 
 #include "definition_file.h"
 #include "front_end.h"
+#include "run_report.h"
 
 namespace nubo::cli {
 
@@ -34,6 +35,9 @@ class TerminalFrontEnd : public converter::FrontEnd {
   void fileDone(const converter::FileOutcome& outcome) override;
   void runEnded(const converter::RunSummary& summary) override;
 
+  // Every file's outcome also goes to `report` (which must outlive the run).
+  void setReport(RunReport* report) { report_ = report; }
+
   // Asks the run to stop after its current block (Ctrl-C, SIGTERM, SIGHUP).
   // Safe to call from a signal handler.
   void requestCancel() { cancel_ = true; }
@@ -50,7 +54,10 @@ class TerminalFrontEnd : public converter::FrontEnd {
   // Shows a problem of the tool itself (not of a file) on stderr.
   void reportError(const std::string& text);
 
-  // "nubo: <entry text> <subject> (<detail>; partial output kept as <file>)"
+  // "<entry text> <subject> (<detail>; partial output kept as <file>)"
+  std::string problemText(int entry, const std::string& subject, const std::string& detail,
+                          const std::string& keptAs = "") const;
+  // The same after "nubo: ", as it goes to stderr.
   std::string problemLine(int entry, const std::string& subject, const std::string& detail,
                           const std::string& keptAs = "") const;
 
@@ -72,6 +79,7 @@ class TerminalFrontEnd : public converter::FrontEnd {
   converter::RunSummary summary_;
   bool ended_ = false;
   std::map<int, long> reasons_;  // entry -> files not converted for it
+  RunReport* report_ = nullptr;
 };
 
 }  // namespace nubo::cli

@@ -21,7 +21,9 @@ bool makeDirectories(const std::string& directory, std::string& error) {
   for (std::size_t i = 1; i < directory.size(); ++i) {
     if (directory[i] == '/') platform::createDirectory(directory.substr(0, i), ignored);
   }
-  return platform::createDirectory(directory, error);
+  // Another worker (or process) may have made it meanwhile: that is no failure.
+  return platform::createDirectory(directory, error) ||
+         platform::fileStatus(directory).kind == platform::FileKind::Directory;
 }
 
 }  // namespace

@@ -102,6 +102,10 @@ bool syncFile(std::FILE* stream, std::string& error);
 // call it after the last write.
 bool copyTimesAndMode(std::FILE* stream, const std::string& source, std::string& error);
 
+// Gives the file open in `stream` the permission bits of a newly created
+// file (0666 less the umask), for an output that has no input to take them from.
+bool giveDefaultMode(std::FILE* stream, std::string& error);
+
 enum class CommitResult {
   Committed,      // the temporary file now has the final name
   OutputExists,   // replace was false and a file with the final name exists
@@ -130,6 +134,9 @@ CommitResult commitFile(const std::string& tempPath, const std::string& finalPat
 // a device, a directory) is refused without waiting on it: EINVAL-like
 // failures give `errorNumber` 0 and the reason "not a regular file".
 bool openRegularFile(const std::string& path, std::FILE*& stream, int& errorNumber, std::string& error);
+
+// How many processors are online (at least 1).
+int onlineProcessors();
 
 // Starts `work` on a new thread.
 std::thread startThread(std::function<void()> work);

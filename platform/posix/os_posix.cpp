@@ -457,6 +457,22 @@ CommitResult commitFile(const std::string& tempPath, const std::string& finalPat
   return CommitResult::Committed;
 }
 
+bool giveDefaultMode(std::FILE* stream, std::string& error) {
+  // umask can only be read by setting it; it is set back at once.
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  if (::fchmod(::fileno(stream), 0666 & ~mask) != 0) {
+    error = systemReason(errno);
+    return false;
+  }
+  return true;
+}
+
+int onlineProcessors() {
+  const long n = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
 std::thread startThread(std::function<void()> work) { return std::thread(std::move(work)); }
 
 }  // namespace nubo::platform

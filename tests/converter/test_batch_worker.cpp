@@ -41,7 +41,10 @@ class RecordingFrontEnd : public FrontEnd {
     if (code == 999) setStatusLine(1, message(57));
     cancel = false;
   }
-  std::string message(int index) const override { return "#" + std::to_string(index); }
+  std::string message(int index) const override {
+    std::string text(1, '#');  // (not "#" + ...: GCC 12 warns falsely of an overlapping copy there)
+    return text += std::to_string(index);
+  }
   bool cancelRequested() const override {
     // Cancels once `cancelAfterPolls` polls have been seen (0: never).
     ++polls;
