@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -47,8 +48,12 @@ class RecordingFrontEnd : public FrontEnd {
   }
   bool cancelRequested() const override {
     // Cancels once `cancelAfterPolls` polls have been seen (0: never).
-    ++polls;
-    return cancel || (cancelAfterPolls > 0 && polls >= cancelAfterPolls);
+    const int seen = ++polls;
+    return cancel || (cancelAfterPolls > 0 && seen >= cancelAfterPolls);
+  }
+  void fileDone(const FileOutcome& o) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    outcomes.push_back(o);
   }
   bool saw(const std::string& entry) const {
     for (const auto& h : history) {
@@ -61,9 +66,10 @@ class RecordingFrontEnd : public FrontEnd {
   std::string lines[4];
   std::vector<std::string> history;
   std::vector<int> idleCodes;
+  std::vector<FileOutcome> outcomes;
   int running = 0;
-  bool cancel = false;
-  mutable int polls = 0;
+  std::atomic<bool> cancel{false};
+  mutable std::atomic<int> polls{0};
   int cancelAfterPolls = 0;
 };
 
@@ -164,10 +170,11 @@ class BatchWorker : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir); }
 
-  int run(int kind, const std::string& in, const std::string& out, bool optionA = false, bool optionB = false) {
+  int run(int kind, const std::string& in, const std::string& out, bool optionA = false, bool optionB = false,
+          int workers = 1) {
     RunParameters params;
     if (prepareRun(kind, optionA, optionB, in, out, fe, params) != 0) return -1;
-    return runBatch(params, fe);
+    return runBatch({params}, fe, workers);
   }
   std::string p(const std::string& rel) const { return (dir / rel).string(); }
 
@@ -609,6 +616,53 @@ TEST_F(BatchWorkerSafety, OutputsKeepTheInputsTimeAndMode) {
   ASSERT_EQ(run(kJobDecode, p("t.NAB"), p("t2.wav")), 0);
   EXPECT_EQ(fs::last_write_time(p("t2.wav")), when);
   EXPECT_EQ(fs::status(p("t2.wav")).permissions(), fs::perms(0640));
+}
+
+}  // namespace
+}  // namespace nubo::converter
+
+namespace nubo::converter {
+namespace {
+
+TEST_F(BatchWorker, SeveralWorkersGiveTheOutputsAndTheOrderOfOne) {
+  for (int i = 0; i < 7; ++i) {
+    const auto pcm = pcmOf(i % 2 ? Shape::Music : Shape::Sine, 1764 * (3 + i) + 17 * i, 2, 30 + i);
+    writeAll(p("in/" + std::string(i < 4 ? "a/" : "b/") + "F" + std::to_string(i) + ".NAB"),
+             oldNab(pcm, 2, 44100, 20 + i % 2));
+  }
+  writeAll(p("in/a/F9.NAB"), std::vector<uint8_t>(100, 7));  // not a compressed file: passed over
+  ASSERT_EQ(run(kJobReencode, p("in/"), p("one/"), false, true, 1), 0);
+  const std::vector<FileOutcome> one = fe.outcomes;
+  fe.outcomes.clear();
+  ASSERT_EQ(run(kJobReencode, p("in/"), p("three/"), false, true, 3), 0);
+  ASSERT_EQ(fe.outcomes.size(), one.size());
+  for (std::size_t i = 0; i < one.size(); ++i) {
+    EXPECT_EQ(fe.outcomes[i].input, one[i].input) << i;
+    EXPECT_EQ(fe.outcomes[i].outcome, one[i].outcome) << i;
+  }
+  for (const auto& e : fs::recursive_directory_iterator(p("one"))) {
+    if (!e.is_regular_file()) continue;
+    EXPECT_EQ(readAll(p("three") / fs::relative(e.path(), p("one"))), readAll(e.path())) << e.path();
+  }
+  EXPECT_EQ(fe.lines[1], "#50");
+
+  // A cancel reaches every worker; every file that started is reported, and
+  // none that stopped has its final name.
+  fe.outcomes.clear();
+  fe.polls = 0;
+  fe.cancelAfterPolls = 30;
+  EXPECT_EQ(run(kJobReencode, p("in/"), p("cut/"), false, true, 2), 999);
+  EXPECT_EQ(fe.idleCodes.back(), 999);
+  int stopped = 0;
+  for (const FileOutcome& o : fe.outcomes) {
+    if (o.outcome == Outcome::Stopped) {
+      ++stopped;
+      EXPECT_FALSE(fs::exists(o.output)) << o.output;
+      EXPECT_TRUE(fs::exists(o.keptAs)) << o.keptAs;
+    }
+  }
+  EXPECT_GE(stopped, 1);
+  EXPECT_LT(fe.outcomes.size(), one.size());
 }
 
 }  // namespace
