@@ -30,7 +30,10 @@ trap cleanup EXIT
 
 failures=0
 case_name=""
-fail() { echo "FAIL [$case_name]: $*" >&2; failures=$((failures + 1)); }
+# Failures go to fd 3 (the script's stderr), so that the shell's notes on
+# killed background jobs can be silenced without them.
+exec 3>&2
+fail() { echo "FAIL [$case_name]: $*" >&3; failures=$((failures + 1)); }
 
 # run EXPECTED_EXIT CMD...: runs CMD with stdout/stderr captured in out.txt/err.txt
 # of the current directory; a run that hangs is stopped after $limit seconds.
@@ -106,7 +109,7 @@ src=$work/src
 mkdir -p "$src"
 sox -R -D -n -r 44100 -b 16 -c 2 "$src/music.wav" synth 3.01 pluck C3 pluck G3 pinknoise remix 1,3 2,3 gain -9
 sox -R -D -n -r 22050 -b 16 -c 1 "$src/voice.wav" synth 1.5 square 110 lowpass 1500 gain -14 2>/dev/null
-sox -R -D -n -r 44100 -b 16 -c 2 "$src/noise.wav" synth 12 whitenoise gain -3
+sox -R -D -n -r 44100 -b 16 -c 2 "$src/noise.wav" synth 12 whitenoise gain -6 2>/dev/null
 sox "$src/music.wav" "$src/head.wav" trim 0s 88200s
 sox -n -r 44100 -b 24 -c 2 "$src/deep.wav" synth 0.5 sine 440
 silent_wave() {  # FILE MINUTES: stereo 44.1 kHz silence
@@ -117,8 +120,8 @@ silent_wave() {  # FILE MINUTES: stereo 44.1 kHz silence
   } >"$1"
   truncate -s $((bytes + 44)) "$1"
 }
-silent_wave "$src/long.wav" 30
-silent_wave "$src/mid.wav" 8
+silent_wave "$src/long.wav" 60
+silent_wave "$src/mid.wav" 24
 "$make_old" "$src/music.wav" "$src/music21.NAB" 21
 "$make_old" "$src/voice.wav" "$src/voice20.NAB" 20
 "$make_old" "$src/noise.wav" "$src/noise21.NAB" 21
@@ -191,10 +194,10 @@ ln A.NAB hard.NAB
 cp "$src/music22.NAB" song.wav
 guard A.NAB song.wav
 run 1 "$nubo" upgrade A.NAB -o alias.NAB
-[[ -s err.txt ]] || fail "no message for an output that is the input through a symbolic link"
+grep -qE "overwrite the input|input of this run" err.txt || fail "no refusal of the input as output (symbolic link): $(cat err.txt)"
 expect_not_in out.txt "Output file exists"
 run 1 "$nubo" upgrade -f A.NAB -o hard.NAB
-[[ -s err.txt ]] || fail "no message for an output that is the input through a hard link"
+grep -qE "overwrite the input|input of this run" err.txt || fail "no refusal of the input as output (hard link): $(cat err.txt)"
 # The collision rule cannot change the name (no capital A): refused.
 run 1 "$nubo" decode song.wav -o '*'
 expect_in err.txt "The output would overwrite the input"
@@ -209,6 +212,18 @@ run 1 "$nubo" upgrade --overwrite a/TAKE.NAB b/TAKE.NAB -o out/
 expect_in err.txt "Another input of this run writes the same output"
 expect_complete out/TAKE.NAB
 expect_same_audio out/TAKE.NAB "$src/music.wav"
+# The same output through a linked directory of the output tree.
+mkdir -p tree/a tree/b linked/a
+cp "$src/music21.NAB" tree/a/X.NAB
+cp "$src/voice20.NAB" tree/b/X.NAB
+ln -s a linked/b
+guard tree/a/X.NAB tree/b/X.NAB
+for f in "" -f; do
+  rm -f linked/a/X.NAB
+  run 1 "$nubo" upgrade $f -r tree -o linked/
+  expect_in err.txt "Another input of this run writes the same output"
+  expect_summary 1 0 1
+done
 
 # '?' is a wildcard: several inputs and one output file name is a usage error.
 begin question_mark_pattern
@@ -238,7 +253,8 @@ expect_same_audio DATA/TAKE.NEB "$src/voice.wav"
 # interrupt SIGNAL DIR CMD...: starts CMD, waits until its temporary output
 # is in DIR and it has worked for 0.2 s, checks that it still runs, sends
 # SIGNAL and waits for the end (at most 10 s). code is its exit status.
-interrupt() {
+interrupt() { interrupt_quietly "$@" 2>/dev/null; }
+interrupt_quietly() {
   local sig=$1 dir=$2
   shift 2
   local before i pid
@@ -282,6 +298,10 @@ expect_stopped() {
     fail "expected one temporary file in $dir, found: $parts"
   else
     expect_in err.txt "$parts"
+    local name
+    name=$(basename "$final")
+    [[ $parts == ."$name".[A-Za-z0-9][A-Za-z0-9][A-Za-z0-9][A-Za-z0-9][A-Za-z0-9][A-Za-z0-9].nubo-part ]] ||
+      fail "temporary name $parts is not .$name.XXXXXX.nubo-part"
   fi
   expect_not_in out.txt "partial output"
 }
@@ -294,6 +314,29 @@ expect_stopped out/long.NAB
 run 0 "$nubo" encode "$src/long.wav" -o out/long.NAB
 expect_summary 1 0 0
 expect_complete out/long.NAB
+
+# A stop while --overwrite replaces a file leaves that file as it was; so
+# does a stop while the output is being verified (once its size no longer grows).
+cp "$src/voice22.NAB" out/keep.NAB
+guard out/keep.NAB
+interrupt INT out "$nubo" encode -f "$src/long.wav" -o out/keep.NAB
+[[ $code -eq 1 ]] || fail "exit $code after SIGINT (expected 1)"
+expect_in err.txt "partial output kept as"
+rm -f out/.*.nubo-part
+"$nubo" encode --verify "$src/long.wav" -o out/checked.NAB >out.txt 2>err.txt &
+pid=$!
+background+=("$pid")
+last=-1
+for ((i = 0; i < 500; i++)); do
+  size=$(stat -c %s out/.checked.NAB.*.nubo-part 2>/dev/null || echo 0)
+  [[ $size -gt 0 && $size == "$last" ]] && break
+  last=$size
+  sleep 0.02
+done
+if kill -0 "$pid" 2>/dev/null; then kill -INT "$pid"; else fail "encode --verify ended before SIGINT"; fi
+wait "$pid"
+code=$?
+expect_stopped out/checked.NAB
 
 begin sigterm_upgrade_beside
 ln "$src/long21.NAB" LONG.NAB
@@ -323,6 +366,14 @@ interrupt KILL . "$nubo" encode "$src/long.wav" -o long.NAB
 run 0 "$nubo" encode "$src/long.wav" -o long.NAB
 expect_summary 1 0 0
 expect_complete long.NAB
+# The leftover temporary file is no file of the directory's.
+run 0 "$nubo" test .
+expect_in out.txt "1 file(s) complete  0 file(s) damaged or incomplete"
+# A kill while replacing leaves the existing output as it was.
+cp "$src/voice22.NAB" keep.NAB
+guard keep.NAB
+interrupt KILL . "$nubo" encode -f "$src/long.wav" -o keep.NAB
+[[ $code -eq 137 ]] || fail "exit $code after SIGKILL (expected 137)"
 
 begin sigkill_upgrade_walk
 ln "$src/long21.NAB" LONG.NAB
@@ -363,6 +414,12 @@ run 1 "$nubo" info d/B.NAB
 expect_in err.txt "damaged"
 run 1 "$nubo" test d/B.NAB
 expect_in err.txt "damaged"
+# A damaged input never replaces an existing output, --overwrite or not.
+cp "$src/voice22.NAB" keep.NAB
+guard keep.NAB
+run 1 "$nubo" upgrade -f d/B.NAB -o keep.NAB
+expect_in err.txt "damaged"
+expect_in err.txt "partial output kept as"
 
 # A full disk stops the run; no incomplete file takes a final name.
 begin full_disk
@@ -374,7 +431,8 @@ else
   mounted=$PWD/small
   run 1 "$nubo" encode "$src/noise.wav" "$src/voice.wav" -o small/
   expect_in err.txt "Cannot write the output file:"
-  expect_in err.txt "(No space left on device)"
+  expect_in err.txt "(No space left on device"
+  expect_in err.txt "partial output kept as small/.noise.NAB."
   [[ ! -e small/noise.NAB ]] || fail "small/noise.NAB exists after the disk filled"
   for f in small/*.NAB; do [[ -e $f ]] && expect_complete "$f"; done
   rm -f small/.*.nubo-part
@@ -382,6 +440,13 @@ else
   run 1 "$nubo" encode "$src/noise.wav" -o small/
   expect_not_in out.txt "Output file exists"
   [[ ! -e small/noise.NAB ]] || fail "small/noise.NAB exists after the second run"
+  # Nor does a full disk harm the output that --overwrite would replace.
+  rm -f small/.*.nubo-part small/*.NAB
+  cp "$src/voice22.NAB" small/noise.NAB
+  md5sum small/noise.NAB >keep.md5
+  run 1 "$nubo" encode -f "$src/noise.wav" -o small/noise.NAB
+  expect_in err.txt "No space left on device"
+  md5sum --quiet -c keep.md5 >/dev/null 2>&1 || fail "the existing small/noise.NAB was harmed by the failed replacement"
   umount small && mounted=""
 fi
 
@@ -419,6 +484,19 @@ if [[ -f cut.wav ]]; then
 else
   fail "decode of an incomplete file wrote no cut.wav"
 fi
+# An existing output that is incomplete is not taken as done.
+cp cut.NAB cut_out.NAB
+cp fact.NAB fact_out.NAB
+cp "$src/music.wav" short.wav
+truncate -s 100000 short.wav
+guard cut_out.NAB fact_out.NAB short.wav
+for f in cut_out.NAB fact_out.NAB; do
+  run 1 "$nubo" upgrade "$src/music21.NAB" -o $f
+  expect_in err.txt "The existing output is incomplete"
+  expect_not_in out.txt "Output file exists"
+done
+run 1 "$nubo" decode "$src/music22.NAB" -o short.wav
+expect_in err.txt "The existing output is incomplete"
 # upgrade of an old incomplete file: the output has the true counts.
 head -c "$(stat -c %s "$src/head21.NAB")" "$src/music21.NAB" >old_cut.NAB
 guard old_cut.NAB
@@ -448,11 +526,20 @@ mkdir tree
 cp "$src/music21.NAB" tree/A.NAB
 mkfifo tree/pipe.NAB outpipe.NAB
 python3 -c 'import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])' tree/sock.NAB
+have_device=0
+mknod tree/zero.NAB c 1 5 2>/dev/null && have_device=1
 guard tree/A.NAB
 limit=10 run 0 "$nubo" upgrade tree -o out/
 expect_summary 1 0 0
 expect_not_in err.txt "pipe.NAB"
 expect_not_in err.txt "sock.NAB"
+expect_not_in err.txt "zero.NAB"
+if [[ $have_device == 1 ]]; then
+  limit=10 run 1 "$nubo" upgrade tree/zero.NAB -o y.NAB
+  expect_in err.txt "Not a regular file"
+else
+  echo "SKIP [fifo_socket_in_tree]: mknod refused; no device case"
+fi
 limit=10 run 1 "$nubo" upgrade tree/pipe.NAB -o x.NAB
 expect_in err.txt "Not a regular file"
 limit=10 run 1 "$nubo" test tree/sock.NAB
@@ -612,14 +699,16 @@ race() {
     "$nubo" encode "$@" "$src/mid.wav" -o same.NAB >out2.txt 2>err2.txt &
     p2=$!
     background+=("$p1" "$p2")
-    wait "$p1"; c1=$?
-    wait "$p2"; c2=$?
+    { wait "$p1"; } 2>/dev/null
+    c1=$?
+    { wait "$p2"; } 2>/dev/null
+    c2=$?
     if [[ $c1 -eq 0 && $c2 -eq 0 ]]; then
       fail "round $r ($*): both processes reported success: $(cat out1.txt out2.txt)"
     fi
     expect_complete same.NAB
     if [[ $c1 -eq 0 || $c2 -eq 0 ]]; then
-      [[ $(u32_at same.NAB 54) == $((44100 * 60 * 8)) ]] || fail "round $r ($*): a success, but same.NAB is not the new file"
+      [[ $(u32_at same.NAB 54) == $((44100 * 60 * 24)) ]] || fail "round $r ($*): a success, but same.NAB is not the new file"
     fi
   done
 }
