@@ -145,12 +145,15 @@ class Planner {
                                         f.refusal == kEntryNotPcmWave);
       }
     }
-    // Two inputs never write one output: the second is refused.
+    // Two inputs never write one output: the second is refused. Outputs are
+    // compared by the directory they really go to, links followed, so that
+    // two spellings or a linked directory cannot hide one from the other.
     std::map<std::string, const PlannedFile*> outputs;
     for (PlannedFile& f : files_) {
       if (!f.isInput || f.output.empty()) continue;
       std::error_code ec;
-      const std::string key = std::filesystem::absolute(f.output, ec).lexically_normal().string();
+      std::string key = std::filesystem::weakly_canonical(std::filesystem::absolute(f.output, ec), ec).string();
+      if (ec) key = std::filesystem::absolute(f.output, ec).lexically_normal().string();
       if (!outputs.emplace(key, &f).second) {
         f.refusal = kEntrySameOutput;
         f.subject = f.output;

@@ -192,6 +192,27 @@ bool writeHeader(OutputFile& out, const NabHeader& h) {
   return failed == 0;
 }
 
+int64_t framesByBlockSizes(InputFile& in, int64_t blockLength, int channels) {
+  int64_t samples = 0;
+  for (;;) {
+    const int first = in.get();
+    if (first == EOF) break;
+    const int second = in.get();
+    if (second == EOF) return -1;
+    const int size = (first | (second << 8)) & 0x0FFF;
+    if (size == kCountExtensionSize) {
+      const int low = in.get();
+      const int high = in.get();
+      if (high == EOF) return -1;
+      samples += low | (high << 8);
+      break;  // the last block; what follows is not read
+    }
+    if (size < 2 || !in.skip(size - 2)) return -1;
+    samples += blockLength;
+  }
+  return samples / channels;
+}
+
 BlockRead readBlock(InputFile& in, CodeBlock& block) {
   const int first = in.get();
   if (first == EOF) return BlockRead::End;

@@ -161,6 +161,11 @@ bool writeHeader(OutputFile& out, const NabHeader& h);
 // (it stays open). False when anything of the file could not be written.
 bool finishCompressedFile(OutputFile& out, int64_t dataBytes, int64_t frames);
 
+// The frames the blocks of a compressed file hold, from their size fields
+// and count extensions alone (nothing is decoded), reading from the first
+// block on. -1 when the file ends inside a block.
+int64_t framesByBlockSizes(InputFile& in, int64_t blockLength, int channels);
+
 enum class BlockRead {
   End,        // the file ended before a block's first byte
   Block,      // a whole block is in the buffer

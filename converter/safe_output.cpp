@@ -28,16 +28,28 @@ bool makeDirectories(const std::string& directory, std::string& error) {
 
 }  // namespace
 
-ExistingOutput inspectExistingOutput(const std::string& path) {
+ExistingOutput inspectExistingOutput(const std::string& path, std::string& error) {
   InputFile in;
-  if (!in.open(path)) return ExistingOutput::Other;  // what cannot be read is never replaced
+  if (!in.open(path)) {
+    error = in.error();
+    return ExistingOutput::Other;  // what cannot be read is never replaced
+  }
   const int64_t size = in.size();
   NabHeader h;
   NabLayout layout;
   if (readCompressedHeader(in, h, layout)) {
     if (h.coderVersion != 22) return ExistingOutput::OldCompressed;
-    return static_cast<uint32_t>(h.dataSize) == size - layout.dataOffset ? ExistingOutput::CompleteCompressed
-                                                                         : ExistingOutput::IncompleteCompressed;
+    // Complete when the header agrees with the file: its data size with the
+    // length, its frame count with what the blocks hold (walked by their
+    // size fields; nothing is decoded).
+    if (static_cast<uint32_t>(h.dataSize) != size - layout.dataOffset || layout.preambleLength < 0 ||
+        !in.skip(layout.preambleLength)) {
+      return ExistingOutput::IncompleteCompressed;
+    }
+    const int64_t blockLength = blockLengthOf(h.channels, h.sampleRate);
+    const int64_t frames = framesByBlockSizes(in, blockLength, h.channels);
+    const bool framesAgree = !layout.hasFact || static_cast<uint32_t>(h.frameCount) == frames;
+    return frames >= 0 && framesAgree ? ExistingOutput::CompleteCompressed : ExistingOutput::IncompleteCompressed;
   }
   // A RIFF WAVE file of any format but the compressed one; it is complete
   // when its RIFF size covers the file exactly (a pad byte allowed).
@@ -71,10 +83,11 @@ bool SafeOutput::begin(FileOutcome& o) {
     case platform::FileKind::Missing:
       break;
     case platform::FileKind::Other:
-      // A character device (/dev/null) holds no file that could be left
-      // partial: it is written directly. Block devices, FIFOs and sockets
-      // are never opened (a FIFO would block the run).
-      if (expected_.characterDevice) {
+      // The null device holds no file that could be left partial: it is
+      // written directly (a decode to /dev/null tests a file's audio). No
+      // other device, FIFO or socket is ever opened: a FIFO would block the
+      // run, and a device is nothing a conversion should write into.
+      if (expected_.characterDevice && platform::sameFile(out, "/dev/null")) {
         direct_ = true;
         if (file_.open(out)) return true;
         o = showOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, file_.error());
@@ -92,13 +105,14 @@ bool SafeOutput::begin(FileOutcome& o) {
       o = showOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, expected_.error);
       return false;
     case platform::FileKind::Regular: {
-      const ExistingOutput existing = inspectExistingOutput(out);
+      std::string unreadable;
+      const ExistingOutput existing = inspectExistingOutput(out, unreadable);
       const bool sameKind = kind_ == OutputKind::Compressed
                                 ? existing == ExistingOutput::CompleteCompressed ||
                                       existing == ExistingOutput::IncompleteCompressed
                                 : existing == ExistingOutput::CompleteWave || existing == ExistingOutput::IncompleteWave;
       if (!sameKind) {
-        o = showOutcome(run_, Outcome::NotConverted, otherKind, out);
+        o = showOutcome(run_, Outcome::NotConverted, otherKind, out, unreadable);
         return false;
       }
       if (!run_.params->optionA) {

@@ -25,7 +25,8 @@ enum class ExistingOutput {
   IncompleteWave,        // its RIFF size does not agree with its length
   Other,                 // anything else: never replaced
 };
-ExistingOutput inspectExistingOutput(const std::string& path);
+// `error` says why when the file cannot be read (it then counts as Other).
+ExistingOutput inspectExistingOutput(const std::string& path, std::string& error);
 
 class SafeOutput {
  public:
@@ -61,7 +62,7 @@ class SafeOutput {
   std::string tempPath_;
   platform::FileStatus expected_;  // what was at the output path when the job began
   bool committed_ = false;
-  bool direct_ = false;  // a character device, written in place
+  bool direct_ = false;  // the null device, written in place
 };
 
 }  // namespace nubo::converter
