@@ -315,6 +315,21 @@ run 0 "$nubo" encode "$src/long.wav" -o out/long.NAB
 expect_summary 1 0 0
 expect_complete out/long.NAB
 
+# With two jobs at once, a stop reaches both: neither output gets its final
+# name, and each partial output is named.
+begin sigint_two_jobs
+mkdir two out
+cp "$src/long.wav" two/a.wav
+cp "$src/long.wav" two/b.wav
+guard two/a.wav two/b.wav
+interrupt INT out "$nubo" encode -j 2 two/ -o out/
+[[ $code -eq 1 ]] || fail "exit $code after SIGINT with -j 2 (expected 1)"
+[[ ! -e out/a.NAB && ! -e out/b.NAB ]] || fail "a final output after a stopped run with -j 2: $(ls out)"
+for part in $(parts_in out); do expect_in err.txt "$part"; done
+[[ $(count_parts out) -ge 1 ]] || fail "no partial output after SIGINT with -j 2"
+run 0 "$nubo" encode -j 2 two/ -o out/
+expect_summary 2 0 0
+
 # A stop while --overwrite replaces a file leaves that file as it was; so
 # does a stop while the output is being verified (once its size no longer grows).
 cp "$src/voice22.NAB" out/keep.NAB
