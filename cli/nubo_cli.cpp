@@ -12,6 +12,7 @@
 #include <system_error>
 #include <vector>
 
+#include "data_directory.h"
 #include "definition_file.h"
 #include "file_tools.h"
 #include "front_end.h"
@@ -261,7 +262,7 @@ int run(int argc, char** argv) {
   app.require_subcommand(1);
   Options o;
   app.add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr)");
-  app.set_version_flag("--version", "nubo 1.2.0");
+  app.set_version_flag("--version", "nubo " NUBO_VERSION);
 
   auto addQuiet = [&](CLI::App* sub) { sub->add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr)"); };
   auto addBatch = [&](CLI::App* sub) {
@@ -324,11 +325,13 @@ int run(int argc, char** argv) {
     return code == 0 ? kExitOk : kExitUsage;
   }
 
-  // Every text a run shows comes from the definition file beside the program.
+  // Every text a run shows comes from the definition file, beside the program
+  // or in the installed data directory.
   ui::Definitions definitions;
   int language = 0;
   bool haveDefinitions = true;
-  ui::loadDefinitions(platform::programDirectory() + "/NUBOCONV.", language, definitions,
+  ui::loadDefinitions(platform::dataDirectory(platform::programDirectory(), "NUBOCONV.h") + "/NUBOCONV.", language,
+                      definitions,
                       [&](const std::string& basePath) {
                         std::fprintf(stderr, "nubo: I need %s\n", basePath.c_str());
                         haveDefinitions = false;

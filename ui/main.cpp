@@ -1,9 +1,11 @@
 // NUBOCONV, the converter's window program. It takes no arguments: every
 // choice comes from the window, from NUBOCONV.ini and from the definition
-// files beside the program.
+// files (beside the program, or in ../share/nubo in an installed tree).
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
+#include "data_directory.h"
 #include "fltk_window.h"
 #include "main_window.h"
 #include "os.h"
@@ -29,5 +31,7 @@ int main() {
     return kNoDisplayExit;
   }
   nubo::platform::FltkWindow window;
-  return nubo::ui::runConverterProgram(window, nubo::platform::programDirectory() + "/NUBOCONV.");
+  const std::string programDirectory = nubo::platform::programDirectory();
+  return nubo::ui::runConverterProgram(
+      window, nubo::platform::dataDirectory(programDirectory, "NUBOCONV.h") + "/NUBOCONV.");
 }
