@@ -76,6 +76,7 @@ struct PlannedFile {
   std::string detail;
   bool silent = false;
   bool isInput = false;  // the job converts it (its header says so)
+  std::pair<uint64_t, uint64_t> identity;  // device and inode of the input
 };
 
 // The walk of all inputs, and the checks that need every file of the run.
@@ -104,25 +105,28 @@ class Planner {
       pending.pop_back();
       const platform::FileStatus self = platform::fileStatus(slot.input);
       if (self.kind == platform::FileKind::Directory && !entered.insert({self.device, self.inode}).second) continue;
-      walkFiles(params, slot.input, slot.output, top);
-      if (params.optionB) {
-        std::vector<platform::DirectoryEntry> entries;
-        std::string error;
-        if (platform::findEntries(slot.input, "*.*", entries, error)) {
-          // Subdirectories are taken in the reverse of the order found (the
-          // last one next), each with its whole subtree.
-          for (const platform::DirectoryEntry& entry : entries) {
-            if (!entry.isDirectory() || entry.name.empty() || entry.name[0] == '.') continue;
-            if (pending.size() >= kMaxPendingDirectories) {
-              fe_.setStatusLine(2, fe_.message(kEntryTooManyDirectories));
-              stopEntry_ = kEntryTooManyDirectories;
-              return false;
-            }
-            pending.push_back({slot.input + "/" + entry.name, slot.output + "/" + entry.name});
-          }
-        }
+      // One listing serves the files and the subdirectories.
+      std::vector<platform::DirectoryEntry> entries;
+      std::string error;
+      if (!platform::findEntries(slot.input, "*.*", entries, error)) {
+        unreadableDirectory(params, slot.input, top, error);
+        top = false;
+        continue;
       }
+      walkFiles(params, entries, slot.input, slot.output, top);
       top = false;
+      if (!params.optionB) continue;
+      // Subdirectories are taken in the reverse of the order found (the
+      // last one next), each with its whole subtree.
+      for (const platform::DirectoryEntry& entry : entries) {
+        if (!entry.isDirectory() || entry.name.empty() || entry.name[0] == '.') continue;
+        if (pending.size() >= kMaxPendingDirectories) {
+          fe_.setStatusLine(2, fe_.message(kEntryTooManyDirectories));
+          stopEntry_ = kEntryTooManyDirectories;
+          return false;
+        }
+        pending.push_back({slot.input + "/" + entry.name, slot.output + "/" + entry.name});
+      }
     }
     if (files_.size() == firstFile) unmatched_.push_back(&params);
     return true;
@@ -135,14 +139,12 @@ class Planner {
       f.isInput = isJobInput(f.params->jobKind, f.input, f.refusal, f.detail);
       if (f.isInput) {
         f.refusal = 0;
-        const platform::FileStatus status = platform::fileStatus(f.input);
-        inputs_.insert({status.device, status.inode});
+        inputs_.insert(f.identity);
       } else {
         f.subject = f.input;
         // A file of another kind found in a directory is none of the run's
         // business; one named on its own is refused with its reason.
-        f.silent = !f.explicitInput && (f.refusal == kEntryAlreadyVersion22 || f.refusal == kEntryNotCompressed ||
-                                        f.refusal == kEntryNotPcmWave);
+        f.silent = !f.explicitInput && isNotOfTheKind(f.refusal);
       }
     }
     // Two inputs never write one output: the second is refused. Outputs are
@@ -168,22 +170,27 @@ class Planner {
   const std::set<std::pair<uint64_t, uint64_t>>& inputs() const { return inputs_; }
 
  private:
-  void walkFiles(const RunParameters& params, const std::string& inDirectory, const std::string& outDirectory,
-                 bool top) {
-    std::vector<platform::DirectoryEntry> entries;
-    std::string error;
+  void unreadableDirectory(const RunParameters& params, const std::string& directory, bool top,
+                           const std::string& error) {
     const bool named = !hasWildcard(params.inputPattern);
-    if (!platform::findEntries(inDirectory, params.inputPattern, entries, error)) {
-      PlannedFile f;
-      f.params = &params;
-      // A file named on its own in a directory that cannot be read is the
-      // file that cannot be opened.
-      f.refusal = top && named ? kEntryCannotOpenInput : kEntryCannotReadDirectory;
-      f.subject = top && named ? inDirectory + "/" + params.inputPattern : inDirectory;
-      f.input = f.subject;
-      f.detail = error;
-      files_.push_back(std::move(f));
-      return;
+    PlannedFile f;
+    f.params = &params;
+    // A file named on its own in a directory that cannot be read is the
+    // file that cannot be opened.
+    f.refusal = top && named ? kEntryCannotOpenInput : kEntryCannotReadDirectory;
+    f.subject = top && named ? directory + "/" + params.inputPattern : directory;
+    f.input = f.subject;
+    f.detail = error;
+    files_.push_back(std::move(f));
+  }
+
+  // The files of one directory that match the input pattern.
+  void walkFiles(const RunParameters& params, const std::vector<platform::DirectoryEntry>& all,
+                 const std::string& inDirectory, const std::string& outDirectory, bool top) {
+    const bool named = !hasWildcard(params.inputPattern);
+    std::vector<platform::DirectoryEntry> entries;
+    for (const platform::DirectoryEntry& entry : all) {
+      if (platform::matchesPattern(params.inputPattern, entry.name)) entries.push_back(entry);
     }
     keepExactName(params.inputPattern, entries);
     for (const platform::DirectoryEntry& entry : entries) {
@@ -191,6 +198,7 @@ class Planner {
       PlannedFile f;
       f.params = &params;
       f.explicitInput = top && named;
+      f.identity = {entry.status.device, entry.status.inode};
       f.input = inDirectory + "/" + entry.name;
       if (params.jobKind != kJobTest) {
         f.output = outDirectory + "/" + deriveOutputName(params, entry.name);

@@ -54,12 +54,6 @@ bool usableBlockLength(int64_t blockLength) { return blockLength >= 1 && blockLe
 
 bool tooLarge(int64_t dataBytes) { return dataBytes + kHeaderBytes - 8 > kRiffLimit; }
 
-// The entries that say a file is not of the kind a job takes: passed over
-// without a message when found in a directory, said when named on its own.
-bool notOfTheKind(int entry) {
-  return entry == kEntryAlreadyVersion22 || entry == kEntryNotCompressed || entry == kEntryNotPcmWave;
-}
-
 // A compressed input opened and its header checked, left at its first
 // preamble byte. Every job that reads a compressed file opens it here.
 struct CompressedInput {
@@ -116,7 +110,7 @@ int openWaveInput(const std::string& path, InputFile& in, WaveInfo& wave, std::s
 // A file that a job does not take: passed over silently when it was found
 // in a directory and is merely of another kind, else refused with its reason.
 FileOutcome refuseInput(RunState& run, int entry, const std::string& detail) {
-  if (notOfTheKind(entry) && !run.explicitInput) {
+  if (isNotOfTheKind(entry) && !run.explicitInput) {
     FileOutcome o;
     o.outcome = Outcome::PassedOver;
     o.input = run.inputPath;
@@ -568,6 +562,10 @@ FileOutcome showOutcome(RunState& run, Outcome outcome, int entry, const std::st
   o.detail = detail;
   o.keptAs = keptAs;
   return o;
+}
+
+bool isNotOfTheKind(int entry) {
+  return entry == kEntryAlreadyVersion22 || entry == kEntryNotCompressed || entry == kEntryNotPcmWave;
 }
 
 bool isJobInput(int jobKind, const std::string& path, int& entry, std::string& detail) {

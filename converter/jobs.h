@@ -34,6 +34,10 @@ struct RunState {
 // its header. False with the entry (and a detail) that says why not.
 bool isJobInput(int jobKind, const std::string& path, int& entry, std::string& detail);
 
+// The reasons that say a file is not of the kind a job takes: passed over
+// without a message when found in a directory, said when named on its own.
+bool isNotOfTheKind(int entry);
+
 // Runs the job of `jobKind` on the current paths. The outcome has been shown
 // on the status lines; the caller ends the run when it is Stopped.
 FileOutcome runJob(RunState& run, int jobKind);
