@@ -64,10 +64,16 @@ void keepExactName(const std::string& pattern, std::vector<platform::DirectoryEn
   }
 }
 
+// A name in a directory; in the current directory the name alone, as the
+// user typed it ("take.NAB", not "./take.NAB").
+std::string joinPath(const std::string& directory, const std::string& name) {
+  return directory == "." ? name : directory + "/" + name;
+}
+
 // The output path of a file; an output field "-" is the standard output.
 std::string outputPath(const RunParameters& params, const std::string& directory, const std::string& name) {
   if (params.namingMode == 0 && params.outputName == "-") return "-";
-  return directory + "/" + name;
+  return joinPath(directory, name);
 }
 
 // One file of the run, in the order of the walk.
@@ -142,7 +148,7 @@ class Planner {
           stopEntry_ = kEntryTooManyDirectories;
           return false;
         }
-        pending.push_back({slot.input + "/" + entry.name, slot.output + "/" + entry.name});
+        pending.push_back({joinPath(slot.input, entry.name), joinPath(slot.output, entry.name)});
       }
     }
     if (files_.size() == firstFile) unmatched_.push_back(&params);
@@ -195,7 +201,7 @@ class Planner {
     // A file named on its own in a directory that cannot be read is the
     // file that cannot be opened.
     f.refusal = top && named ? kEntryCannotOpenInput : kEntryCannotReadDirectory;
-    f.subject = top && named ? directory + "/" + params.inputPattern : directory;
+    f.subject = top && named ? joinPath(directory, params.inputPattern) : directory;
     f.input = f.subject;
     f.detail = error;
     files_.push_back(std::move(f));
@@ -216,7 +222,7 @@ class Planner {
       f.params = &params;
       f.explicitInput = top && named;
       f.identity = {entry.status.device, entry.status.inode};
-      f.input = inDirectory + "/" + entry.name;
+      f.input = joinPath(inDirectory, entry.name);
       if (params.jobKind != kJobTest) {
         f.output = outputPath(params, outDirectory, deriveOutputName(params, entry.name));
         applyCollisionRule(f.input, f.output);
@@ -446,7 +452,7 @@ int runBatch(const std::vector<RunParameters>& inputs, FrontEnd& frontEnd, int w
   // matched anything ends with entry 51 on status line 1 as well.
   for (const RunParameters* params : planner.unmatched()) {
     run.params = params;
-    run.inputPath = params->inputDirectory + "/" + params->inputPattern;
+    run.inputPath = joinPath(params->inputDirectory, params->inputPattern);
     run.outputPath.clear();
     frontEnd.fileDone(showOutcome(run, Outcome::NotConverted, kEntryNothingFound, run.inputPath));
     ++summary.notConverted;
