@@ -8,7 +8,7 @@ packages=(
   libfltk1.3-dev libx11-dev fonts-dejavu-core
   clang libclang-rt-14-dev
   xvfb xauth xdotool imagemagick
-  sox flac parallel
+  sox flac parallel libflac-dev nettle-dev
 )
 missing=()
 for p in "${packages[@]}"; do
