@@ -339,7 +339,7 @@ int run(int argc, char** argv) {
   CLI::App* test = app.add_subcommand("test", "Check .NAB files: header, every block, and the counts agree");
   test->add_option("FILE", o.inputs, "Compressed files, directories, or quoted patterns");
   test->add_flag("-r,--recursive", o.recursive, "Include subdirectories");
-  test->add_flag("--md5", o.md5, "Print the MD5 of each file's audio, as metaflac --show-md5sum prints it");
+  test->add_flag("--md5", o.md5, "Print the MD5 of each file's audio as FLAC keeps it (as metaflac prints it)");
   addBatch(test);
   addQuiet(test);
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "os.h"
+#include "std_streams.h"
 
 namespace nubo::converter {
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "message_entries.h"
+#include "std_streams.h"
 
 namespace nubo::converter {
 

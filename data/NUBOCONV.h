@@ -52,6 +52,9 @@
 #define NUBO_MSG_HINT_ENCODE 43 /*Input: PCM WAVE file, directory/ or pattern. Output: file, directory/, name* or name!*/
 #define NUBO_MSG_HINT_REENCODE 44 /*Input: .NAB file, directory/ or pattern. Output: file, directory/, name* or name!*/
 #define NUBO_MSG_CANCEL_QUESTION 45 /*Stop the conversion after the current block?*/
+#define NUBO_MSG_YES 24 /*Yes*/
+#define NUBO_MSG_NO 25 /*No*/
+#define NUBO_MSG_SETTINGS_NOT_SAVED 26 /*The settings could not be saved:*/
 #define NUBO_MSG_PROGRESS_ENCODE 46 /*MB encoded:*/
 #define NUBO_MSG_PROGRESS_REENCODE 47 /*MB re-encoded:*/
 #define NUBO_MSG_PROGRESS_VERIFY 48 /*MB verified:*/

@@ -135,15 +135,6 @@ CommitResult commitFile(const std::string& tempPath, const std::string& finalPat
 // failures give `errorNumber` 0 and the reason "not a regular file".
 bool openRegularFile(const std::string& path, std::FILE*& stream, int& errorNumber, std::string& error);
 
-// A stream on a duplicate of the standard input (output false) or output
-// (true), in binary mode, so that closing it leaves the process's own
-// descriptor open. nullptr when there is none.
-std::FILE* duplicateStandardStream(bool output);
-
-// The size of the regular file open in `stream`; -1 for a pipe, a terminal
-// or a device, whose length is not known in advance.
-int64_t regularFileSize(std::FILE* stream);
-
 // How many processors are online (at least 1).
 int onlineProcessors();
 

@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth xdotool imagemagick
   sox flac parallel libflac-dev nettle-dev
+  dpkg-dev file groff-base   # cpack's dependency lists (dpkg-shlibdeps, file); man page checks
 )
 missing=()
 for p in "${packages[@]}"; do

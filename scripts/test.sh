@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the release build, then the
 # address+undefined-behaviour sanitizer build, then a short fixed-time run of
-# the fuzz targets (clang/libFuzzer).
+# the fuzz targets (clang/libFuzzer), then two builds of the Debian packages'
+# configuration compared file by file, and (in CI only, see check-debs.sh)
+# the Debian packages built, installed and checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -16,4 +18,8 @@ echo "== fuzz (short run) =="
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 scripts/fuzz-smoke.sh build/fuzz/bin
+echo "== installs: two builds in different directories =="
+scripts/check-reproducible.sh
+echo "== Debian packages =="
+scripts/check-debs.sh
 echo "All tests passed."

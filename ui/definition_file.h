@@ -24,24 +24,50 @@ struct ControlRecord {
   int32_t height = 0;
 };
 
+// A fault of a definition file that makes it unusable, with the line (from
+// 1) where it shows.
+struct DefinitionProblem {
+  int line = 0;
+  std::string what;
+};
+
 // The message table (100 texts in a 10,000-byte pool) and the control table.
 class Definitions {
  public:
   Definitions();
 
   // Parses one file's bytes into the tables. Before the parse every entry
-  // refers to the start of the pool and every record's type is -1. Returns 0.
+  // refers to the start of the pool and every record's type is -1. Lines may
+  // end in CR LF or in LF alone. Returns 0; what makes the file unusable is
+  // kept in problem().
   int parse(std::string_view bytes);
 
   // Text of entry `index`; an entry the file never defined shows the file's
   // first text. Out-of-range indexes yield "".
   const char* text(int index) const;
+  // Whether a text line of the last parse defined entry `index`.
+  bool defined(int index) const { return index >= 0 && index < kTableEntries && textLines_[index] != 0; }
   const ControlRecord& control(int index) const;
+
+  // Lines (from 1) of the last parse: the text line that defined entry
+  // `index` and the last layout line that filled its record; 0 for none.
+  int textLine(int index) const { return index >= 0 && index < kTableEntries ? textLines_[index] : 0; }
+  int layoutLine(int index) const { return index >= 0 && index < kTableEntries ? layoutLines_[index] : 0; }
+  // The line the file ends on (1 for an empty file).
+  int lastLine() const { return lastLine_; }
+  // The first fault of the last parse that leaves texts cut or swallows the
+  // lines after it: the texts overflowing the pool, or a text whose "*/" never
+  // comes. Line 0 when there is none.
+  const DefinitionProblem& problem() const { return problem_; }
 
  private:
   char pool_[kTextPoolBytes];
   std::size_t entries_[kTableEntries];  // offsets into pool_
   ControlRecord controls_[kTableEntries];
+  int textLines_[kTableEntries];
+  int layoutLines_[kTableEntries];
+  int lastLine_ = 1;
+  DefinitionProblem problem_;
 };
 
 // Full path of the definition file for `languageNumber` next to `stem`

@@ -1,7 +1,10 @@
 #include "settings_file.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -11,9 +14,10 @@ namespace nubo::ui {
 namespace {
 
 // Delivers the file's lines one at a time. A line is everything up to its
-// line feed; the line feed itself is not part of it. A line longer than the
-// reader's limit is cut there and the rest of it is skipped, so that an
-// overlong line never spills into the next value.
+// line feed; the line feed itself is not part of it, nor a carriage return
+// before it (a file written or edited on the desktop platform ends its lines
+// in CR LF). A line longer than the reader's limit is cut there and the rest
+// of it is skipped, so that an overlong line never spills into the next value.
 class LineReader {
  public:
   explicit LineReader(std::string_view bytes) : bytes_(bytes) {}
@@ -23,7 +27,9 @@ class LineReader {
     if (pos_ >= bytes_.size()) return false;
     std::size_t end = bytes_.find('\n', pos_);
     if (end == std::string_view::npos) end = bytes_.size();
-    line.assign(bytes_.substr(pos_, std::min(end - pos_, limit)));
+    std::size_t length = end - pos_;
+    if (length > 0 && bytes_[end - 1] == '\r') --length;
+    line.assign(bytes_.substr(pos_, std::min(length, limit)));
     pos_ = end + 1;
     return true;
   }
@@ -59,6 +65,36 @@ void readSlots(LineReader& reader, Settings& settings) {
 }  // namespace
 
 std::string settingsPath(const std::string& stem) { return stem + "ini"; }
+
+std::string userSettingsPath(const char* xdgConfigHome, const char* home) {
+  // Only an absolute XDG_CONFIG_HOME counts; a relative one is ignored, as
+  // the base directory specification asks.
+  if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') return std::string(xdgConfigHome) + "/nubo/NUBOCONV.ini";
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.config/nubo/NUBOCONV.ini";
+  return {};
+}
+
+bool canWriteFile(const std::string& path) {
+  // Opening for update changes nothing in an existing file; a missing one is
+  // made exclusively (never one another process just made) and removed again.
+  if (std::FILE* file = std::fopen(path.c_str(), "r+")) {
+    std::fclose(file);
+    return true;
+  }
+  if (std::FILE* file = std::fopen(path.c_str(), "wx")) {
+    std::fclose(file);
+    std::remove(path.c_str());
+    return true;
+  }
+  return false;
+}
+
+std::string chooseSettingsPath(const std::string& stem, const char* xdgConfigHome, const char* home) {
+  const std::string beside = settingsPath(stem);
+  if (canWriteFile(beside)) return beside;
+  const std::string user = userSettingsPath(xdgConfigHome, home);
+  return user.empty() ? beside : user;
+}
 
 Settings parseSettings(std::string_view bytes) {
   Settings settings;
@@ -105,12 +141,23 @@ std::string formatSettings(const Settings& settings) {
   return out;
 }
 
-bool writeSettings(const std::string& path, const Settings& settings) {
+bool writeSettings(const std::string& path, const Settings& settings, std::string* reason) {
+  auto failed = [&](int error) {
+    if (reason != nullptr) *reason = std::strerror(error);
+    return false;
+  };
+  // The user's configuration directory may not exist yet.
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  std::error_code made;
+  if (!parent.empty()) std::filesystem::create_directories(parent, made);
   std::FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) return false;
+  if (file == nullptr) return failed(made ? made.value() : errno);
   const std::string text = formatSettings(settings);
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  return std::fclose(file) == 0 && written;
+  const int writeError = errno;
+  if (std::fclose(file) != 0) return failed(errno);
+  if (!written) return failed(writeError);
+  return true;
 }
 
 }  // namespace nubo::ui

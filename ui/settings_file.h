@@ -27,8 +27,24 @@ struct Settings {
   Settings() { slots.fill(kDefaultSlot); }
 };
 
-// Full path of the settings file for `stem` (".../NUBOCONV."): stem + "ini".
+// Full path of the settings file beside the program for `stem`
+// (".../NUBOCONV."): stem + "ini".
 std::string settingsPath(const std::string& stem);
+
+// The settings file in the user's configuration directory:
+// XDG_CONFIG_HOME/nubo/NUBOCONV.ini, or HOME/.config/nubo/NUBOCONV.ini when
+// XDG_CONFIG_HOME is unset, empty or not absolute. Empty when neither names
+// an absolute directory.
+std::string userSettingsPath(const char* xdgConfigHome, const char* home);
+
+// Whether this process may write the file at `path`: an existing file opens
+// for writing, or a new one can be made there. Leaves no trace.
+bool canWriteFile(const std::string& path);
+
+// Where the settings are read and written: beside the program while that file
+// can be written there, else in the user's configuration directory (an
+// install to a system prefix). Pass getenv("XDG_CONFIG_HOME") and getenv("HOME").
+std::string chooseSettingsPath(const std::string& stem, const char* xdgConfigHome, const char* home);
 
 // Reads the settings from a file's bytes (text mode). Values whose lines are
 // missing keep their defaults; a job kind other than 2, 3 or 4 becomes 4.
@@ -41,8 +57,9 @@ Settings readSettings(const std::string& path);
 // number, then the ten slots.
 std::string formatSettings(const Settings& settings);
 
-// Creates or truncates `path` and writes the settings. False when the file
-// could not be written.
-bool writeSettings(const std::string& path, const Settings& settings);
+// Creates or truncates `path` (and the directories above it) and writes the
+// settings. False when the file could not be written, with the system's
+// reason in `reason` when it is given.
+bool writeSettings(const std::string& path, const Settings& settings, std::string* reason = nullptr);
 
 }  // namespace nubo::ui

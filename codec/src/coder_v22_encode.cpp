@@ -20,6 +20,7 @@
 #include "coder_v22_fit.h"
 #include "coders.h"
 #include "framing.h"
+#include "paired_codes.h"
 #include "sample_code.h"
 
 // The fit must reproduce IEEE double arithmetic with every operation rounded
@@ -138,49 +139,17 @@ void residualsOf(const int16_t* s, int n, int c, const Coefficients& a, int32_t*
   }
 }
 
-// With AVX2 the codes are formed eight at a time and joined in pairs, so
-// that the bit writer takes two codes per step with one shift and one OR:
-// pairs[j] is the code of sample 2j followed by that of sample 2j+1 (at most
-// 42 bits), lengths[j] their total length. The codes are SampleCodeWriter's:
-//   width <= k       : the class's short code (a lone 1 bit for class 0)
-//   k < width <= k+3 : 1 << width | (e, or e - 1 when negative) & (2^width - 1),
-//                      2 * width - k + 1 bits
-//   wider            : the escape code, e & (2^17 - 1), 21 bits
-// Covers the groups over samples 0..n-1. REQUIRES: every width below 17.
+// With AVX2 the codes are formed eight at a time and joined in pairs
+// (paired_codes.h). Covers the groups over samples 0..n-1.
+// REQUIRES: every width below 17.
 __attribute__((target("avx2"))) void pairedCodesAvx2(const int32_t* residual, const uint8_t* width, int n, int k,
                                                      uint64_t* pairs, uint32_t* lengths) {
-  const __m256i kk = _mm256_set1_epi32(k);
-  const __m256i shortLimit = _mm256_set1_epi32(k + 1);
-  const __m256i prefixLimit = _mm256_set1_epi32(k + 3);
-  const __m256i shortMarker = _mm256_set1_epi32(k == 0 ? 1 : 1 << (k + 1));
-  const __m256i shortMask = _mm256_set1_epi32(k == 0 ? 0 : (1 << (k + 1)) - 1);
-  const __m256i shortLength = _mm256_set1_epi32(k == 0 ? 1 : k + 2);
-  const __m256i escapeMask = _mm256_set1_epi32((1 << kEscapeBits) - 1);
-  const __m256i escapeLength = _mm256_set1_epi32(kEscapeCodeBits);
-  const __m256i one = _mm256_set1_epi32(1);
-  const __m256i lowHalf = _mm256_set1_epi64x(0xFFFFFFFF);
-  const __m256i evenLanes = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+  const PairedCodeClass codes = pairedCodeClass(k);
   const int length = groupedLength(n);
   for (int i = 0; i < length; i += kLanes) {
     const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(residual + i));
     const __m256i w = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(width + i)));
-    const __m256i isShort = _mm256_cmpgt_epi32(shortLimit, w);
-    const __m256i isEscape = _mm256_cmpgt_epi32(w, prefixLimit);
-    const __m256i marker = _mm256_sllv_epi32(one, w);
-    const __m256i value = _mm256_add_epi32(e, _mm256_srai_epi32(e, 31));  // e - 1 for negatives
-    __m256i code = _mm256_or_si256(marker, _mm256_and_si256(value, _mm256_sub_epi32(marker, one)));
-    __m256i bits = _mm256_sub_epi32(_mm256_add_epi32(_mm256_add_epi32(w, w), one), kk);
-    code = _mm256_blendv_epi8(code, _mm256_or_si256(shortMarker, _mm256_and_si256(e, shortMask)), isShort);
-    bits = _mm256_blendv_epi8(bits, shortLength, isShort);
-    code = _mm256_blendv_epi8(code, _mm256_and_si256(e, escapeMask), isEscape);
-    bits = _mm256_blendv_epi8(bits, escapeLength, isEscape);
-    // Each 64-bit lane holds an even code (low half) and the odd code after it.
-    const __m256i oddBits = _mm256_srli_epi64(bits, 32);
-    const __m256i joined = _mm256_or_si256(_mm256_sllv_epi64(_mm256_and_si256(code, lowHalf), oddBits),
-                                           _mm256_srli_epi64(code, 32));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(pairs + i / 2), joined);
-    const __m256i total = _mm256_permutevar8x32_epi32(_mm256_add_epi32(bits, oddBits), evenLanes);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(lengths + i / 2), _mm256_castsi256_si128(total));
+    pairedCodes8(codes, e, w, pairs + i / 2, lengths + i / 2);
   }
 }
 
@@ -322,13 +291,7 @@ CodecResult detail::encodeBlockV22(ConvertParams& params, const uint8_t* samples
     uint64_t pairs[(kMaxSamples + detail::kLanes) / 2];
     uint32_t pairLengths[(kMaxSamples + detail::kLanes) / 2];
     detail::pairedCodesAvx2(residual, width, n, estimate.widthClass, pairs, pairLengths);
-    if (out.roomFor(end) >= 8) {
-      out.flushWords();  // fewer than 8 bits pending: room for a pair of codes per step
-      for (; i + 2 <= n && out.roomFor(end) >= 8; i += 2) {
-        out.appendWide(pairs[i / 2], static_cast<int>(pairLengths[i / 2]));
-        out.flushWords();
-      }
-    }
+    i = detail::putPairedCodes(out, end, pairs, pairLengths, 0, n);
   }
 #endif
   if (!paired && out.roomFor(end) >= 8) {

@@ -27,15 +27,32 @@ namespace nubo::codec {
 
 namespace detail {
 
-// Which vector code the version-21 encoder's statistics pass may use. The
-// encoder takes the best the machine has; tests run the narrower paths too,
-// which must give the same histograms.
+// Which vector code the version-21 encoder may use. Best takes AVX2 where
+// the machine has it: widths as bytes, seven running counts per predictor
+// around its median instead of full histograms, and the sample codes formed
+// eight at a time and joined in pairs. Sse2 counts full histograms with
+// SSE2 widths and writes the codes one by one; Scalar is plain code
+// throughout. Tests run every path: they must give the same candidates and
+// the same blocks.
 enum class V21Path { Best, Sse2, Scalar };
 
-// The width histograms of the nine predictors' residuals for samples x[0..n)
-// with c channels. REQUIRES: x[-2c..-1] are 0, and x[n..n+7] are readable.
-void v21PredictorHistograms(const int16_t* x, int n, int c, int32_t (&h)[kV21Predictors][kHistogramBins],
-                            V21Path path);
+// What the statistics tell the encoder about one predictor: the width class
+// and size of its block (header included, count extension excluded; class 15
+// with the stored size when coding cannot win), and whether one of its
+// residuals is too wide for the escape code.
+struct V21Candidate {
+  int widthClass;
+  int64_t bytes;
+  bool stored;
+  bool tooWide;
+};
+
+// The candidates of the nine predictors for samples x[0..n) with c
+// channels. REQUIRES: x[-2c..-1] are 0, and x[n..n+31] are 0.
+void v21Candidates(const int16_t* x, int n, int c, V21Candidate (&out)[kV21Predictors], V21Path path);
+
+[[nodiscard]] CodecResult encodeBlockV21(ConvertParams& params, const uint8_t* samples, uint8_t* code,
+                                         V21Path path);
 
 // How the version-22 encoder forms its sample codes: Best joins them in pairs
 // with AVX2 where the machine has it, Plain writes them one by one. Both give

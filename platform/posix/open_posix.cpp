@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "os.h"
+#include "std_streams.h"
 
 namespace nubo::platform {
 

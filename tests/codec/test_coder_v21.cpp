@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
+#include <string>
 #include <vector>
 
 #include "coders.h"
@@ -124,43 +126,124 @@ TEST(CoderV21Examples, SeventeenBitResidualFallsBackToPredictorZero) {
   EXPECT_EQ(out, nubo::test::toBytes(s));
 }
 
-// The statistics pass has an AVX2 path, an SSE2 path and plain code; the
-// encoder uses the widest the machine has, so the others are run here on the
-// same blocks and must count the same widths.
-TEST(CoderV21Statistics, VectorAndPlainPathsCountTheSameWidths) {
-  using nubo::codec::detail::V21Path;
-  using nubo::test::Shape;
-  const Shape shapes[] = {Shape::Silence,   Shape::Step, Shape::FullScaleNoise, Shape::QuietNoise, Shape::Square,
-                          Shape::Sine, Shape::ClippedSine, Shape::NearExtremes, Shape::Music};
-  const int lengths[] = {1, 7, 8, 9, 15, 16, 17, 31, 33, 1000, 2046, 2047};
+// Blocks whose first differences take a few widths in chosen proportions:
+// zeros mixed with wide steps, two clusters far apart, and so on. Under
+// every predictor such blocks put the median far from the mean width, where
+// the AVX2 statistics must fall back to counting the whole histogram.
+std::vector<int16_t> widthMixture(std::mt19937& rng, int n, int channels) {
+  const int levels = 2 + static_cast<int>(rng() % 2);
+  int widths[3], weights[3], total = 0;
+  for (int i = 0; i < levels; ++i) {
+    widths[i] = static_cast<int>(rng() % 15);
+    weights[i] = 1 + static_cast<int>(rng() % 10);
+    total += weights[i];
+  }
+  std::vector<int16_t> s(static_cast<size_t>(n));
+  for (int k = 0; k < n; ++k) {
+    int pick = static_cast<int>(rng() % static_cast<unsigned>(total)), level = 0;
+    while (pick >= weights[level]) pick -= weights[level++];
+    const int w = widths[level];
+    int32_t d = w == 0 ? 0 : (1 << (w - 1)) + static_cast<int32_t>(rng() % (1u << (w - 1)));
+    if (rng() & 1) d = -d;
+    const int32_t previous = k >= channels ? s[k - channels] : 0;
+    if (previous + d > 32767 || previous + d < -32768) d = -d;
+    s[k] = static_cast<int16_t>(previous + d);
+  }
+  return s;
+}
+
+// Steep ramps from -32768 up, falling back at the end of each period: the
+// slope predictors extrapolate the ramp, but their residual at a fall is 17
+// bits wide when the steps are large.
+std::vector<int16_t> ramps(std::mt19937& rng, int n) {
+  const int step = 500 + static_cast<int>(rng() % 3500);
+  const int period = 2 + static_cast<int>(rng() % 40);
+  std::vector<int16_t> s(static_cast<size_t>(n));
+  for (int k = 0; k < n; ++k) s[k] = static_cast<int16_t>(std::min(32767, -32768 + step * (k % period)));
+  return s;
+}
+
+// The blocks that the path tests run: every signal shape, mixtures of
+// widths and steep ramps, at lengths around the vector steps of 8, 16 and 32
+// samples.
+template <typename Visit>
+void forEachPathTestBlock(Visit&& visit) {
+  const int lengths[] = {0, 1, 2, 3, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 65, 1000, 1764, 2046, 2047};
   uint32_t seed = 1;
-  for (const Shape shape : shapes) {
-    for (const int channels : {1, 2}) {
-      for (const int n : lengths) {
-        const std::vector<int16_t> signal = nubo::test::makeSignal(shape, n, channels, seed++);
-        // Four zeros before the samples (the lags of the first ones) and
-        // readable room after them, as the encoder lays them out.
-        std::vector<int16_t> history(8 + NUBO_MAX_SAMPLES + 8, 0);
-        std::copy(signal.begin(), signal.end(), history.begin() + 8);
-        int32_t counts[3][nubo::codec::kV21Predictors][nubo::codec::kHistogramBins];
-        const V21Path paths[] = {V21Path::Best, V21Path::Sse2, V21Path::Scalar};
-        for (int i = 0; i < 3; ++i) {
-          nubo::codec::detail::v21PredictorHistograms(history.data() + 8, n, channels, counts[i], paths[i]);
-        }
-        for (int p = 0; p < nubo::codec::kV21Predictors; ++p) {
-          int32_t total = 0;
-          for (int b = 0; b < nubo::codec::kHistogramBins; ++b) {
-            total += counts[2][p][b];
-            ASSERT_EQ(counts[0][p][b], counts[2][p][b]) << nubo::test::shapeName(shape) << " n=" << n << " c="
-                                                        << channels << " predictor " << p << " width " << b;
-            ASSERT_EQ(counts[1][p][b], counts[2][p][b]) << nubo::test::shapeName(shape) << " n=" << n << " c="
-                                                        << channels << " predictor " << p << " width " << b;
-          }
-          ASSERT_EQ(total, n) << "every sample is counted once per predictor";
-        }
-      }
+  std::mt19937 rng(77);
+  for (const int channels : {1, 2}) {
+    for (const int n : lengths) {
+      for (const auto shape : nubo::test::kAllShapes)
+        visit(nubo::test::makeSignal(shape, n, channels, seed++), channels, nubo::test::shapeName(shape));
+      for (int i = 0; i < 12; ++i) visit(widthMixture(rng, n, channels), channels, "width mixture");
+      for (int i = 0; i < 4; ++i) visit(ramps(rng, n), channels, "ramps");
     }
   }
+}
+
+// The encoder takes AVX2 where the machine has it (widths as bytes and a
+// few running counts per predictor, then codes joined in pairs), else SSE2
+// widths with full histograms, else plain code. Every path must find the
+// same class and size for each predictor, and the same tooWide flag, and
+// write the same blocks.
+TEST(CoderV21Paths, EveryPathFindsTheSameCandidates) {
+  using nubo::codec::detail::V21Candidate;
+  using nubo::codec::detail::V21Path;
+  const V21Path paths[] = {V21Path::Best, V21Path::Sse2, V21Path::Scalar};
+  int mixtures = 0;
+  forEachPathTestBlock([&](const std::vector<int16_t>& signal, int channels, const char* what) {
+    const int n = static_cast<int>(signal.size());
+    // Zeros before the samples (the lags of the first ones) and after them,
+    // as the encoder lays them out.
+    std::vector<int16_t> history(8 + NUBO_MAX_SAMPLES + 32, 0);
+    std::copy(signal.begin(), signal.end(), history.begin() + 8);
+    V21Candidate found[3][nubo::codec::kV21Predictors];
+    for (int i = 0; i < 3; ++i) nubo::codec::detail::v21Candidates(history.data() + 8, n, channels, found[i], paths[i]);
+    for (int i = 0; i < 2; ++i) {
+      for (int p = 0; p < nubo::codec::kV21Predictors; ++p) {
+        const V21Candidate& a = found[i][p];
+        const V21Candidate& b = found[2][p];
+        ASSERT_EQ(a.widthClass, b.widthClass) << what << " n=" << n << " c=" << channels << " path " << i << " predictor " << p;
+        ASSERT_EQ(a.bytes, b.bytes) << what << " n=" << n << " c=" << channels << " path " << i << " predictor " << p;
+        ASSERT_EQ(a.stored, b.stored) << what << " n=" << n << " c=" << channels << " path " << i << " predictor " << p;
+        ASSERT_EQ(a.tooWide, b.tooWide) << what << " n=" << n << " c=" << channels << " path " << i << " predictor " << p;
+      }
+    }
+    if (std::string(what) == "width mixture") ++mixtures;
+  });
+  EXPECT_GT(mixtures, 0);
+}
+
+TEST(CoderV21Paths, EveryPathWritesTheSameBlocks) {
+  using nubo::codec::detail::V21Path;
+  const V21Path paths[] = {V21Path::Best, V21Path::Sse2, V21Path::Scalar};
+  int coded = 0;
+  forEachPathTestBlock([&](const std::vector<int16_t>& signal, int channels, const char* what) {
+    auto raw = nubo::test::toBytes(signal);
+    raw.resize(2 * NUBO_MAX_SAMPLES);
+    for (const uint16_t flags : {uint16_t{NUBO_FLAG_ENCODE}, uint16_t{NUBO_FLAG_ENCODE | NUBO_FLAG_COUNT_EXTENSION}}) {
+      Bytes blocks[3];
+      nubo::codec::CodecResult results[3];
+      for (int i = 0; i < 3; ++i) {
+        uint8_t code[NUBO_MAX_CODE_BLOCK_BYTES] = {};
+        ConvertParams p{};
+        p.flags = flags;
+        p.sampleCount = static_cast<uint16_t>(signal.size());
+        p.channels = static_cast<uint16_t>(channels);
+        p.coderVersion = 21;
+        results[i] = nubo::codec::detail::encodeBlockV21(p, raw.data(), code, paths[i]);
+        blocks[i] = Bytes(code, code + (results[i] == nubo::codec::CodecResult::Ok ? p.codeSize : 0));
+      }
+      const std::string where = std::string(what) + " n=" + std::to_string(signal.size()) + " c=" +
+                                std::to_string(channels) + " flags=" + std::to_string(flags);
+      ASSERT_EQ(results[0], results[2]) << where;
+      ASSERT_EQ(results[1], results[2]) << where;
+      ASSERT_EQ(blocks[0], blocks[2]) << where;
+      ASSERT_EQ(blocks[1], blocks[2]) << where;
+      if (blocks[2].size() > 2 && (blocks[2][1] >> 4) != nubo::codec::kStoredClass) ++coded;
+    }
+  });
+  EXPECT_GT(coded, 0);
 }
 
 }  // namespace

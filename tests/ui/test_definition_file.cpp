@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
+#include <iterator>
 #include <string>
+#include <tuple>
+#include <unistd.h>
 
 #include "definition_file.h"
 
@@ -108,6 +111,7 @@ TEST(DefinitionLimits, PoolOverflowIsCutAndTerminated) {
   EXPECT_EQ(b, kTextPoolBytes - 6001 - 1);  // up to the pool's last byte, which holds the NUL
   EXPECT_EQ(std::string(d.text(2)), std::string(b, 'b'));
   EXPECT_STREQ(d.text(3), "");
+  EXPECT_EQ(d.problem().line, 2);  // the text that did not fit
 }
 
 TEST(DefinitionLimits, OverlongAndMalformedInput) {
@@ -129,6 +133,75 @@ TEST(DefinitionLimits, OverlongAndMalformedInput) {
   for (int i = 0; i < 20000; ++i) noise += static_cast<char>((i * 7919) % 256);
   EXPECT_EQ(d.parse(noise), 0);
   EXPECT_EQ(d.parse(std::string(20000, '#')), 0);
+}
+
+std::string readBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string withoutCarriageReturns(std::string bytes) {
+  bytes.erase(std::remove(bytes.begin(), bytes.end(), '\r'), bytes.end());
+  return bytes;
+}
+
+// The shipped files parse to the same tables with LF line ends as with CR LF
+// (an editor or a checkout may convert them).
+TEST(DefinitionLineEnds, LineFeedsAloneGiveTheSameTables) {
+  for (const char* name : {"NUBOCONV.h", "NUBOCONV.h01"}) {
+    const std::string crlf = readBytes(std::filesystem::path(NUBO_DATA_DIR) / name);
+    ASSERT_NE(crlf.find("\r\n"), std::string::npos) << name;
+    const Definitions a = parsed(crlf);
+    const Definitions b = parsed(withoutCarriageReturns(crlf));
+    EXPECT_EQ(a.problem().line, 0) << name << ": " << a.problem().what;
+    EXPECT_EQ(b.problem().line, 0) << name << ": " << b.problem().what;
+    int records = 0;
+    for (int i = 0; i < kTableEntries; ++i) {
+      EXPECT_STREQ(a.text(i), b.text(i)) << name << " entry " << i;
+      const ControlRecord &ra = a.control(i), &rb = b.control(i);
+      EXPECT_EQ(std::tie(ra.type, ra.style, ra.x, ra.y, ra.width, ra.height),
+                std::tie(rb.type, rb.style, rb.x, rb.y, rb.width, rb.height))
+          << name << " record " << i;
+      records += ra.type >= 0;
+      EXPECT_EQ(a.layoutLine(i), b.layoutLine(i)) << name << " record " << i;
+    }
+    EXPECT_GE(records, 20) << name;
+  }
+  // A layout line ended by a bare LF leaves the next line to be read.
+  const Definitions d = parsed("#define A 21 /*Start*/\n// 1, 2, 3, 4, 5, 6\n#define B 22 /*Exit*/\n// 1, 7\n");
+  EXPECT_EQ(d.control(21).height, 6);
+  EXPECT_STREQ(d.text(22), "Exit");
+  EXPECT_EQ(d.control(22).style, 7);
+  EXPECT_EQ(d.layoutLine(22), 4);
+}
+
+TEST(DefinitionProblems, LinesOfTextsLayoutsAndFaults) {
+  Definitions d = parsed("/* c */\r\n#define A 12 /*x*/\r\n// 2, 0\r\n\r\n#define B 21 /*y*/\r\n");
+  EXPECT_EQ(d.problem().line, 0);
+  EXPECT_TRUE(d.defined(12));
+  EXPECT_FALSE(d.defined(13));
+  EXPECT_EQ(d.textLine(12), 2);
+  EXPECT_EQ(d.layoutLine(12), 3);
+  EXPECT_EQ(d.textLine(21), 5);
+  EXPECT_EQ(d.layoutLine(21), 0);
+  EXPECT_EQ(d.lastLine(), 5);
+  d.parse("");
+  EXPECT_EQ(d.lastLine(), 1);
+  EXPECT_FALSE(d.defined(12));  // a parse forgets the last one
+  // A text whose "*/" is missing swallows the lines up to the next one.
+  d.parse("#define A 1 /*a*/\n#define B 2 /*open\n#define C 21 /*Start*/\n// 1, 0, 1, 1, 1, 1\n");
+  EXPECT_EQ(d.problem().line, 2);
+  EXPECT_NE(d.problem().what.find("*/"), std::string::npos);
+  EXPECT_FALSE(d.defined(21));
+  d.parse("#define A 1 /*a*/\r\n#define B 2 /*two\r\nlines*/\r\n#define C 3 /*open at the end");
+  EXPECT_STREQ(d.text(2), "twolines");
+  EXPECT_EQ(d.problem().line, 4);
+  // A line cut short after the name or the index defines nothing further.
+  d.parse("#define NAME\n#define B 21\n// 1, 5\n#define C 22 /*Exit*/\n");
+  EXPECT_EQ(d.problem().line, 0);
+  EXPECT_STREQ(d.text(21), "");
+  EXPECT_EQ(d.control(21).style, 5);
+  EXPECT_STREQ(d.text(22), "Exit");
 }
 
 TEST(DefinitionFiles, VariantNamesAndFallBack) {

@@ -98,7 +98,45 @@ TEST(SettingsFile, RoundTripAndMissingFile) {
   // A slot with a line break cannot shift the later lines.
   s.slots[0] = "two\nlines";
   EXPECT_EQ(parseSettings(formatSettings(s)).slots[1], s.slots[1]);
-  EXPECT_FALSE(writeSettings((dir / "missing" / "NUBOCONV.ini").string(), s));
+  // Missing directories are made; one that cannot be made gives the reason.
+  EXPECT_TRUE(writeSettings((dir / "made" / "nubo" / "NUBOCONV.ini").string(), s));
+  EXPECT_EQ(readSettings((dir / "made" / "nubo" / "NUBOCONV.ini").string()).slots[9], s.slots[9]);
+  std::string reason;
+  EXPECT_FALSE(writeSettings(path + "/under-a-file/NUBOCONV.ini", s, &reason));
+  EXPECT_FALSE(reason.empty());
+  std::filesystem::remove_all(dir);
+}
+
+TEST(SettingsRead, CrLfLineEndsLeaveNoCarriageReturn) {
+  const Settings s = parseSettings("20\r\n2\r\n1\r\n1\r\n1\r\n/in/\r\n\r\n/x/*.NAB\r\nout\r");
+  EXPECT_EQ(s.jobKind, 2);
+  EXPECT_EQ(s.languageNumber, 1);
+  EXPECT_EQ(s.slots[0], "/in/");
+  EXPECT_EQ(s.slots[1], "*");  // an empty line
+  EXPECT_EQ(s.slots[2], "/x/*.NAB");
+  EXPECT_EQ(s.slots[3], "out");
+  // The limit counts the path, not its line end.
+  const std::string exact(299, 'x');
+  EXPECT_EQ(parseSettings("20\r\n4\r\n0\r\n0\r\n0\r\n" + exact + "\r\n").slots[0], exact);
+}
+
+TEST(SettingsLocation, BesideTheProgramElseTheUserConfigurationDirectory) {
+  EXPECT_EQ(userSettingsPath("/x/cfg", "/home/u"), "/x/cfg/nubo/NUBOCONV.ini");
+  EXPECT_EQ(userSettingsPath(nullptr, "/home/u"), "/home/u/.config/nubo/NUBOCONV.ini");
+  EXPECT_EQ(userSettingsPath("", "/home/u"), "/home/u/.config/nubo/NUBOCONV.ini");
+  EXPECT_EQ(userSettingsPath("relative", "/home/u"), "/home/u/.config/nubo/NUBOCONV.ini");
+  EXPECT_EQ(userSettingsPath(nullptr, nullptr), "");
+
+  const auto dir = std::filesystem::temp_directory_path() / ("nubo_location_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir / "prog");
+  const std::string stem = (dir / "prog" / "NUBOCONV.").string();
+  EXPECT_EQ(chooseSettingsPath(stem, "/x/cfg", "/home/u"), stem + "ini");
+  EXPECT_FALSE(std::filesystem::exists(stem + "ini")) << "the probe left a file";
+  // A settings "file" that cannot be written there (here a directory; for a
+  // user other than root also a read-only program directory).
+  std::filesystem::create_directories(stem + "ini");
+  EXPECT_EQ(chooseSettingsPath(stem, "/x/cfg", "/home/u"), "/x/cfg/nubo/NUBOCONV.ini");
+  EXPECT_EQ(chooseSettingsPath(stem, nullptr, nullptr), stem + "ini");  // nowhere else to go
   std::filesystem::remove_all(dir);
 }
 
