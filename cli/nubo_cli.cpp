@@ -18,6 +18,7 @@
 #include "front_end.h"
 #include "message_entries.h"
 #include "os.h"
+#include "pcm_stream.h"
 #include "run_report.h"
 #include "terminal_front_end.h"
 
@@ -63,6 +64,9 @@ struct Options {
   std::string output;
   std::string filesFrom;  // a list of input paths, "-" for stdin
   bool nullSeparated = false;
+  bool flac = false;
+  int flacLevel = 5;
+  bool md5 = false;
   std::string report;
   std::string nab, wav;  // verify
 };
@@ -135,6 +139,18 @@ int runInputs(int jobKind, Options o, const std::string& defaultOutput, Terminal
     const std::string& input = o.inputs[i];
     const std::string in = asField(input);
     std::string out;
+    if (input == "-" && jobKind != converter::kJobTest) {
+      // The standard input has no name to derive an output's from, and
+      // cannot be read a second time for a verify.
+      if (o.output.empty() || outputIsPattern) {
+        fe.reportError("the standard input (-) needs an output file: -o FILE, or -o - for the standard output");
+        return kExitUsage;
+      }
+      if (jobKind == converter::kJobEncodeVerify) {
+        fe.reportError("--verify cannot read the standard input a second time; encode a file to verify it");
+        return kExitUsage;
+      }
+    }
     if (jobKind != converter::kJobTest) {
       if (outputField.empty()) {
         out = directoryPart(in) + defaultOutput;
@@ -150,6 +166,14 @@ int runInputs(int jobKind, Options o, const std::string& defaultOutput, Terminal
       return kExitUsage;
     }
     params.sync = o.sync;
+    params.flac = params.flac || o.flac;
+    if (params.flac) params.replacementExtension = ".flac";
+    params.flacLevel = o.flacLevel;
+    params.md5 = o.md5 || !o.report.empty();
+    if (params.flac && !converter::flacAvailable()) {
+      fe.reportError("this build of nubo was made without libFLAC: it writes no FLAC");
+      return kExitUsage;
+    }
     runs.push_back(std::move(params));
   }
   // Several inputs into one output file would overwrite one another.
@@ -221,6 +245,7 @@ int commandInfo(const std::string& path, bool quiet, TerminalFrontEnd& fe) {
       std::printf("ratio              %.3f of the PCM size\n",
                   static_cast<double>(d.codeBytes) / static_cast<double>(2 * d.samples));
     }
+    if (!d.md5.empty() && !d.damaged) std::printf("audio MD5          %s\n", d.md5.c_str());
     std::fflush(stdout);
   }
   if (d.damaged) {
@@ -300,7 +325,11 @@ int run(int argc, char** argv) {
   CLI::App* decode = app.add_subcommand("decode", "Decode .NAB files (any coder version) to 16-bit PCM WAVE files");
   decode->add_option("NAB", o.inputs, "Compressed files, directories, or quoted patterns");
   addWriting(decode);
-  decode->footer("Default output: beside each input with the extension .wav.");
+  decode->add_flag("--flac", o.flac, "Write FLAC (also chosen by an output name ending in .flac)");
+  decode->add_option("--flac-level", o.flacLevel, "FLAC compression level, 0 (fastest) to 8 (smallest)")
+      ->check(CLI::Range(0, 8));
+  decode->footer("Default output: beside each input with the extension .wav (.flac with --flac); "
+                 "-o - writes to the standard output.");
 
   CLI::App* verify = app.add_subcommand("verify", "Check that a .NAB file decodes to exactly a WAVE file's audio");
   verify->add_option("NAB", o.nab, "Compressed file")->required();
@@ -310,6 +339,7 @@ int run(int argc, char** argv) {
   CLI::App* test = app.add_subcommand("test", "Check .NAB files: header, every block, and the counts agree");
   test->add_option("FILE", o.inputs, "Compressed files, directories, or quoted patterns");
   test->add_flag("-r,--recursive", o.recursive, "Include subdirectories");
+  test->add_flag("--md5", o.md5, "Print the MD5 of each file's audio as FLAC keeps it (as metaflac prints it)");
   addBatch(test);
   addQuiet(test);
 
@@ -338,7 +368,10 @@ int run(int argc, char** argv) {
                       });
   if (!haveDefinitions) return kExitFailed;
 
-  TerminalFrontEnd frontEnd(definitions, o.quiet);
+  // When the data goes to standard output, so that nothing else does, the
+  // results are written to standard error instead.
+  const bool dataOnStdout = o.output == "-";
+  TerminalFrontEnd frontEnd(definitions, o.quiet, dataOnStdout ? stderr : stdout);
   gFrontEnd = &frontEnd;
   for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, onStopSignal);
 

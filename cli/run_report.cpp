@@ -58,10 +58,11 @@ void RunReport::add(const converter::FileOutcome& o, const std::string& reason) 
   const int n = std::fprintf(
       stream_,
       "{\"input\":%s,\"output\":%s,\"result\":\"%s\",\"reason\":%s,\"input_bytes\":%lld,\"output_bytes\":%lld,"
-      "\"frames\":%lld,\"seconds\":%.3f}\n",
+      "\"frames\":%lld,\"seconds\":%.3f,\"md5\":%s}\n",
       jsonString(o.input).c_str(), o.output.empty() ? "null" : jsonString(o.output).c_str(), resultName(o.outcome),
       reason.empty() ? "null" : jsonString(reason).c_str(), static_cast<long long>(o.inputBytes),
-      static_cast<long long>(o.outputBytes), static_cast<long long>(o.frames), o.seconds);
+      static_cast<long long>(o.outputBytes), static_cast<long long>(o.frames), o.seconds,
+      o.md5.empty() ? "null" : jsonString(o.md5).c_str());
   if (n < 0) failed_ = true;
 }
 

@@ -106,6 +106,8 @@ void TerminalFrontEnd::fileDone(const FileOutcome& o) {
       if (quiet_) break;
       if (!o.resultText.empty()) {
         writeLine(out_, o.resultText);
+      } else if (!o.md5.empty() && o.entry == kEntryTestOk) {
+        writeLine(out_, o.md5 + "  " + o.subject);  // as md5sum writes it
       } else if (o.entry >= 0) {
         writeLine(out_, message(o.entry) + " " + o.subject);
       }

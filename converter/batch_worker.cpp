@@ -3,6 +3,7 @@
 // that need the whole run (no output is an input, no two inputs write one
 // output), one job per file, the end of the run.
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <map>
@@ -63,6 +64,18 @@ void keepExactName(const std::string& pattern, std::vector<platform::DirectoryEn
   }
 }
 
+// A name in a directory; in the current directory the name alone, as the
+// user typed it ("take.NAB", not "./take.NAB").
+std::string joinPath(const std::string& directory, const std::string& name) {
+  return directory == "." ? name : directory + "/" + name;
+}
+
+// The output path of a file; an output field "-" is the standard output.
+std::string outputPath(const RunParameters& params, const std::string& directory, const std::string& name) {
+  if (params.namingMode == 0 && params.outputName == "-") return "-";
+  return joinPath(directory, name);
+}
+
 // One file of the run, in the order of the walk.
 struct PlannedFile {
   const RunParameters* params = nullptr;
@@ -91,6 +104,16 @@ class Planner {
       std::string input, output;
     };
     const std::size_t firstFile = files_.size();
+    if (params.standardInput) {
+      PlannedFile f;
+      f.params = &params;
+      f.explicitInput = true;
+      f.input = "-";
+      f.subject = "-";
+      if (params.jobKind != kJobTest) f.output = outputPath(params, params.outputDirectory, params.outputName);
+      files_.push_back(std::move(f));
+      return true;
+    }
     std::vector<Slot> pending{{params.inputDirectory, params.outputDirectory}};
     // Directories entered, by identity: a link or a loop never brings the
     // walk into one a second time.
@@ -125,7 +148,7 @@ class Planner {
           stopEntry_ = kEntryTooManyDirectories;
           return false;
         }
-        pending.push_back({slot.input + "/" + entry.name, slot.output + "/" + entry.name});
+        pending.push_back({joinPath(slot.input, entry.name), joinPath(slot.output, entry.name)});
       }
     }
     if (files_.size() == firstFile) unmatched_.push_back(&params);
@@ -178,7 +201,7 @@ class Planner {
     // A file named on its own in a directory that cannot be read is the
     // file that cannot be opened.
     f.refusal = top && named ? kEntryCannotOpenInput : kEntryCannotReadDirectory;
-    f.subject = top && named ? directory + "/" + params.inputPattern : directory;
+    f.subject = top && named ? joinPath(directory, params.inputPattern) : directory;
     f.input = f.subject;
     f.detail = error;
     files_.push_back(std::move(f));
@@ -199,9 +222,9 @@ class Planner {
       f.params = &params;
       f.explicitInput = top && named;
       f.identity = {entry.status.device, entry.status.inode};
-      f.input = inDirectory + "/" + entry.name;
+      f.input = joinPath(inDirectory, entry.name);
       if (params.jobKind != kJobTest) {
-        f.output = outDirectory + "/" + deriveOutputName(params, entry.name);
+        f.output = outputPath(params, outDirectory, deriveOutputName(params, entry.name));
         applyCollisionRule(f.input, f.output);
       } else {
         f.output.clear();
@@ -248,6 +271,7 @@ int prepareRun(int jobKind, bool optionA, bool optionB, const std::string& input
     frontEnd.setStatusLine(1, frontEnd.message(kEntryNothingFound));
     return 999;
   }
+  params.standardInput = input == "-";
   if (input.back() == '/') input += "*.*";
   splitField(input, params.inputDirectory, params.inputPattern);
   // A '?' selects several files as well as a '*' does.
@@ -263,6 +287,10 @@ int prepareRun(int jobKind, bool optionA, bool optionB, const std::string& input
   const char last = params.outputName.empty() ? '\0' : params.outputName.back();
   params.namingMode = last == '*' ? 1 : last == '!' ? 2 : 0;
   params.replacementExtension.assign(jobKind == kJobDecode ? ".wav" : ".NAB", 4);  // (assign: see splitField)
+  // A decode to a name ending in .flac writes FLAC.
+  std::string lower = params.outputName;
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (jobKind == kJobDecode && lower.size() > 5 && lower.compare(lower.size() - 5, 5, ".flac") == 0) params.flac = true;
   if (params.wildcard && params.namingMode == 0 && jobKind != kJobVerify && jobKind != kJobTest) {
     frontEnd.setStatusLine(3, frontEnd.message(kEntryWildcardNeedsPattern));
     return 999;
@@ -424,7 +452,7 @@ int runBatch(const std::vector<RunParameters>& inputs, FrontEnd& frontEnd, int w
   // matched anything ends with entry 51 on status line 1 as well.
   for (const RunParameters* params : planner.unmatched()) {
     run.params = params;
-    run.inputPath = params->inputDirectory + "/" + params->inputPattern;
+    run.inputPath = joinPath(params->inputDirectory, params->inputPattern);
     run.outputPath.clear();
     frontEnd.fileDone(showOutcome(run, Outcome::NotConverted, kEntryNothingFound, run.inputPath));
     ++summary.notConverted;

@@ -21,6 +21,7 @@ struct FileDescription {
   int64_t damagedOffset = 0;
   bool incomplete = false;    // every block decodes, but the header disagrees with the file
   std::string problem;        // what disagrees, or where the file ends
+  std::string md5;            // of the decoded audio, as FLAC keeps it ("" in a build without MD5)
 };
 
 // Reads the header of a compressed file and decodes every block. False with

@@ -34,6 +34,10 @@ struct RunParameters {
   std::string outputName;
   int namingMode = 0;              // 0 exact name, 1 extension -> replacementExtension, 2 toggle '!'
   std::string replacementExtension = ".NAB";
+  bool standardInput = false;      // the input field was "-": the one input is the standard input
+  bool flac = false;               // decode writes FLAC (libFLAC) instead of WAVE
+  int flacLevel = 5;               // its compression level, 0..8
+  bool md5 = false;                // compute the MD5 of each file's audio (FileOutcome::md5)
 };
 
 // What became of one file of a run.
@@ -60,6 +64,7 @@ struct FileOutcome {
   int64_t outputBytes = 0;
   int64_t frames = 0;
   double seconds = 0;      // how long the job took
+  std::string md5;         // of the audio, when the run asked for it
 };
 
 // The end of a run, for front ends that report more than the status lines.

@@ -6,10 +6,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "audio_md5.h"
 #include "file_tools.h"
 #include "message_entries.h"
 #include "nab_format.h"
 #include "nubocodec.h"
+#include "pcm_stream.h"
 #include "safe_output.h"
 #include "wave_file.h"
 
@@ -92,18 +94,13 @@ int openCompressedInput(const std::string& path, int32_t maxVersion, CompressedI
   return 0;
 }
 
-// 0 when `in` is a 16-bit PCM WAVE file the encoder takes, else the entry of
-// the reason (with `detail`).
-int openWaveInput(const std::string& path, InputFile& in, WaveInfo& wave, std::string& detail) {
-  if (!in.open(path)) {
-    detail = in.error();
-    return openFailureEntry(in);
+// 0 when `path` is a 16-bit PCM input the encoder takes (WAVE, RF64 or
+// FLAC), else the entry of the reason (with `detail`).
+int openPcmInput(const std::string& path, std::unique_ptr<PcmSource>& source, std::string& detail) {
+  if (const int entry = openPcmSource(path, source, detail); entry != 0) return entry;
+  if (!usableBlockLength(blockLengthOf(source->format.channels, source->format.sampleRate))) {
+    return kEntryUnsupportedRate;
   }
-  if (!readWaveHeader(in, wave)) {
-    detail = wave.whatItIs;
-    return kEntryNotPcmWave;
-  }
-  if (!usableBlockLength(blockLengthOf(wave.channels, wave.sampleRate))) return kEntryUnsupportedRate;
   return 0;
 }
 
@@ -164,6 +161,8 @@ class BlockStream {
   // Where the last block read begins: its number (from 1) and byte offset.
   int64_t blockNumber() const { return index_; }
   int64_t blockOffset() const { return blockOffset_; }
+  // Where the blocks read so far end: at the end of the stream, its length.
+  int64_t endOffset() const { return offset_; }
 
  private:
   CompressedInput& c_;
@@ -175,10 +174,11 @@ class BlockStream {
 
 // Empty when the header agrees with the file: the data size with the file's
 // length and, where a fact chunk records it, the frame count with the frames
-// the blocks hold. Otherwise what disagrees.
-std::string headerDisagreement(const CompressedInput& c, int64_t frames) {
+// the blocks hold. Otherwise what disagrees. `length` is the file's length
+// (for a pipe, where its blocks ended).
+std::string headerDisagreement(const CompressedInput& c, int64_t frames, int64_t length) {
   std::string what;
-  const int64_t dataBytes = c.fileSize - c.layout.dataOffset;
+  const int64_t dataBytes = length - c.layout.dataOffset;
   if (static_cast<uint32_t>(c.header.dataSize) != dataBytes) {
     what = format("data size %u, the file holds %lld", static_cast<uint32_t>(c.header.dataSize),
                   static_cast<long long>(dataBytes));
@@ -189,6 +189,10 @@ std::string headerDisagreement(const CompressedInput& c, int64_t frames) {
                    static_cast<long long>(frames));
   }
   return what;
+}
+
+int64_t lengthOf(const CompressedInput& c, const BlockStream& blocks) {
+  return c.fileSize >= 0 ? c.fileSize : blocks.endOffset();
 }
 
 bool skipPreamble(CompressedInput& c) { return c.layout.preambleLength == 0 || c.file.skip(c.layout.preambleLength); }
@@ -321,35 +325,35 @@ FileOutcome reencode(RunState& run) {
   if (!finishCompressedFile(out, outBytes, frames)) return writeFailed(run, output);
   FileOutcome failed;
   if (!output.commit(failed)) return failed;
-  FileOutcome o = converted(run, headerDisagreement(c, frames), outBytes, inBytes, pcmBytes, true);
+  FileOutcome o = converted(run, headerDisagreement(c, frames, lengthOf(c, blocks)), outBytes, inBytes, pcmBytes, true);
   o.frames = frames;
   return o;
 }
 
-// --- Verify: a compressed file against the audio of a WAVE file ------------------
+// --- Verify: a compressed file against the audio of a WAVE or FLAC file -----------
 
 // Compares; Converted when the audio is the same, else the outcome already
 // shown (the subject is the file at fault).
-FileOutcome compareWithWave(RunState& run, const std::string& nabPath, const std::string& wavPath) {
+FileOutcome compareWithReference(RunState& run, const std::string& nabPath, const std::string& referencePath) {
   FrontEnd& fe = run.frontEnd;
   CompressedInput c;
   if (FileOutcome refused; !openBlocks(run, nabPath, c, refused, false)) return refused;
-  InputFile pcm;
-  WaveInfo wave;
-  if (!pcm.open(wavPath)) return showOutcome(run, Outcome::NotConverted, openFailureEntry(pcm), wavPath, pcm.error());
-  if (!readWaveHeader(pcm, wave)) return showOutcome(run, Outcome::NotConverted, kEntryNotPcmWave, wavPath, wave.whatItIs);
-  if (wave.channels != c.header.channels || wave.sampleRate != c.header.sampleRate) {
-    return showOutcome(run, Outcome::NotConverted, kEntryFormatDiffers, wavPath,
+  std::unique_ptr<PcmSource> reference;
+  std::string detail;
+  if (const int entry = openPcmSource(referencePath, reference, detail); entry != 0) {
+    return showOutcome(run, Outcome::NotConverted, entry, referencePath, detail);
+  }
+  if (reference->format.channels != c.header.channels || reference->format.sampleRate != c.header.sampleRate) {
+    return showOutcome(run, Outcome::NotConverted, kEntryFormatDiffers, referencePath,
                        format("%lld Hz, %d channel(s); the compressed file: %d Hz, %d channel(s)",
-                              static_cast<long long>(wave.sampleRate), wave.channels, c.header.sampleRate,
-                              c.header.channels));
+                              static_cast<long long>(reference->format.sampleRate), reference->format.channels,
+                              c.header.sampleRate, c.header.channels));
   }
 
   Codec codec;
   BlockStream blocks(c);
-  uint8_t reference[2 * NUBO_MAX_SAMPLES];
+  uint8_t expected[2 * NUBO_MAX_SAMPLES];
   int64_t pcmBytes = 0;
-  int64_t dataLeft = wave.dataBytes & ~int64_t{1};
   Progress progress(run, kEntryProgressVerify);
   for (;;) {
     if (fe.cancelRequested()) return cancelled(run, nullptr);
@@ -361,26 +365,26 @@ FileOutcome compareWithWave(RunState& run, const std::string& nabPath, const std
                          blockPosition(run, blocks.blockNumber(), blocks.blockOffset()));
     }
     const std::size_t bytes = 2u * codec.params.decodedCount;
-    if (static_cast<int64_t>(bytes) > dataLeft || pcm.read(reference, bytes) != bytes ||
-        std::memcmp(reference, codec.samples, bytes) != 0) {
-      return showOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, wavPath);
+    if (reference->read(expected, bytes) != bytes || std::memcmp(expected, codec.samples, bytes) != 0) {
+      return showOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, referencePath, reference->error());
     }
-    dataLeft -= static_cast<int64_t>(bytes);
     pcmBytes += static_cast<int64_t>(bytes);
   }
-  // Audio left over in the WAVE file is a difference too.
-  uint8_t extra;
-  if (dataLeft > 0 && pcm.read(&extra, 1) == 1) return showOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, wavPath);
+  // Audio left over in the reference is a difference too.
+  uint8_t extra[2];
+  if (reference->read(extra, 2) != 0 || !reference->error().empty()) {
+    return showOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, referencePath, reference->error());
+  }
   FileOutcome o;
   o.outcome = Outcome::Converted;
   o.input = nabPath;
-  o.output = wavPath;
+  o.output = referencePath;
   o.frames = pcmBytes / (2 * c.header.channels);
   return o;
 }
 
 FileOutcome verify(RunState& run) {
-  FileOutcome o = compareWithWave(run, run.inputPath, run.outputPath);
+  FileOutcome o = compareWithReference(run, run.inputPath, run.outputPath);
   if (o.outcome != Outcome::Converted) return o;
   ++run.doneCount;
   showCountLine(run);
@@ -391,48 +395,54 @@ FileOutcome verify(RunState& run) {
 
 FileOutcome encode(RunState& run, bool verifyAfter) {
   FrontEnd& fe = run.frontEnd;
-  InputFile in;
-  WaveInfo wave;
+  std::unique_ptr<PcmSource> source;
   std::string detail;
-  if (const int entry = openWaveInput(run.inputPath, in, wave, detail); entry != 0) {
-    return refuseInput(run, entry, detail);
-  }
-  const int64_t blockLength = blockLengthOf(wave.channels, wave.sampleRate);
+  if (const int entry = openPcmInput(run.inputPath, source, detail); entry != 0) return refuseInput(run, entry, detail);
+  const PcmFormat pcm = source->format;
+  const bool sizeFieldWrong = source->sizeFieldWrong;
+  const int64_t blockLength = blockLengthOf(pcm.channels, pcm.sampleRate);
   SafeOutput output(run, OutputKind::Compressed);
   FileOutcome refused;
   if (!output.begin(refused)) return refused;
   OutputFile& out = output.file();
-  if (wave.sizeFieldWrong) {
+  if (source->sizeFieldWrong) {
     fe.setStatusLine(2, fe.message(kEntryWaveSizeWrong));
     fe.setStatusLine(3, run.inputPath);
   }
+  // A FLAC file made from a compressed file gives back its preamble and
+  // coder parameter.
   NabHeader h;
-  h.channels = wave.channels;
-  h.sampleRate = static_cast<int32_t>(wave.sampleRate);
-  h.byteRate = static_cast<int32_t>(wave.byteRate);
-  h.blockAlign = wave.blockAlign;
-  h.bitsPerSample = wave.bitsPerSample;
-  h.frameCount = static_cast<int32_t>(wave.dataBytes / (2 * wave.channels));
-  if (!writeHeader(out, h) || out.writeLE(2, 0) != 0) return writeFailed(run, output);
+  h.channels = pcm.channels;
+  h.sampleRate = static_cast<int32_t>(pcm.sampleRate);
+  h.byteRate = static_cast<int32_t>(pcm.byteRate);
+  h.blockAlign = pcm.blockAlign;
+  h.bitsPerSample = pcm.bitsPerSample;
+  h.coderParameter = source->carried.coderParameter;
+  h.frameCount = static_cast<int32_t>(std::max<int64_t>(source->expectedBytes, 0) / (2 * pcm.channels));
+  const std::string& preamble = source->carried.preamble;
+  if (!writeHeader(out, h) || out.writeLE(2, static_cast<uint32_t>(preamble.size())) != 0 ||
+      !out.write(reinterpret_cast<const uint8_t*>(preamble.data()), preamble.size())) {
+    return writeFailed(run, output);
+  }
 
   Codec codec;
-  codec.params.channels = static_cast<uint16_t>(wave.channels);
+  codec.params.channels = static_cast<uint16_t>(pcm.channels);
   codec.params.coderVersion = 22;
-  int64_t outBytes = 2;
+  codec.params.coderParameter = h.coderParameter;
+  int64_t outBytes = 2 + static_cast<int64_t>(preamble.size());
   int64_t pcmBytes = 0;
-  int64_t dataLeft = wave.dataBytes & ~int64_t{1};
+  AudioMd5 md5;
   Progress progress(run, kEntryProgressEncode);
   for (;;) {
     if (fe.cancelRequested()) return cancelled(run, &output);
     progress.update(pcmBytes);
-    const auto want = static_cast<std::size_t>(std::min<int64_t>(2 * blockLength, dataLeft));
-    const std::size_t got = in.read(codec.samples, want) & ~std::size_t{1};
+    const std::size_t got = source->read(codec.samples, static_cast<std::size_t>(2 * blockLength));
     if (got == 0) break;
-    dataLeft -= static_cast<int64_t>(got);
     const int n = static_cast<int>(got / 2);
     codec.params.flags = blockEncodeFlags(n, blockLength);
     codec.params.sampleCount = static_cast<uint16_t>(n);
     pcmBytes += static_cast<int64_t>(got);
+    if (run.params->md5) md5.update(codec.samples, got);
     const int r = codec.call();
     if (r != NUBO_OK) {
       fe.setStatusLine(2, format("ierr= %d, codesize=%d, smple No.=%ld", r, codec.params.codeSize,
@@ -447,12 +457,15 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
     }
     if (n != blockLength) break;  // a shorter block, with its count extension, ends the stream
   }
-  in.close();
-  const int64_t frames = pcmBytes / (2 * wave.channels);
+  if (const std::string why = source->error(); !why.empty()) {
+    return showOutcome(run, Outcome::NotConverted, kEntryNotPcmWave, run.inputPath, why, output.keep());
+  }
+  source.reset();
+  const int64_t frames = pcmBytes / (2 * pcm.channels);
   if (!finishCompressedFile(out, outBytes, frames)) return writeFailed(run, output);
   if (verifyAfter) {
     // The output is checked before it takes its final name.
-    const FileOutcome check = compareWithWave(run, output.temporaryPath(), run.inputPath);
+    const FileOutcome check = compareWithReference(run, output.temporaryPath(), run.inputPath);
     if (check.outcome == Outcome::Stopped) return cancelled(run, &output);
     if (check.outcome != Outcome::Converted) {
       return showOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, run.outputPath, check.detail, output.keep());
@@ -462,7 +475,8 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   if (!output.commit(failed)) return failed;
   FileOutcome o = converted(run, "", outBytes, pcmBytes, pcmBytes, true);
   o.frames = frames;
-  if (wave.sizeFieldWrong) o.warningEntry = kEntryWaveSizeWrong;
+  if (run.params->md5) o.md5 = md5.hex();
+  if (sizeFieldWrong) o.warningEntry = kEntryWaveSizeWrong;
   return o;
 }
 
@@ -472,19 +486,54 @@ FileOutcome decode(RunState& run) {
   FrontEnd& fe = run.frontEnd;
   CompressedInput c;
   if (FileOutcome refused; !openBlocks(run, run.inputPath, c, refused, true)) return refused;
-  SafeOutput output(run, OutputKind::Wave);
+  // The frames to announce in the output's header: counted from the blocks'
+  // sizes when the input can be read twice, else what its header says (and
+  // checked as the blocks are decoded).
+  int64_t expectedFrames = c.layout.hasFact ? static_cast<uint32_t>(c.header.frameCount) : 0;
+  if (c.fileSize >= 0) {
+    const int64_t counted = framesByBlockSizes(c.file, c.blockLength, c.header.channels);
+    if (counted >= 0) expectedFrames = counted;
+    if (!c.file.seek(c.dataStart())) {
+      return showOutcome(run, Outcome::NotConverted, kEntryCannotOpenInput, run.inputPath, "cannot read it again");
+    }
+  }
+  const bool flac = run.params->flac;
+  SafeOutput output(run, flac ? OutputKind::Flac : OutputKind::Wave);
   FileOutcome refused;
   if (!output.begin(refused)) return refused;
-  OutputFile& out = output.file();
-  if (!writeWaveHeader(out, c.header.channels, c.header.sampleRate, 0)) return writeFailed(run, output);
+  PcmFormat pcm;
+  pcm.channels = c.header.channels;
+  pcm.sampleRate = c.header.sampleRate;
+  SinkOptions options;
+  options.flac = flac;
+  options.flacLevel = run.params->flacLevel;
+  options.seekable = output.seekable();
+  options.carried.present = true;
+  options.carried.coderParameter = c.header.coderParameter;
+  options.carried.coderVersion = c.header.coderVersion;
+  std::string error;
+  {
+    // The preamble travels with the audio into a FLAC file.
+    std::string preamble(static_cast<std::size_t>(c.layout.preambleLength), '\0');
+    if (flac && c.layout.preambleLength > 0) {
+      InputFile again;
+      if (again.open(run.inputPath) && again.seek(c.layout.dataOffset + 2)) {
+        again.read(reinterpret_cast<uint8_t*>(preamble.data()), preamble.size());
+      }
+    }
+    options.carried.preamble = preamble;
+  }
+  std::unique_ptr<PcmSink> sink = startPcmSink(output.file(), pcm, expectedFrames, options, error);
+  if (sink == nullptr) return showOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, error, output.keep());
 
   Codec codec;
   BlockStream blocks(c);
   int64_t pcmBytes = 0;
+  AudioMd5 md5;
   Progress progress(run, kEntryProgressDecode);
   for (;;) {
     if (fe.cancelRequested()) {
-      finishWaveFile(out, pcmBytes);
+      sink->finish(pcmBytes / (2 * pcm.channels));
       return cancelled(run, &output);
     }
     progress.update(pcmBytes);
@@ -492,23 +541,27 @@ FileOutcome decode(RunState& run) {
     if (step == BlockStream::Step::End) break;
     if (step == BlockStream::Step::Damaged) {
       // The partial output says how much audio it holds.
-      finishWaveFile(out, pcmBytes);
+      sink->finish(pcmBytes / (2 * pcm.channels));
       return damaged(run, blocks, &output);
     }
     const std::size_t bytes = 2u * codec.params.decodedCount;
-    if (pcmBytes + static_cast<int64_t>(bytes) + 36 > kRiffLimit) {
-      finishWaveFile(out, pcmBytes);
-      return showOutcome(run, Outcome::NotConverted, kEntryTooLarge, run.outputPath, "", output.keep());
-    }
     pcmBytes += static_cast<int64_t>(bytes);
-    if (!out.write(codec.samples, bytes)) return writeFailed(run, output);
+    if (run.params->md5) md5.update(codec.samples, bytes);
+    if (!sink->write(codec.samples, bytes)) {
+      return showOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, sink->error(), output.keep());
+    }
   }
-  if (!finishWaveFile(out, pcmBytes)) return writeFailed(run, output);
+  const int64_t frames = pcmBytes / (2 * pcm.channels);
+  if (!sink->finish(frames)) {
+    return showOutcome(run, Outcome::NotConverted, kEntryWriteError, run.outputPath, sink->error(), output.keep());
+  }
+  sink.reset();
   FileOutcome failed;
   if (!output.commit(failed)) return failed;
-  const int64_t frames = pcmBytes / (2 * c.header.channels);
-  FileOutcome o = converted(run, headerDisagreement(c, frames), pcmBytes + 44, c.fileSize, pcmBytes, false);
+  FileOutcome o = converted(run, headerDisagreement(c, frames, lengthOf(c, blocks)), pcmBytes + 44,
+                            std::max<int64_t>(c.fileSize, lengthOf(c, blocks)), pcmBytes, false);
   o.frames = frames;
+  if (run.params->md5) o.md5 = md5.hex();
   return o;
 }
 
@@ -521,6 +574,7 @@ FileOutcome test(RunState& run) {
   Codec codec;
   BlockStream blocks(c);
   int64_t samples = 0;
+  AudioMd5 md5;
   Progress progress(run, kEntryProgressVerify);
   for (;;) {
     if (fe.cancelRequested()) return cancelled(run, nullptr);
@@ -529,14 +583,16 @@ FileOutcome test(RunState& run) {
     if (step == BlockStream::Step::End) break;
     if (step == BlockStream::Step::Damaged) return damaged(run, blocks, nullptr);
     samples += codec.params.decodedCount;
+    if (run.params->md5) md5.update(codec.samples, 2u * codec.params.decodedCount);
   }
   const int64_t frames = samples / c.header.channels;
-  if (const std::string what = headerDisagreement(c, frames); !what.empty()) {
+  if (const std::string what = headerDisagreement(c, frames, lengthOf(c, blocks)); !what.empty()) {
     return showOutcome(run, Outcome::NotConverted, kEntryFileIncomplete, run.inputPath, what);
   }
   FileOutcome o = showOutcome(run, Outcome::Converted, kEntryTestOk, run.inputPath);
   o.frames = frames;
-  o.inputBytes = c.fileSize;
+  o.inputBytes = lengthOf(c, blocks);
+  if (run.params->md5) o.md5 = md5.hex();
   ++run.doneCount;
   return o;
 }
@@ -570,10 +626,11 @@ bool isNotOfTheKind(int entry) {
 
 bool isJobInput(int jobKind, const std::string& path, int& entry, std::string& detail) {
   detail.clear();
-  if (jobKind == kJobEncode || jobKind == kJobEncodeVerify) {
-    InputFile in;
-    WaveInfo wave;
-    entry = openWaveInput(path, in, wave, detail);
+  if (path == "-") {  // the standard input is read once, by the job
+    entry = 0;
+  } else if (jobKind == kJobEncode || jobKind == kJobEncodeVerify) {
+    std::unique_ptr<PcmSource> source;
+    entry = openPcmInput(path, source, detail);
   } else {
     CompressedInput c;
     entry = openCompressedInput(path, jobKind == kJobReencode ? 21 : 22, c, detail);
@@ -652,6 +709,7 @@ bool describeFile(const std::string& path, FileDescription& d, std::string& erro
   if (!usableBlockLength(d.blockLength) || h.coderVersion > 22) return true;  // blocks not readable
   Codec codec;
   BlockStream blocks(c);
+  AudioMd5 md5;
   for (BlockStream::Step step; (step = blocks.next(codec)) != BlockStream::Step::End;) {
     if (step == BlockStream::Step::Damaged) {
       d.damaged = true;
@@ -663,8 +721,11 @@ bool describeFile(const std::string& path, FileDescription& d, std::string& erro
     d.codeBytes += codec.params.codeSize;
     d.samples += codec.params.decodedCount;
     d.lastBlockHasCountExtension = codec.block.countExtension();
+    md5.update(codec.samples, 2u * codec.params.decodedCount);
   }
-  d.problem = headerDisagreement(c, d.samples / h.channels);
+  d.md5 = md5.hex();
+  if (d.fileSize < 0) d.fileSize = lengthOf(c, blocks);
+  d.problem = headerDisagreement(c, d.samples / h.channels, lengthOf(c, blocks));
   d.incomplete = !d.problem.empty();
   return true;
 }

@@ -69,5 +69,6 @@ inline constexpr int kEntryTestOk = 92;
 inline constexpr int kEntryCountTested = 93;
 inline constexpr int kEntryCountBad = 94;
 inline constexpr int kEntryFileIncomplete = 95;
+inline constexpr int kEntryExistingNotFlac = 96;
 
 }  // namespace nubo::converter

@@ -1,9 +1,11 @@
 #include "nab_format.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "os.h"
+#include "std_streams.h"
 
 namespace nubo::converter {
 
@@ -19,6 +21,17 @@ void StreamBuffer::attach(std::FILE* file) {
 
 bool InputFile::open(const std::string& path) {
   close();
+  if (path == "-") {
+    // The standard input: a pipe as often as a file.
+    file_ = platform::duplicateStandardStream(false);
+    notRegular_ = false;
+    if (file_ == nullptr) {
+      error_ = "no standard input";
+      return false;
+    }
+    buffer_.attach(file_);
+    return true;
+  }
   int errorNumber = 0;
   if (!platform::openRegularFile(path, file_, errorNumber, error_)) {
     notRegular_ = errorNumber == 0;
@@ -29,13 +42,7 @@ bool InputFile::open(const std::string& path) {
   return true;
 }
 
-int64_t InputFile::size() const {
-  const long here = std::ftell(file_);
-  std::fseek(file_, 0, SEEK_END);
-  const long end = std::ftell(file_);
-  std::fseek(file_, here, SEEK_SET);
-  return end;
-}
+int64_t InputFile::size() const { return platform::regularFileSize(file_); }
 
 int64_t InputFile::position() const { return std::ftell(file_); }
 
@@ -59,8 +66,12 @@ uint32_t InputFile::readLE(int n) {
 std::size_t InputFile::read(uint8_t* into, std::size_t n) { return std::fread(into, 1, n, file_); }
 
 bool InputFile::skip(int64_t n) {
-  for (int64_t i = 0; i < n; ++i) {
-    if (std::getc(file_) == EOF) return false;
+  // Read, not sought: a pipe cannot seek, and the end must be noticed.
+  uint8_t scratch[4096];
+  while (n > 0) {
+    const std::size_t want = static_cast<std::size_t>(std::min<int64_t>(n, sizeof scratch));
+    if (std::fread(scratch, 1, want, file_) != want) return false;
+    n -= static_cast<int64_t>(want);
   }
   return true;
 }
@@ -160,7 +171,8 @@ bool readCompressedHeader(InputFile& in, NabHeader& h, NabLayout& layout) {
   } else {
     return false;
   }
-  layout.dataOffset = in.position();
+  // Counted, not asked of the stream: a pipe has no position.
+  layout.dataOffset = layout.hasFact ? 54 + std::max<int64_t>(chunkSize, 4) + 8 : 54;
   const int first = in.get();
   const int second = first == EOF ? EOF : in.get();
   if (second != EOF) layout.preambleLength = first | (second << 8);

@@ -80,7 +80,8 @@ class InputFile {
   const std::string& error() const { return error_; }
   // The open failed because the path names no regular file (a FIFO, a device, a directory).
   bool refusedAsNotRegular() const { return notRegular_; }
-  // The size of the open file in bytes.
+  // The size of the open file in bytes; -1 when it is a pipe (the path "-",
+  // the standard input, may be one).
   int64_t size() const;
   // The position of the next byte read.
   int64_t position() const;

@@ -1,6 +1,9 @@
 #include "safe_output.h"
 
+#include <cerrno>
+
 #include "message_entries.h"
+#include "std_streams.h"
 
 namespace nubo::converter {
 
@@ -51,6 +54,8 @@ ExistingOutput inspectExistingOutput(const std::string& path, std::string& error
     const bool framesAgree = !layout.hasFact || static_cast<uint32_t>(h.frameCount) == frames;
     return frames >= 0 && framesAgree ? ExistingOutput::CompleteCompressed : ExistingOutput::IncompleteCompressed;
   }
+  in.seek(0);
+  if (in.readLE(4) == fourCC("fLaC")) return ExistingOutput::Flac;
   // A RIFF WAVE file of any format but the compressed one; it is complete
   // when its RIFF size covers the file exactly (a pad byte allowed).
   in.seek(0);
@@ -68,6 +73,21 @@ ExistingOutput inspectExistingOutput(const std::string& path, std::string& error
 
 bool SafeOutput::begin(FileOutcome& o) {
   const std::string& out = run_.outputPath;
+  if (out == "-") {
+    // The standard output. Decoded audio goes straight to it; a compressed
+    // file is gathered in an unnamed temporary file first, because its
+    // header holds sizes known only at the end, and a pipe cannot seek back.
+    toStdout_ = true;
+    direct_ = true;
+    spool_ = kind_ == OutputKind::Compressed;
+    std::FILE* stream = spool_ ? std::tmpfile() : platform::duplicateStandardStream(true);
+    if (stream == nullptr) {
+      o = showOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, platform::systemReason(errno));
+      return false;
+    }
+    file_.adopt(stream);
+    return true;
+  }
   if (out == run_.inputPath || platform::sameFile(out, run_.inputPath)) {
     o = showOutcome(run_, Outcome::NotConverted, kEntryOutputIsInput, out);
     return false;
@@ -78,7 +98,9 @@ bool SafeOutput::begin(FileOutcome& o) {
     o = showOutcome(run_, Outcome::NotConverted, kEntryOutputIsRunInput, out);
     return false;
   }
-  const int otherKind = kind_ == OutputKind::Compressed ? kEntryExistingNotVersion22 : kEntryExistingNotWave;
+  const int otherKind = kind_ == OutputKind::Compressed ? kEntryExistingNotVersion22
+                        : kind_ == OutputKind::Wave     ? kEntryExistingNotWave
+                                                        : kEntryExistingNotFlac;
   switch (expected_.kind) {
     case platform::FileKind::Missing:
       break;
@@ -107,16 +129,18 @@ bool SafeOutput::begin(FileOutcome& o) {
     case platform::FileKind::Regular: {
       std::string unreadable;
       const ExistingOutput existing = inspectExistingOutput(out, unreadable);
-      const bool sameKind = kind_ == OutputKind::Compressed
-                                ? existing == ExistingOutput::CompleteCompressed ||
-                                      existing == ExistingOutput::IncompleteCompressed
-                                : existing == ExistingOutput::CompleteWave || existing == ExistingOutput::IncompleteWave;
+      const bool sameKind =
+          kind_ == OutputKind::Compressed ? existing == ExistingOutput::CompleteCompressed ||
+                                                existing == ExistingOutput::IncompleteCompressed
+          : kind_ == OutputKind::Wave     ? existing == ExistingOutput::CompleteWave || existing == ExistingOutput::IncompleteWave
+                                          : existing == ExistingOutput::Flac;
       if (!sameKind) {
         o = showOutcome(run_, Outcome::NotConverted, otherKind, out, unreadable);
         return false;
       }
       if (!run_.params->optionA) {
-        if (existing == ExistingOutput::CompleteCompressed || existing == ExistingOutput::CompleteWave) {
+        if (existing == ExistingOutput::CompleteCompressed || existing == ExistingOutput::CompleteWave ||
+            existing == ExistingOutput::Flac) {
           ++run_.skippedCount;
           o = showOutcome(run_, Outcome::Skipped, kEntryOutputExists, out);
         } else {
@@ -150,6 +174,22 @@ bool SafeOutput::createTemporary(FileOutcome& o) {
 
 bool SafeOutput::commit(FileOutcome& o) {
   std::string error;
+  if (spool_) {
+    // The gathered compressed file, now complete, goes to standard output.
+    std::FILE* stdoutStream = platform::duplicateStandardStream(true);
+    std::FILE* spool = file_.stream();
+    bool copied = stdoutStream != nullptr && file_.flush() && std::fseek(spool, 0, SEEK_SET) == 0;
+    uint8_t chunk[1 << 16];
+    for (std::size_t n; copied && (n = std::fread(chunk, 1, sizeof chunk, spool)) > 0;) {
+      copied = std::fwrite(chunk, 1, n, stdoutStream) == n;
+    }
+    const std::string reason = platform::systemReason(errno);
+    copied = stdoutStream != nullptr && std::fclose(stdoutStream) == 0 && copied;
+    file_.close();
+    if (copied) return committed_ = true;
+    o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, reason);
+    return false;
+  }
   if (direct_) {
     if (file_.close()) return committed_ = true;
     o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, file_.error());

@@ -13,7 +13,7 @@ namespace nubo::converter {
 
 // The kind of file a job writes; an existing output is replaced (option A)
 // only when it is of the same kind.
-enum class OutputKind { Compressed, Wave };
+enum class OutputKind { Compressed, Wave, Flac };
 
 // What is at a path where an output is to go.
 enum class ExistingOutput {
@@ -23,6 +23,7 @@ enum class ExistingOutput {
   OldCompressed,         // a compressed file of another coder version (an input, never an output)
   CompleteWave,
   IncompleteWave,        // its RIFF size does not agree with its length
+  Flac,                  // a FLAC file
   Other,                 // anything else: never replaced
 };
 // `error` says why when the file cannot be read (it then counts as Other).
@@ -43,6 +44,8 @@ class SafeOutput {
 
   OutputFile& file() { return file_; }
   const std::string& temporaryPath() const { return tempPath_; }
+  // Whether the output can seek back (not so on standard output, "-").
+  bool seekable() const { return !toStdout_ || spool_; }
 
   // Completes the output: forced to the disk when the run asks for it, the
   // input's times and permission bits, closed, and given its final name.
@@ -63,6 +66,8 @@ class SafeOutput {
   platform::FileStatus expected_;  // what was at the output path when the job began
   bool committed_ = false;
   bool direct_ = false;  // the null device, written in place
+  bool toStdout_ = false;  // the output is the standard output ("-")
+  bool spool_ = false;  // a compressed file for standard output, gathered first so that its header is right
 };
 
 }  // namespace nubo::converter

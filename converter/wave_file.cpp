@@ -16,9 +16,12 @@ std::string describeFormat(uint32_t tag, int bits, int channels) {
 }
 }  // namespace
 
-bool readWaveHeader(InputFile& in, WaveInfo& info) {
+bool readWaveHeader(InputFile& in, WaveInfo& info) { return readWaveHeaderAfterId(in, in.readLE(4), info); }
+
+bool readWaveHeaderAfterId(InputFile& in, uint32_t firstId, WaveInfo& info) {
   info = WaveInfo{};
-  if (in.readLE(4) != fourCC("RIFF")) {
+  info.rf64 = firstId == fourCC("RF64");
+  if (firstId != fourCC("RIFF") && !info.rf64) {
     info.whatItIs = "not a RIFF file";
     return false;
   }
@@ -26,6 +29,22 @@ bool readWaveHeader(InputFile& in, WaveInfo& info) {
   if (in.readLE(4) != fourCC("WAVE")) {
     info.whatItIs = "a RIFF file, but not WAVE";
     return false;
+  }
+  // RF64 (EBU Tech 3306): the 64-bit sizes stand in a "ds64" chunk first.
+  uint64_t dataSize64 = 0;
+  if (info.rf64) {
+    if (in.readLE(4) != fourCC("ds64")) {
+      info.whatItIs = "an RF64 file without its ds64 chunk";
+      return false;
+    }
+    const uint32_t size = in.readLE(4);
+    in.readLE(4), in.readLE(4);  // RIFF size
+    dataSize64 = in.readLE(4);
+    dataSize64 |= static_cast<uint64_t>(in.readLE(4)) << 32;
+    if (size < 24 || !in.skip(static_cast<int64_t>(size) - 16 + (size & 1))) {
+      info.whatItIs = "an RF64 file with a damaged ds64 chunk";
+      return false;
+    }
   }
   bool haveFormat = false;
   for (;;) {
@@ -69,13 +88,26 @@ bool readWaveHeader(InputFile& in, WaveInfo& info) {
         info.whatItIs = "a WAVE file whose data comes before its format chunk";
         return false;
       }
+      const int64_t claimed = info.rf64 && size == 0xFFFFFFFFu ? static_cast<int64_t>(dataSize64) : size;
+      info.claimedBytes = claimed;
+      info.dataBytes = claimed;
+      const int64_t length = in.size();
+      if (length < 0) {
+        // A pipe: its length is not known. A size of 0 (a recorder that
+        // stopped before it wrote the sizes) or "unknown" reads to the end.
+        if (claimed == 0 || claimed == 0xFFFFFFFFLL) {
+          info.readToEnd = true;
+          info.sizeFieldWrong = claimed == 0;
+        }
+        return true;
+      }
       // A recorder that stopped before it wrote the sizes leaves 0 (or a
-      // size beyond the end of the file): the audio then runs to the end.
-      const int64_t behind = in.size() - in.position();
-      info.claimedBytes = size;
-      info.dataBytes = size;
-      if ((size == 0 && behind > 0) || static_cast<int64_t>(size) > behind) {
-        info.dataBytes = behind;
+      // size beyond the end of the file): the audio then runs to the end,
+      // in whole frames.
+      const int64_t behind = length - in.position();
+      if ((claimed == 0 && behind > 0) || claimed > behind) {
+        const int64_t frame = 2 * info.channels;
+        info.dataBytes = behind - behind % frame;
         info.sizeFieldWrong = true;
       }
       return true;

@@ -21,6 +21,8 @@ struct WaveInfo {
   // The size field was 0 or larger than the file with audio behind it (an
   // unfinished recording): `dataBytes` then runs to the end of the file.
   bool sizeFieldWrong = false;
+  bool readToEnd = false;     // the audio runs to the end of a stream whose length is not known
+  bool rf64 = false;          // an RF64 file: the sizes came from its ds64 chunk
   std::string whatItIs;       // when it is not a 16-bit PCM WAVE file: what it is instead
 };
 
@@ -28,6 +30,8 @@ struct WaveInfo {
 // `info.whatItIs` saying why) unless the file is a 16-bit PCM WAVE file with
 // 1 or 2 channels.
 bool readWaveHeader(InputFile& in, WaveInfo& info);
+// The same, when the first four bytes ("RIFF" or "RF64") have been read already.
+bool readWaveHeaderAfterId(InputFile& in, uint32_t firstId, WaveInfo& info);
 
 // The 44-byte header of a 16-bit PCM WAVE file with `dataBytes` of samples.
 bool writeWaveHeader(OutputFile& out, int channels, int64_t sampleRate, int64_t dataBytes);

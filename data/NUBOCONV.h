@@ -105,3 +105,4 @@
 #define NUBO_MSG_COUNT_TESTED 93 /*file(s) complete*/
 #define NUBO_MSG_COUNT_BAD 94 /*file(s) damaged or incomplete*/
 #define NUBO_MSG_FILE_INCOMPLETE 95 /*The compressed file is incomplete (its header disagrees with its length):*/
+#define NUBO_MSG_EXISTING_NOT_FLAC 96 /*The existing output is not a FLAC file; not replaced:*/

@@ -8,7 +8,7 @@ packages=(
   libfltk1.3-dev libx11-dev fonts-dejavu-core
   clang libclang-rt-14-dev
   xvfb xauth xdotool imagemagick
-  sox flac parallel
+  sox flac parallel libflac-dev nettle-dev
   dpkg-dev file groff-base   # cpack's dependency lists (dpkg-shlibdeps, file); man page checks
 )
 missing=()

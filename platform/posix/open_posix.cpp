@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "os.h"
+#include "std_streams.h"
 
 namespace nubo::platform {
 
@@ -43,6 +44,20 @@ bool openRegularFile(const std::string& path, std::FILE*& stream, int& errorNumb
     return false;
   }
   return true;
+}
+
+std::FILE* duplicateStandardStream(bool output) {
+  const int fd = ::fcntl(output ? STDOUT_FILENO : STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return nullptr;
+  std::FILE* stream = ::fdopen(fd, output ? "wb" : "rb");
+  if (stream == nullptr) ::close(fd);
+  return stream;
+}
+
+int64_t regularFileSize(std::FILE* stream) {
+  struct stat st {};
+  if (stream == nullptr || ::fstat(::fileno(stream), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return st.st_size;
 }
 
 }  // namespace nubo::platform

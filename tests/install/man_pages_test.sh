@@ -25,8 +25,8 @@ options=$(section OPTIONS)
 [[ -n $commands && -n $options ]] || fail "nubo.1 lacks a COMMANDS or an OPTIONS section"
 
 # Options of a help text: every -x and --long-name in its option lines.
-help_options() { grep -E '^  -' | grep -oE -- '(^|[ ,])--?[A-Za-z][A-Za-z-]*' | tr -d ' ,' | sort -u; }
-has_word() { grep -qE -- "(^|[^A-Za-z-])$1([^A-Za-z-]|$)" <<<"$2"; }
+help_options() { grep -E '^  -' | grep -oE -- '(^|[ ,])--?[A-Za-z][A-Za-z0-9-]*' | tr -d ' ,' | sort -u; }
+has_word() { grep -qE -- "(^|[^A-Za-z0-9-])$1([^A-Za-z0-9-]|$)" <<<"$2"; }
 
 subcommands=$("$nubo" --help | awk '/^Subcommands:/ { inside = 1; next } inside && NF { print $1 }')
 [[ $(wc -w <<<"$subcommands") -ge 6 ]] || fail "nubo --help lists too few commands: $subcommands"
