@@ -14,9 +14,10 @@ namespace nubo::ui {
 namespace {
 
 // Delivers the file's lines one at a time. A line is everything up to its
-// line feed; the line feed itself is not part of it, nor a carriage return
-// before it (a file written or edited on the desktop platform ends its lines
-// in CR LF). A line longer than the reader's limit is cut there and the rest
+// line feed; the line feed itself is not part of it, nor the carriage
+// returns before it (a file written or edited on the desktop platform ends
+// its lines in CR LF; no path or number ends in a carriage return, so all of
+// them go, and what is written reads back the same). A line longer than the reader's limit is cut there and the rest
 // of it is skipped, so that an overlong line never spills into the next value.
 class LineReader {
  public:
@@ -27,9 +28,14 @@ class LineReader {
     if (pos_ >= bytes_.size()) return false;
     std::size_t end = bytes_.find('\n', pos_);
     if (end == std::string_view::npos) end = bytes_.size();
-    std::size_t length = end - pos_;
-    if (length > 0 && bytes_[end - 1] == '\r') --length;
-    line.assign(bytes_.substr(pos_, std::min(length, limit)));
+    std::string_view text = bytes_.substr(pos_, end - pos_);
+    // No path holds a NUL byte: what follows one is not read, as the text
+    // written back ends there too.
+    text = text.substr(0, text.find('\0'));
+    // Carriage returns at the end go, also those that a cut at the limit leaves there.
+    text = text.substr(0, limit);
+    while (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    line.assign(text);
     pos_ = end + 1;
     return true;
   }

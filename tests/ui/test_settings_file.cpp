@@ -120,6 +120,21 @@ TEST(SettingsRead, CrLfLineEndsLeaveNoCarriageReturn) {
   EXPECT_EQ(parseSettings("20\r\n4\r\n0\r\n0\r\n0\r\n" + exact + "\r\n").slots[0], exact);
 }
 
+// What is read is what is written back: carriage returns at the end of a
+// line (also those a cut at the limit leaves there) and what follows a NUL
+// byte are not part of a path.
+TEST(SettingsRead, WhatIsReadWritesBackTheSame) {
+  using namespace std::string_literals;
+  const std::string cut = std::string(297, 'p') + "\r\r\r\rtail";
+  const Settings s = parseSettings("20\n3\n0\n0\n0\n/a\r\r\r\n"s + "b\0c\r\n"s + cut + "\n" + "\r\r\0\r\r"s);
+  EXPECT_EQ(s.slots[0], "/a");
+  EXPECT_EQ(s.slots[1], "b");
+  EXPECT_EQ(s.slots[2], std::string(297, 'p'));
+  EXPECT_EQ(s.slots[3], "*");
+  const Settings back = parseSettings(formatSettings(s));
+  EXPECT_EQ(back.slots, s.slots);
+}
+
 TEST(SettingsLocation, BesideTheProgramElseTheUserConfigurationDirectory) {
   EXPECT_EQ(userSettingsPath("/x/cfg", "/home/u"), "/x/cfg/nubo/NUBOCONV.ini");
   EXPECT_EQ(userSettingsPath(nullptr, "/home/u"), "/home/u/.config/nubo/NUBOCONV.ini");
