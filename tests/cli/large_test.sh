@@ -6,14 +6,7 @@
 # extension of RIFF for sizes past 4 GiB) whose sizes match what follows.
 # Usage: large_test.sh BIN_DIR WORK_DIR
 set -uo pipefail
-bin=$(cd "$1" && pwd)
-work=$2
-nubo=$bin/nubo
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work" || exit 1
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+source "$(dirname "$0")/lib.sh" "$@"
 # le32 N: N as four little-endian bytes (through %b, so that no byte is read as a format).
 le32() { printf '%b' "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)))"; }
 u32_at() { od -An -tu4 -j"$2" -N4 "$1" | tr -d ' '; }
@@ -61,8 +54,4 @@ stream | "$nubo" decode - -o - 2>err.txt | { head -c 80 >rf64.bin; wc -c >rest.t
 { cat wrong.bin; cat chunk.bin; } | "$nubo" decode - -o - >/dev/null 2>err.txt && fail "a wrong frame count went unnoticed"
 grep -q 'frames' err.txt || fail "no word of the frame count: $(cat err.txt)"
 
-if [[ $failures -ne 0 ]]; then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "large recording checks passed"
+finish "large recording"

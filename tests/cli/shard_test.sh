@@ -5,16 +5,9 @@
 # result must be the tree that one nubo run makes, every file reported once.
 # Usage: shard_test.sh BIN_DIR WORK_DIR
 set -uo pipefail
-bin=$(cd "$1" && pwd)
-work=$2
-nubo=$bin/nubo
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work" || exit 1
+source "$(dirname "$0")/lib.sh" "$@"
 command -v parallel >/dev/null || { echo "SKIP: GNU parallel is not installed (apt-get install parallel)"; exit 77; }
 
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 sox -R -D -n -r 44100 -b 16 -c 2 a.wav synth 2.3 pluck C3 pinknoise remix 1,2 2,1 gain -12 2>/dev/null
 sox -R -D -n -r 22050 -b 16 -c 1 b.wav synth 1.7 square 110 lowpass 1500 gain -12 2>/dev/null
@@ -58,8 +51,4 @@ tr '\0' '\n' <all.list | "$nubo" -q test --files-from - --report testn.jsonl || 
 diff <(cut -d, -f1-4 test1.jsonl) <(cut -d, -f1-4 testn.jsonl) >/dev/null || fail "-j changed the report's order or results"
 
 [[ "$(find archive -type f -print0 | sort -z | xargs -0 md5sum)" == "$md5_before" ]] || fail "an input changed"
-if [[ $failures -ne 0 ]]; then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "sharded upgrade checks passed"
+finish "sharded upgrade"

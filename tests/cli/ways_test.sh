@@ -5,17 +5,10 @@
 # metaflac's, an RF64 input, and a tree decoded to FLAC under the safety rules.
 # Usage: ways_test.sh BIN_DIR WORK_DIR
 set -uo pipefail
-bin=$(cd "$1" && pwd)
-work=$2
-nubo=$bin/nubo
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work" || exit 1
+source "$(dirname "$0")/lib.sh" "$@"
 for tool in flac metaflac sox; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 run() {  # EXPECTED CMD...: stdout and stderr in out.txt and err.txt
   local expected=$1
   shift
@@ -118,8 +111,4 @@ expect_err "not a FLAC file"
 same_audio flac/a/clash.flac music.wav
 
 [[ "$(md5sum music.wav voice.wav music.NAB old.NAB)" == "$sums" ]] || fail "an input changed"
-if [[ $failures -ne 0 ]]; then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "ways in and out checks passed"
+finish "ways in and out"
