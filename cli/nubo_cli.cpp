@@ -43,13 +43,13 @@ bool isDirectory(const std::string& path) {
 // The window's fields take a directory as "dir/"; on the command line a
 // directory is accepted with or without the trailing '/'.
 std::string asField(const std::string& argument) {
-  if (isDirectory(argument) && argument.back() != '/') return argument + "/";
+  if (isDirectory(argument) && !platform::isPathSeparator(argument.back())) return argument + platform::kPathSeparator;
   return argument;
 }
 
-// The directory part of a field, with its '/' ("" when it has none).
+// The directory part of a field, with its separator ("" when it has none).
 std::string directoryPart(const std::string& field) {
-  const std::size_t slash = field.find_last_of('/');
+  const std::size_t slash = field.find_last_of(platform::kPathSeparators);
   return slash == std::string::npos ? std::string() : field.substr(0, slash + 1);
 }
 
@@ -107,7 +107,7 @@ std::string mirroredDirectory(const std::string& path) {
   for (const auto& part : dir) {
     if (part == "..") return "";
   }
-  return dir.generic_string() + "/";
+  return dir.make_preferred().string() + platform::kPathSeparator;
 }
 
 // Runs one job kind over every input. `defaultOutput` is the output field
@@ -132,8 +132,9 @@ int runInputs(int jobKind, Options o, const std::string& defaultOutput, Terminal
     return kExitFailed;
   }
   const std::string outputField = o.output.empty() ? "" : asField(o.output);
-  const bool outputIsPattern = !outputField.empty() && (outputField.back() == '/' || outputField.back() == '*' ||
-                                                        outputField.back() == '!');
+  const bool outputIsPattern =
+      !outputField.empty() &&
+      (platform::isPathSeparator(outputField.back()) || outputField.back() == '*' || outputField.back() == '!');
   std::vector<converter::RunParameters> runs;
   for (std::size_t i = 0; i < o.inputs.size(); ++i) {
     const std::string& input = o.inputs[i];
@@ -373,7 +374,10 @@ int run(int argc, char** argv) {
   const bool dataOnStdout = o.output == "-";
   TerminalFrontEnd frontEnd(definitions, o.quiet, dataOnStdout ? stderr : stdout);
   gFrontEnd = &frontEnd;
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) std::signal(s, onStopSignal);
+  for (int s : {SIGINT, SIGTERM}) std::signal(s, onStopSignal);
+#ifdef SIGHUP  // (Windows has none)
+  std::signal(SIGHUP, onStopSignal);
+#endif
 
   if (upgrade->parsed()) return runInputs(converter::kJobReencode, o, "!", frontEnd);
   if (encode->parsed()) {

@@ -28,7 +28,7 @@ namespace {
 constexpr std::size_t kMaxPendingDirectories = 1000000;
 
 void splitField(const std::string& field, std::string& directory, std::string& name) {
-  const std::size_t slash = field.find_last_of('/');
+  const std::size_t slash = field.find_last_of(platform::kPathSeparators);
   if (slash == std::string::npos) {
     directory.assign(1, '.');  // (not = ".": GCC 12 warns falsely of an overlapping copy there)
     name = field;
@@ -45,7 +45,7 @@ bool hasWildcard(const std::string& pattern) { return pattern.find_first_of("*?"
 // (TAKE.NAB -> TAKE.NEB).
 void applyCollisionRule(const std::string& inputPath, std::string& outputPath) {
   if (outputPath != inputPath) return;
-  const std::size_t slash = outputPath.find_last_of('/');
+  const std::size_t slash = outputPath.find_last_of(platform::kPathSeparators);
   const std::size_t a = outputPath.find_last_of('A');
   if (a != std::string::npos && (slash == std::string::npos || a > slash)) outputPath[a] = 'E';
 }
@@ -67,7 +67,7 @@ void keepExactName(const std::string& pattern, std::vector<platform::DirectoryEn
 // A name in a directory; in the current directory the name alone, as the
 // user typed it ("take.NAB", not "./take.NAB").
 std::string joinPath(const std::string& directory, const std::string& name) {
-  return directory == "." ? name : directory + "/" + name;
+  return directory == "." ? name : directory + platform::kPathSeparator + name;
 }
 
 // The output path of a file; an output field "-" is the standard output.
@@ -272,7 +272,7 @@ int prepareRun(int jobKind, bool optionA, bool optionB, const std::string& input
     return 999;
   }
   params.standardInput = input == "-";
-  if (input.back() == '/') input += "*.*";
+  if (platform::isPathSeparator(input.back())) input += "*.*";
   splitField(input, params.inputDirectory, params.inputPattern);
   // A '?' selects several files as well as a '*' does.
   params.wildcard = hasWildcard(params.inputPattern);
@@ -282,7 +282,7 @@ int prepareRun(int jobKind, bool optionA, bool optionB, const std::string& input
     frontEnd.setStatusLine(1, frontEnd.message(kEntryNoOutput));
     return 999;
   }
-  if (output.back() == '/') output += "*";
+  if (platform::isPathSeparator(output.back())) output += "*";
   splitField(output, params.outputDirectory, params.outputName);
   const char last = params.outputName.empty() ? '\0' : params.outputName.back();
   params.namingMode = last == '*' ? 1 : last == '!' ? 2 : 0;

@@ -11,6 +11,24 @@ namespace nubo::converter {
 
 namespace {
 constexpr std::size_t kStreamBuffer = std::size_t{1} << 16;
+
+// File positions of 64 bits: long, which fseek and ftell take, has 32 bits
+// on Windows.
+int seekTo(std::FILE* file, int64_t offset) {
+#ifdef _WIN32
+  return ::_fseeki64(file, offset, SEEK_SET);
+#else
+  return std::fseek(file, static_cast<long>(offset), SEEK_SET);
+#endif
+}
+
+int64_t positionOf(std::FILE* file) {
+#ifdef _WIN32
+  return ::_ftelli64(file);
+#else
+  return std::ftell(file);
+#endif
+}
 }
 
 void StreamBuffer::attach(std::FILE* file) {
@@ -44,9 +62,9 @@ bool InputFile::open(const std::string& path) {
 
 int64_t InputFile::size() const { return platform::regularFileSize(file_); }
 
-int64_t InputFile::position() const { return std::ftell(file_); }
+int64_t InputFile::position() const { return positionOf(file_); }
 
-bool InputFile::seek(int64_t offset) { return std::fseek(file_, static_cast<long>(offset), SEEK_SET) == 0; }
+bool InputFile::seek(int64_t offset) { return seekTo(file_, offset) == 0; }
 
 void InputFile::close() {
   if (file_ != nullptr) std::fclose(file_);
@@ -121,8 +139,8 @@ bool OutputFile::write(const uint8_t* bytes, std::size_t n) {
   return !failed_;
 }
 
-bool OutputFile::seek(long offset) {
-  if (std::fseek(file_, offset, SEEK_SET) != 0) fail();
+bool OutputFile::seek(int64_t offset) {
+  if (seekTo(file_, offset) != 0) fail();
   return !failed_;
 }
 

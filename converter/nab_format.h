@@ -125,7 +125,7 @@ class OutputFile {
   // 1 at the first byte that cannot be written.
   int writeLE(int n, uint32_t value);
   bool write(const uint8_t* bytes, std::size_t n);
-  bool seek(long offset);
+  bool seek(int64_t offset);
   bool flush();
   bool failed() const { return failed_; }
   // The system's reason for the first failure ("No space left on device").

@@ -10,19 +10,19 @@ namespace nubo::converter {
 namespace {
 
 std::string directoryOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
+  const std::size_t slash = path.find_last_of(platform::kPathSeparators);
   if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
+  if (slash == 0) return std::string(1, path[0]);
   return path.substr(0, slash);
 }
 
-// Creates a missing output directory: every prefix that ends before a '/'
+// Creates a missing output directory: every prefix that ends before a separator
 // (failures are harmless: drive-like prefixes and existing directories),
 // then the directory itself, whose failure counts.
 bool makeDirectories(const std::string& directory, std::string& error) {
   std::string ignored;
   for (std::size_t i = 1; i < directory.size(); ++i) {
-    if (directory[i] == '/') platform::createDirectory(directory.substr(0, i), ignored);
+    if (platform::isPathSeparator(directory[i])) platform::createDirectory(directory.substr(0, i), ignored);
   }
   // Another worker (or process) may have made it meanwhile: that is no failure.
   return platform::createDirectory(directory, error) ||
@@ -109,7 +109,7 @@ bool SafeOutput::begin(FileOutcome& o) {
       // written directly (a decode to /dev/null tests a file's audio). No
       // other device, FIFO or socket is ever opened: a FIFO would block the
       // run, and a device is nothing a conversion should write into.
-      if (expected_.characterDevice && platform::sameFile(out, "/dev/null")) {
+      if (expected_.characterDevice && platform::sameFile(out, platform::kNullDevice)) {
         direct_ = true;
         if (file_.open(out)) return true;
         o = showOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, file_.error());

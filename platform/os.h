@@ -13,7 +13,29 @@
 
 namespace nubo::platform {
 
-// Directory of the running executable (from /proc/self/exe), no trailing '/'.
+// Path separators. On Windows both the backslash and '/' separate path
+// components, and the backslash is the one written when a path is joined;
+// elsewhere only '/'.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+inline constexpr const char* kPathSeparators = "\\/";
+// The device that swallows what is written to it.
+inline constexpr const char* kNullDevice = "NUL";
+#else
+inline constexpr char kPathSeparator = '/';
+inline constexpr const char* kPathSeparators = "/";
+inline constexpr const char* kNullDevice = "/dev/null";
+#endif
+inline bool isPathSeparator(char c) {
+  for (const char* s = kPathSeparators; *s != '\0'; ++s) {
+    if (c == *s) return true;
+  }
+  return false;
+}
+
+// Directory of the running executable (from /proc/self/exe; on Windows from
+// GetModuleFileNameA), no trailing separator unless it is a root ("/", or a
+// drive's root on Windows).
 std::string programDirectory();
 
 // What a path names, links followed.

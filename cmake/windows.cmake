@@ -1,0 +1,79 @@
+# What the Windows build (cmake --preset windows, the mingw-w64 cross build of
+# cmake/mingw-w64-x86_64.cmake) needs beyond the Linux one. Included by the
+# top-level CMakeLists.txt when building for Windows, before any target.
+#
+# Decisions:
+# - The programs link libstdc++, libgcc and winpthread statically: nubo.exe
+#   and NUBOCONV.exe need nothing beside them but nubocodec.dll. The DLL is
+#   C-linked and -fno-exceptions: it imports from KERNEL32 and msvcrt only.
+# - nubocodec.dll exports NuboWaveConvert alone, by name (codec/nubocodec.def);
+#   its import library is libnubocodec.dll.a (mingw-w64's convention; the
+#   .def file lets MSVC users make a .lib with `lib /def:`).
+# - Doubles are computed in SSE2 registers, never the x87 unit, so that the
+#   version-22 fit rounds every operation to double exactly as on Linux.
+# - Windows 7 is the oldest Windows the programs ask for (_WIN32_WINNT).
+# - The ANSI ("A") Win32 functions are used throughout, like the C runtime's
+#   fopen: paths are in the system's ANSI code page.
+
+# _USE_MATH_DEFINES: M_PI, which strict C++20 mode hides in mingw-w64's math.h.
+add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX _USE_MATH_DEFINES)
+add_compile_options(-msse2 -mfpmath=sse)
+set(CMAKE_EXE_LINKER_FLAGS "${CMAKE_EXE_LINKER_FLAGS} -static")
+
+set(NUBO_WINDOWS_DEPS ${CMAKE_BINARY_DIR}/windows-deps)
+
+# CLI11 is header-only: Debian's copy in /usr/include/CLI is used through a
+# directory that holds nothing else, so that no other header of the build
+# machine's /usr/include can reach the Windows compiler.
+find_path(NUBO_CLI11_INCLUDE CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH NO_DEFAULT_PATH)
+if(NUBO_CLI11_INCLUDE)
+  file(MAKE_DIRECTORY ${NUBO_WINDOWS_DEPS}/cli11/include)
+  file(CREATE_LINK ${NUBO_CLI11_INCLUDE}/CLI ${NUBO_WINDOWS_DEPS}/cli11/include/CLI SYMBOLIC)
+  file(WRITE ${NUBO_WINDOWS_DEPS}/cli11/CLI11Config.cmake
+    "if(NOT TARGET CLI11::CLI11)\n"
+    "  add_library(CLI11::CLI11 INTERFACE IMPORTED)\n"
+    "  set_target_properties(CLI11::CLI11 PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${NUBO_WINDOWS_DEPS}/cli11/include)\n"
+    "endif()\n")
+  set(CLI11_DIR ${NUBO_WINDOWS_DEPS}/cli11 CACHE PATH "CLI11 for the Windows build" FORCE)
+endif()
+
+# GoogleTest is built from Debian's source package (googletest, in
+# /usr/src/googletest) with the Windows compiler; find_package(GTest) in
+# tests/ finds these targets through a small config file.
+if(NUBO_BUILD_TESTS)
+  set(NUBO_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources for the Windows build")
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  # Static, so that the test programs need no DLL of it beside them.
+  set(NUBO_SHARED_LIBS_SAVED ${BUILD_SHARED_LIBS})
+  set(BUILD_SHARED_LIBS OFF)
+  add_subdirectory(${NUBO_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+  set(BUILD_SHARED_LIBS ${NUBO_SHARED_LIBS_SAVED})
+  file(WRITE ${NUBO_WINDOWS_DEPS}/gtest/GTestConfig.cmake
+    "foreach(t gtest gtest_main)\n"
+    "  if(NOT TARGET GTest::\${t})\n"
+    "    add_library(GTest::\${t} ALIAS \${t})\n"
+    "  endif()\n"
+    "endforeach()\n")
+  set(GTest_DIR ${NUBO_WINDOWS_DEPS}/gtest CACHE PATH "GoogleTest for the Windows build" FORCE)
+endif()
+
+# Called at the end of the top-level CMakeLists.txt, when every target exists.
+function(nubo_windows_targets)
+  if(TARGET nubocodec)
+    # nubocodec.dll (not libnubocodec.dll), exporting NuboWaveConvert alone.
+    set_target_properties(nubocodec PROPERTIES PREFIX "" RUNTIME_OUTPUT_NAME nubocodec)
+    target_sources(nubocodec PRIVATE ${PROJECT_SOURCE_DIR}/codec/nubocodec.def)
+  endif()
+  # Each .exe is also reachable under its Linux name through a small script
+  # in the same directory that starts it under Wine, so that the test scripts
+  # written for the Linux build (bin/nubo, bin/make_old_nab) run it unchanged.
+  foreach(program nubo make_old_nab)
+    if(TARGET ${program})
+      file(GENERATE OUTPUT ${NUBO_BIN_DIR}/${program}
+        CONTENT "#!/bin/sh\nexec \"${PROJECT_SOURCE_DIR}/tests/windows/wine-run.sh\" \"$(dirname \"$0\")/${program}.exe\" \"$@\"\n"
+        FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    endif()
+  endforeach()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL nubo_windows_targets)
