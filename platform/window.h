@@ -65,6 +65,10 @@ class WindowEvents {
   virtual void onSize(int clientWidth, int clientHeight) = 0;
   virtual void onCommand(int controlId) = 0;
   virtual void onScroll(ScrollBar bar, ScrollRequest request, int thumbPosition) = 0;
+  // The user asked to close the window (its close box, or the window
+  // manager). True: the backend destroys the window now. False: the window
+  // stays; the handler destroys it later if it still means to.
+  virtual bool onClose() { return true; }
 };
 
 class Window {
@@ -94,15 +98,22 @@ class Window {
   virtual void setCheck(int id, bool checked) = 0;
   virtual void showPressed(int id, bool pressed) = 0;
   virtual void enable(int id, bool enabled) = 0;
+  // Takes the keyboard focus away from every control: keys typed next edit
+  // nothing (Enter still reaches the default button).
   virtual void focusMainWindow() = 0;
+  // Gives the keyboard focus to control `id` (nothing when it is missing,
+  // hidden or disabled).
+  virtual void focusControl(int id) = 0;
 
   // Moves every control by (dx, dy) pixels.
   virtual void scrollContent(int dx, int dy) = 0;
   virtual void setScrollRange(ScrollBar bar, int minimum, int maximum) = 0;
   virtual void setScrollPosition(ScrollBar bar, int position) = 0;
 
-  // Modal boxes and dialogs; UI thread only.
-  virtual bool askYesNo(const std::string& text, const std::string& caption) = 0;
+  // Modal boxes and dialogs; UI thread only. The Yes/No box shows its two
+  // buttons captioned `yes` and `no`; Enter answers Yes, Escape No.
+  virtual bool askYesNo(const std::string& text, const std::string& caption, const std::string& yes,
+                        const std::string& no) = 0;
   virtual void showError(const std::string& caption, const std::string& text) = 0;
   virtual std::optional<std::string> openFileDialog(const std::string& initialPath) = 0;
   virtual std::optional<std::string> saveFileDialog(const std::string& initialPath) = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <system_error>
 
 #include "message_entries.h"
@@ -22,7 +24,52 @@ constexpr int kHorizontalPage = 8;
 // clamped so that no value of the file can overflow it.
 int clampToInt(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
 
+// The controls without which the window cannot be worked, with the class
+// their role needs.
+struct RequiredControl {
+  int id;
+  int type;
+  const char* role;
+};
+constexpr RequiredControl kRequiredControls[] = {
+    {kInputField, 2, "the input field"},   {kOutputField, 2, "the output field"},
+    {kStartButton, 1, "the Start button"}, {kExitButton, 1, "the Exit button"},
+    {kCancelButton, 1, "the Cancel button"}, {kStatusLine1, 0, "status line 1"},
+    {kStatusLine2, 0, "status line 2"},    {kStatusLine3, 0, "status line 3"},
+};
+constexpr const char* kTypeNames[] = {"a static text", "a button", "an edit field", "a list box"};
+
+// The canvas in layout units: x and width in tenths of a column, y in units
+// of 0.14 line, height in tenths of a line.
+constexpr int64_t kCanvasTenthColumns = int64_t{kCanvasColumns} * 10;
+constexpr int64_t kCanvasHundredthLines = int64_t{kCanvasLines} * 100;
+
 }  // namespace
+
+DefinitionProblem windowDefinitionProblem(const Definitions& d) {
+  if (d.problem().line != 0) return d.problem();
+  for (const RequiredControl& required : kRequiredControls) {
+    const ControlRecord& r = d.control(required.id);
+    const std::string name = "control " + std::to_string(required.id) + " (" + required.role + ")";
+    if (r.type < 0) {
+      if (d.textLine(required.id) != 0) return {d.textLine(required.id), name + " has no layout line after its text"};
+      return {d.lastLine(), "the file ends without defining " + name};
+    }
+    const int line = d.layoutLine(required.id);
+    if (r.type != required.type) {
+      return {line, name + " has type " + std::to_string(r.type) + "; it must be " +
+                        std::to_string(required.type) + ", " + kTypeNames[required.type]};
+    }
+    if ((static_cast<uint32_t>(r.style) & platform::style::kVisible) == 0) {
+      return {line, name + " is not visible (its style lacks 0x10000000)"};
+    }
+    const bool inside = r.x >= 0 && r.y >= 0 && r.width > 0 && r.height > 0 &&
+                        int64_t{r.x} + r.width <= kCanvasTenthColumns &&
+                        int64_t{r.y} * 14 + int64_t{r.height} * 10 <= kCanvasHundredthLines;
+    if (!inside) return {line, name + " has no size or lies outside the window's 100 x 40 canvas"};
+  }
+  return {};
+}
 
 MainWindow::MainWindow(platform::Window& window, std::string programStem)
     : window_(window), stem_(std::move(programStem)) {}
@@ -36,11 +83,33 @@ void MainWindow::joinWorker() {
   if (worker_.joinable()) worker_.join();
 }
 
-int MainWindow::loadTexts() {
-  return loadDefinitions(stem_, settings_.languageNumber, definitions_, [this](const std::string& basePath) {
-    window_.showError("Error", "I need " + basePath);
-    window_.quit(0);
-  });
+// The definition file that builds the window. Without one that can, the
+// window is not made: a message names the file (and the line), and the
+// program ends with kExitFailed.
+bool MainWindow::loadStartTexts() {
+  if (loadDefinitions(stem_, settings_.languageNumber, definitions_, [this](const std::string& basePath) {
+        window_.showError("Error", "I need " + basePath);
+      }) != 0) {
+    window_.quit(kExitFailed);
+    return false;
+  }
+  const DefinitionProblem problem = windowDefinitionProblem(definitions_);
+  if (problem.line != 0) {
+    showDefinitionProblem(definitionPath(stem_, settings_.languageNumber), problem);
+    window_.quit(kExitFailed);
+    return false;
+  }
+  return true;
+}
+
+// The texts are English: a definition file that fails cannot give them.
+void MainWindow::showDefinitionProblem(const std::string& path, const DefinitionProblem& problem) {
+  std::string where = "Line " + std::to_string(problem.line);
+  window_.showError("Error", "The definition file " + path + " cannot be used.\n" + where + ": " + problem.what + ".");
+}
+
+std::string MainWindow::textOr(int index, const char* fallback) const {
+  return definitions_.defined(index) ? definitions_.text(index) : fallback;
 }
 
 void MainWindow::onCreate() {
@@ -51,8 +120,9 @@ void MainWindow::onCreate() {
   lh_ = std::max(1, metrics.height);
   tm_ = lh_ * 2 / 10;
 
-  settings_ = readSettings(settingsPath(stem_));
-  if (loadTexts() != 0) return;  // the message box is shown and the quit requested
+  settingsPath_ = chooseSettingsPath(stem_, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  settings_ = readSettings(settingsPath_);
+  if (!loadStartTexts()) return;  // the message box is shown and the quit requested
 
   for (int i = 0; i < kTableEntries; ++i) {
     const ControlRecord& r = definitions_.control(i);
@@ -78,17 +148,37 @@ void MainWindow::onCreate() {
   window_.setCheck(kOptionBCheck, settings_.optionB != 0);
   window_.setTextLimit(kInputField, static_cast<int>(kMaxPathChars));
   window_.setTextLimit(kOutputField, static_cast<int>(kMaxPathChars));
+  window_.focusControl(kInputField);
 }
 
 void MainWindow::onDestroy() {
   // A run still going is asked to stop; the worker is joined when the
   // window object goes, after the message loop has ended.
   if (running_) cancel_ = true;
+  int code = 0;
   if (created_) {
     readControls();
-    writeSettings(settingsPath(stem_), settings_);
+    std::string reason;
+    if (!writeSettings(settingsPath_, settings_, &reason)) {
+      window_.showError("Error", textOr(kEntrySettingsNotSaved, "The settings could not be saved:") + " " +
+                                     settingsPath_ + " (" + reason + ")");
+      code = kExitFailed;
+    }
   }
-  window_.quit(0);
+  window_.quit(code);
+}
+
+bool MainWindow::onClose() {
+  if (!running_) return true;
+  if (closePending_) return false;  // already waiting for the run to stop
+  if (cancel_) {
+    window_.setText(kStatusLine1, definitions_.text(converter::kEntryAlreadyCancelled));
+  } else {
+    if (!askCancel()) return false;
+    if (!running_) return true;  // the run ended while the question was open
+  }
+  closePending_ = true;
+  return false;
 }
 
 void MainWindow::showJobKindTexts() {
@@ -136,13 +226,7 @@ void MainWindow::onCommand(int id) {
       // The fields are read first so that what was typed survives the new
       // captions (the edit fields' captions would replace it).
       readControls();
-      ++settings_.languageNumber;
-      if (loadTexts() != 0) return;
-      for (int i = 0; i < kTableEntries; ++i) {
-        if (definitions_.control(i).type >= 0 && window_.hasControl(i)) window_.setText(i, definitions_.text(i));
-      }
-      showJobKindTexts();
-      clearStatusLines();
+      switchLanguage();
       return;
     case 2:
     case 3:
@@ -177,7 +261,14 @@ void MainWindow::onCommand(int id) {
       start();
       return;
     case kExitButton:
-      if (!active) window_.destroy();
+      if (!active) {
+        window_.destroy();
+      } else if (cancel_ && !closePending_) {
+        // Exit is enabled again once a stop has been asked for: the window
+        // closes when the run has stopped.
+        window_.setText(kStatusLine1, definitions_.text(converter::kEntryAlreadyCancelled));
+        closePending_ = true;
+      }
       return;
     case kCancelButton:
       if (active) askCancel();
@@ -211,17 +302,56 @@ void MainWindow::start() {
   }
 }
 
-void MainWindow::askCancel() {
-  if (window_.askYesNo(definitions_.text(converter::kEntryCancelQuestion), "Cancel")) {
-    window_.setText(kStatusLine1, definitions_.text(converter::kEntryCancelled));
-    cancel_ = true;
-    window_.showPressed(kStartButton, false);
-    window_.enable(kCancelButton, false);
-    window_.enable(kExitButton, true);
+// Returns whether the user answered Yes.
+bool MainWindow::askCancel() {
+  const bool yes = window_.askYesNo(definitions_.text(converter::kEntryCancelQuestion), "Cancel",
+                                    textOr(kEntryYes, "Yes"), textOr(kEntryNo, "No"));
+  // WATCHOUT: the worker is served while the box is open, so the run may have
+  // ended meanwhile; its idle state has set the controls, and a stop asked for
+  // now would stay set and stop the next run at once.
+  if (!running_) return yes;
+  if (yes) {
+    stopRun();
   } else {
     window_.showPressed(kCancelButton, false);
     window_.focusMainWindow();
   }
+  return yes;
+}
+
+void MainWindow::stopRun() {
+  window_.setText(kStatusLine1, definitions_.text(converter::kEntryCancelled));
+  cancel_ = true;
+  window_.showPressed(kStartButton, false);
+  window_.enable(kCancelButton, false);
+  window_.enable(kExitButton, true);
+}
+
+void MainWindow::switchLanguage() {
+  int language = settings_.languageNumber + 1;
+  auto loaded = std::make_unique<Definitions>();
+  // A missing base file is said, and the texts shown stay: the window is
+  // built already and ending it here would lose what was typed.
+  const auto missingBase = [this](const std::string& basePath) { window_.showError("Error", "I need " + basePath); };
+  if (loadDefinitions(stem_, language, *loaded, missingBase) != 0) return;
+  if (loaded->problem().line != 0 && language != 0) {
+    // A variant that cannot be used is said and stepped over to the base
+    // file, as a missing one is.
+    showDefinitionProblem(definitionPath(stem_, language), loaded->problem());
+    language = 0;
+    if (loadDefinitions(stem_, language, *loaded, missingBase) != 0) return;
+  }
+  if (loaded->problem().line != 0) {
+    showDefinitionProblem(definitionPath(stem_, language), loaded->problem());
+    return;
+  }
+  settings_.languageNumber = language;
+  definitions_ = *loaded;
+  for (int i = 0; i < kTableEntries; ++i) {
+    if (definitions_.control(i).type >= 0 && window_.hasControl(i)) window_.setText(i, definitions_.text(i));
+  }
+  showJobKindTexts();
+  clearStatusLines();
 }
 
 // --- front end of the worker -------------------------------------------------
@@ -241,15 +371,27 @@ void MainWindow::runningState() {
 
 void MainWindow::idleState(int code) {
   if (code == 999) setStatusLine(1, definitions_.text(converter::kEntryStopped));
-  // WATCHOUT: the controls are switched (synchronously) before the flags are
-  // cleared, so that whoever sees the run ended also sees the idle controls.
+  // WATCHOUT: the flags are cleared on the UI thread, together with the
+  // controls, so that a command there (the answer to the Cancel question)
+  // sees either a run with its controls or the idle window, never a mix.
+  bool done = false;
   window_.runOnUiThread([&] {
     window_.enable(kCancelButton, false);
     window_.enable(kExitButton, true);
     window_.showPressed(kStartButton, false);
+    cancel_ = false;
+    running_ = false;
+    done = true;
+    if (closePending_) {
+      closePending_ = false;
+      window_.destroy();  // the settings are saved there
+    }
   });
-  cancel_ = false;
-  running_ = false;
+  if (!done) {
+    // The message loop has ended: no command can come any more.
+    cancel_ = false;
+    running_ = false;
+  }
 }
 
 std::string MainWindow::message(int index) const { return definitions_.text(index); }
@@ -319,7 +461,7 @@ void MainWindow::scrollBy(ScrollBar bar, int step) {
 
 int runConverterProgram(platform::Window& window, const std::string& programStem) {
   MainWindow mainWindow(window, programStem);
-  if (!window.create(kWindowTitle, mainWindow)) return 0;
+  if (!window.create(kWindowTitle, mainWindow)) return kExitFailed;
   const int code = window.run();
   // The loop has ended, so the worker's UI calls return at once: it notices
   // the cancel flag at its next block and can be joined.

@@ -30,6 +30,20 @@ inline constexpr int kStartButton = 21;
 inline constexpr int kExitButton = 22;
 inline constexpr int kCancelButton = 23;
 inline constexpr int kStatusLine1 = 31;
+inline constexpr int kStatusLine2 = 32;
+inline constexpr int kStatusLine3 = 33;
+
+// Message table entries that only the window shows: the buttons of the
+// Cancel question and the failure to save the settings. A definition file
+// without them gets these English texts.
+inline constexpr int kEntryYes = 24;
+inline constexpr int kEntryNo = 25;
+inline constexpr int kEntrySettingsNotSaved = 26;
+
+// Exit status of the program when it cannot show its window: no definition
+// file, or one that cannot give the window its controls; also when the
+// settings could not be saved at the end.
+inline constexpr int kExitFailed = 1;
 
 // The virtual canvas that the scroll bars move over.
 inline constexpr int kCanvasColumns = 100;
@@ -53,6 +67,9 @@ class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
   void onSize(int clientWidth, int clientHeight) override;
   void onCommand(int controlId) override;
   void onScroll(platform::ScrollBar bar, platform::ScrollRequest request, int thumbPosition) override;
+  // Closing during a run asks like Cancel; on Yes the window closes (and the
+  // settings are saved) when the run has stopped after its current block.
+  bool onClose() override;
 
   // converter::FrontEnd
   void setStatusLine(int line, const std::string& text) override;
@@ -68,6 +85,7 @@ class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
   bool created() const { return created_; }
   bool running() const { return running_.load(); }
   const Settings& settings() const { return settings_; }
+  const std::string& settingsFile() const { return settingsPath_; }
   const converter::RunParameters& runParameters() const { return params_; }
   int charWidth() const { return cw_; }
   int lineHeight() const { return lh_; }
@@ -79,22 +97,28 @@ class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
   static int index(platform::ScrollBar bar) { return bar == platform::ScrollBar::Horizontal ? 0 : 1; }
   int inputSlot() const { return settings_.jobKind == 2 || settings_.jobKind == 3 ? 0 : 2; }
   int outputSlot() const { return inputSlot() + 1; }
-  int loadTexts();
+  bool loadStartTexts();
+  void switchLanguage();
+  void showDefinitionProblem(const std::string& path, const DefinitionProblem& problem);
+  std::string textOr(int index, const char* fallback) const;
   void showJobKindTexts();
   void clearStatusLines();
   void refuse();
   void readControls();
   void browse(bool save);
   void start();
-  void askCancel();
+  bool askCancel();
+  void stopRun();
   void scrollBy(platform::ScrollBar bar, int step);
 
   platform::Window& window_;
   const std::string stem_;
+  std::string settingsPath_;
   Definitions definitions_;
   Settings settings_;
   converter::RunParameters params_;
   bool created_ = false;
+  bool closePending_ = false;  // UI thread only: close the window when the run has stopped
   int cw_ = 1;
   int lh_ = 1;
   int tm_ = 0;
@@ -107,8 +131,15 @@ class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
   std::thread worker_;
 };
 
+// Why a definition file cannot build the main window: a fault of its parse,
+// or one of the controls the window cannot work without (the two fields,
+// Start, Exit, Cancel and the three status lines) missing, of the wrong
+// class, hidden, without size or outside the canvas. Line 0: none.
+DefinitionProblem windowDefinitionProblem(const Definitions& definitions);
+
 // Creates the main window titled "format converter ver1.2 ..." on `window`,
-// runs its message loop and returns the quit code. `programStem` is the
+// runs its message loop and returns the quit code (kExitFailed when no window
+// could be made). `programStem` is the
 // program's directory followed by "/NUBOCONV." (the definition files and the
 // settings file are found from it).
 int runConverterProgram(platform::Window& window, const std::string& programStem);

@@ -5,6 +5,7 @@
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <vector>
 
 namespace nubo::platform::detail {
 
@@ -27,6 +28,93 @@ Fl_Align horizontalAlign(uint32_t style) {
     default:
       return FL_ALIGN_LEFT;
   }
+}
+
+namespace {
+
+constexpr const char* kEllipsis = "\xE2\x80\xA6";  // U+2026 in UTF-8
+
+bool continuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// The directory part of a path: what lies between its first and its last '/'.
+struct Span {
+  std::size_t begin, end;  // [begin, end) of the text
+};
+
+std::vector<Span> directoryParts(const std::string& text) {
+  std::vector<Span> parts;
+  std::size_t i = 0;
+  while ((i = text.find('/', i)) != std::string::npos) {
+    if (i > 0 && text[i - 1] != ' ' && text[i - 1] != '(') {
+      ++i;
+      continue;
+    }
+    std::size_t end = text.size();
+    for (const char* stop : {" (", ")", "; "}) end = std::min(end, text.find(stop, i));
+    const std::size_t last = text.rfind('/', end - 1);
+    if (last != std::string::npos && last > i + 1) parts.push_back({i + 1, last});
+    i = end;
+  }
+  return parts;
+}
+
+}  // namespace
+
+std::string fitText(const std::string& text, int width, const std::function<int(const std::string&)>& measure) {
+  if (measure(text) <= width) return text;
+  // Each directory part keeps `kept[k]` bytes, half from its start and half
+  // from its end, around one ellipsis.
+  const std::vector<Span> parts = directoryParts(text);
+  std::vector<std::size_t> kept;
+  for (const Span& p : parts) kept.push_back(p.end - p.begin);
+  auto compose = [&] {
+    std::string out;
+    std::size_t at = 0;
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+      const Span& p = parts[k];
+      out.append(text, at, p.begin - at);
+      const std::size_t length = p.end - p.begin;
+      if (kept[k] >= length) {
+        out.append(text, p.begin, length);
+      } else {
+        std::size_t head = p.begin + kept[k] / 2;
+        while (head > p.begin && continuationByte(text[head])) --head;
+        // The end keeps whole directories: it starts at a '/', the one
+        // before its first kept byte (the measure decides whether that is
+        // too much), or else the next one.
+        std::size_t tail = p.end - (kept[k] - kept[k] / 2);
+        std::size_t slash = text.rfind('/', tail);
+        if (slash == std::string::npos || slash < head) slash = text.find('/', tail);
+        tail = slash == std::string::npos || slash > p.end ? p.end : slash;
+        out.append(text, p.begin, head - p.begin);
+        out += kEllipsis;
+        out.append(text, tail, p.end - tail);
+      }
+      at = p.end;
+    }
+    out.append(text, at, std::string::npos);
+    return out;
+  };
+  for (;;) {
+    std::size_t longest = parts.size();
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+      if (kept[k] > 0 && (longest == parts.size() || kept[k] > kept[longest])) longest = k;
+    }
+    if (longest == parts.size()) break;  // every directory part is down to its ellipsis
+    --kept[longest];
+    const std::string shortened = compose();
+    if (measure(shortened) <= width) return shortened;
+  }
+  // Still too wide: cut the shortened text at its end.
+  const std::string shortened = compose();
+  std::size_t n = shortened.size();
+  while (n > 0) {
+    --n;
+    while (n > 0 && continuationByte(shortened[n])) --n;
+    const std::string cut = shortened.substr(0, n) + kEllipsis;
+    if (measure(cut) <= width) return cut;
+  }
+  return kEllipsis;
 }
 
 // ---------------------------------------------------------------------------
@@ -92,10 +180,44 @@ StaticText::StaticText(int x, int y, int w, int h, bool framed) : Fl_Box(x, y, w
   box(framed ? FL_THIN_DOWN_BOX : FL_FLAT_BOX);
 }
 
+int StaticText::inset() const { return framed_ ? Fl::box_dx(box()) + 3 : 0; }
+
+void StaticText::setText(const std::string& text) {
+  fl_font(labelfont(), labelsize());
+  const bool oneLine = h() < 2 * fl_height();
+  Fl_Align a = align() & ~FL_ALIGN_WRAP;
+  if (!oneLine) a |= FL_ALIGN_WRAP;
+  align(a);
+  // A label is drawn with a little room at its sides.
+  const int room = w() - 2 * inset() - 2;
+  shown_ = oneLine ? fitText(text, room, [](const std::string& s) { return int(fl_width(s.c_str())); }) : text;
+  copy_label(labelFromText(shown_).c_str());
+  if (shown_ != text) {
+    copy_tooltip(labelFromText(text).c_str());
+  } else {
+    tooltip(nullptr);
+  }
+  redraw();
+}
+
 void StaticText::draw() {
   draw_box();
-  const int inset = framed_ ? Fl::box_dx(box()) + 3 : 0;
-  draw_label(x() + inset, y(), w() - 2 * inset, h());
+  const int in = inset();
+  draw_label(x() + in, y(), w() - 2 * in, h());
+}
+
+// ---------------------------------------------------------------------------
+
+FocusSink::FocusSink() : Fl_Box(0, 0, 0, 0) { box(FL_NO_BOX); }
+
+int FocusSink::handle(int event) {
+  switch (event) {
+    case FL_FOCUS:
+    case FL_UNFOCUS:
+      return 1;
+    default:
+      return 0;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -166,9 +288,16 @@ void EditField::draw() {
 ContentArea::ContentArea(int x, int y, int w, int h) : Fl_Group(x, y, w, h) {}
 
 int ContentArea::handle(int event) {
-  if (event == FL_KEYBOARD && Fl::event_key() == FL_Tab &&
-      (Fl::event_state() & (FL_CTRL | FL_ALT | FL_META)) == 0 && tabHandler) {
-    if (tabHandler((Fl::event_state() & FL_SHIFT) != 0)) return 1;
+  if (event == FL_KEYBOARD && (Fl::event_state() & (FL_CTRL | FL_ALT | FL_META)) == 0) {
+    const int key = Fl::event_key();
+    if (key == FL_Tab && tabHandler && tabHandler((Fl::event_state() & FL_SHIFT) != 0)) return 1;
+    // The arrow keys that the focused control leaves move only within a
+    // group of radio buttons; FLTK's own arrow navigation would jump between
+    // controls against the Tab order.
+    if (key == FL_Left || key == FL_Up || key == FL_Right || key == FL_Down) {
+      if (arrowHandler) arrowHandler(key == FL_Right || key == FL_Down);
+      return 1;
+    }
   }
   return Fl_Group::handle(event);
 }

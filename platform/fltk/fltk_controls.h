@@ -23,6 +23,15 @@ std::string labelFromText(const std::string& text);
 // (left, centre, right; the fourth value draws like left).
 Fl_Align horizontalAlign(uint32_t style);
 
+// `text` shortened to `width` pixels as `measure` gives them: unchanged when
+// it fits. Otherwise characters go from the middle of the directory parts of
+// the paths in it (a path starts with '/' at the start of the text or after a
+// space or '(' and runs to " (", ")", "; " or the end), longest part first,
+// each shortened part showing one "…" and the whole directories at its end,
+// so that file names stay whole ("/srv/arch…/2021/live/TAKE.NAB"). If that is not enough the text is cut
+// at its end with "…". UTF-8 sequences are never split.
+std::string fitText(const std::string& text, int width, const std::function<int(const std::string&)>& measure);
+
 // A push button. The default button also takes Enter as its shortcut and is
 // drawn with a darker frame. hold() keeps the button drawn pressed (the
 // running state shows Start that way) until it is released by hold(false).
@@ -48,16 +57,34 @@ class PushButton : public Fl_Button {
 };
 
 // A static text. A framed one keeps its text a few pixels clear of the
-// frame, as the status lines need to read as lines of text in a box.
+// frame, as the status lines need to read as lines of text in a box. A text
+// one line high shows a text too long for it shortened by fitText (a path
+// loses the middle of its directories, not its file name) and the whole text
+// as its tooltip; a higher one wraps.
 class StaticText : public Fl_Box {
  public:
   StaticText(int x, int y, int w, int h, bool framed);
+  // REQUIRES: the display is open (the text is measured).
+  void setText(const std::string& text);
+  // The text as shown (after shortening).
+  const std::string& shownText() const { return shown_; }
 
  protected:
   void draw() override;
 
  private:
+  int inset() const;
   bool framed_;
+  std::string shown_;
+};
+
+// Holds the keyboard focus when the main window has it rather than a
+// control: it takes no key, so typing edits nothing while Tab, Enter and the
+// shortcuts still reach the window. Never drawn.
+class FocusSink : public Fl_Box {
+ public:
+  FocusSink();
+  int handle(int event) override;
 };
 
 // A frame with its caption set into the top edge. It draws under the controls
@@ -86,13 +113,16 @@ class EditField : public Fl_Input {
 };
 
 // The client area: the parent of every control. Tab and Shift+Tab go through
-// `tabHandler`, which moves the focus over the tab-stop controls in creation order.
+// `tabHandler` (which returns whether it moved the focus), the arrow keys
+// that the focused control does not use through `arrowHandler` (which moves
+// within a group of radio buttons) and no further.
 class ContentArea : public Fl_Group {
  public:
   ContentArea(int x, int y, int w, int h);
   int handle(int event) override;
 
   std::function<bool(bool backwards)> tabHandler;
+  std::function<bool(bool forward)> arrowHandler;
 };
 
 // A scroll bar that reports what the user asked for (a line, a page, the thumb

@@ -156,6 +156,7 @@ struct FltkWindow::Impl {
   detail::ContentArea* content = nullptr;
   detail::RequestScrollbar* bars[2] = {nullptr, nullptr};
   Fl_Box* corner = nullptr;
+  detail::FocusSink* focusSink = nullptr;
   int positions[2] = {0, 0};
   int minimums[2] = {0, 0};
   int maximums[2] = {0, 0};
@@ -270,39 +271,94 @@ struct FltkWindow::Impl {
     if (events != nullptr && !destroyed) events->onCommand(control.id);
   }
 
-  // An automatic radio button checks itself and unchecks the other automatic
-  // radio buttons of its group: the controls from the nearest one at or before
-  // it that carries the group style up to the next one that does.
-  void checkAutoRadio(Control& control) {
+  // The controls of `control`'s group, in creation order: from the nearest
+  // one at or before it that carries the group style up to the next one that
+  // does (the grouping of the desktop platform the layouts come from).
+  std::vector<Control*> groupOf(const Control& control) const {
+    std::vector<Control*> members;
     const auto self = std::find(creationOrder.begin(), creationOrder.end(), control.id);
-    if (self == creationOrder.end()) return;
+    if (self == creationOrder.end()) return members;
     auto first = self;
     while (first != creationOrder.begin() && (find(*first)->style & style::kGroup) == 0) --first;
     auto last = self + 1;
     while (last != creationOrder.end() && (find(*last)->style & style::kGroup) == 0) ++last;
-    for (auto it = first; it != last; ++it) {
-      Control* other = find(*it);
+    for (auto it = first; it != last; ++it) members.push_back(find(*it));
+    return members;
+  }
+
+  // An automatic radio button checks itself and unchecks the other automatic
+  // radio buttons of its group.
+  void checkAutoRadio(Control& control) {
+    for (Control* other : groupOf(control)) {
       if (other->kind != Kind::Radio || !other->automatic) continue;
       other->checked = other == &control;
       static_cast<Fl_Button*>(other->widget)->value(other->checked ? 1 : 0);
     }
   }
 
-  // Tab moves the focus to the next (Shift+Tab: previous) visible, enabled
-  // control with the tab-stop style, in creation order, wrapping around.
-  bool tabTo(bool backwards) {
-    std::vector<Control*> stops;
+  static bool canFocus(const Control& c) {
+    return c.widget->visible_r() && c.widget->active_r() && c.kind != Kind::GroupBox && c.kind != Kind::Static;
+  }
+
+  Control* focusedControl() const {
+    for (const auto& [id, c] : controls) {
+      if (c->widget == Fl::focus()) return c.get();
+    }
+    return nullptr;
+  }
+
+  // The Tab stops in the order they are seen: row by row from the top, each
+  // row from the left (a control joins a row when its middle lies within the
+  // height of the row's first control). The radio buttons of one group are
+  // one stop: the checked one, else the first.
+  std::vector<Control*> tabStops() const {
+    std::vector<Control*> candidates;
     for (const int id : creationOrder) {
       Control* c = find(id);
-      if ((c->style & style::kTabStop) != 0 && c->widget->visible_r() && c->widget->active_r() &&
-          c->kind != Kind::GroupBox && c->kind != Kind::Static) {
-        stops.push_back(c);
-      }
+      if ((c->style & style::kTabStop) != 0 && canFocus(*c)) candidates.push_back(c);
     }
+    const auto middle = [](const Control* c) { return c->widget->y() + c->widget->h() / 2; };
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&](const Control* a, const Control* b) { return middle(a) < middle(b); });
+    std::vector<Control*> ordered;
+    for (std::size_t rowStart = 0; rowStart < candidates.size();) {
+      const Fl_Widget* first = candidates[rowStart]->widget;
+      std::size_t rowEnd = rowStart + 1;
+      while (rowEnd < candidates.size() && middle(candidates[rowEnd]) < first->y() + std::max(1, first->h())) ++rowEnd;
+      std::stable_sort(candidates.begin() + rowStart, candidates.begin() + rowEnd,
+                       [](const Control* a, const Control* b) { return a->widget->x() < b->widget->x(); });
+      ordered.insert(ordered.end(), candidates.begin() + rowStart, candidates.begin() + rowEnd);
+      rowStart = rowEnd;
+    }
+    std::vector<Control*> stops;
+    std::map<int, std::size_t> groupStop;  // first member's ID -> index in stops
+    for (Control* c : ordered) {
+      if (c->kind == Kind::Radio) {
+        const int group = groupOf(*c).front()->id;
+        const auto known = groupStop.find(group);
+        if (known != groupStop.end()) {
+          if (c->checked && !stops[known->second]->checked) stops[known->second] = c;
+          continue;
+        }
+        groupStop[group] = stops.size();
+      }
+      stops.push_back(c);
+    }
+    return stops;
+  }
+
+  // Tab moves the focus to the next (Shift+Tab: previous) stop, wrapping
+  // around; from no control (the main window) to the first (last) stop.
+  bool tabTo(bool backwards) {
+    const std::vector<Control*> stops = tabStops();
     if (stops.empty()) return false;
     int current = -1;
-    for (std::size_t i = 0; i < stops.size(); ++i) {
-      if (stops[i]->widget == Fl::focus()) current = static_cast<int>(i);
+    if (const Control* focused = focusedControl()) {
+      const std::vector<Control*> group = focused->kind == Kind::Radio ? groupOf(*focused) : std::vector<Control*>{};
+      for (std::size_t i = 0; i < stops.size(); ++i) {
+        const bool sameGroup = std::find(group.begin(), group.end(), stops[i]) != group.end();
+        if (stops[i] == focused || sameGroup) current = static_cast<int>(i);
+      }
     }
     const int n = static_cast<int>(stops.size());
     int next = current < 0 ? (backwards ? n - 1 : 0) : (current + (backwards ? n - 1 : 1)) % n;
@@ -311,6 +367,26 @@ struct FltkWindow::Impl {
       next = (next + (backwards ? n - 1 : 1)) % n;
     }
     return false;
+  }
+
+  // The arrow keys on a radio button move to the next (previous) radio
+  // button of its group, wrapping around; an automatic one is checked as by
+  // a click, as on the desktop platform.
+  bool arrow(bool forward) {
+    Control* focused = focusedControl();
+    if (focused == nullptr || focused->kind != Kind::Radio) return false;
+    std::vector<Control*> radios;
+    for (Control* c : groupOf(*focused)) {
+      if (c->kind == Kind::Radio && (c == focused || canFocus(*c))) radios.push_back(c);
+    }
+    const auto self = std::find(radios.begin(), radios.end(), focused);
+    const std::size_t n = radios.size();
+    if (n < 2 || self == radios.end()) return true;
+    const std::size_t at = static_cast<std::size_t>(self - radios.begin());
+    Control* next = radios[(at + (forward ? 1 : n - 1)) % n];
+    if (!next->widget->take_focus()) return true;
+    if (next->automatic) controlActivated(*next);
+    return true;
   }
 
   void deliverScroll(ScrollBar bar, ScrollRequest request, int thumb) {
@@ -427,6 +503,9 @@ bool FltkWindow::create(const std::string& title, WindowEvents& events) {
   im.content->resizable(nullptr);
   im.content->end();
   im.content->tabHandler = [&im](bool backwards) { return im.tabTo(backwards); };
+  im.content->arrowHandler = [&im](bool forward) { return im.arrow(forward); };
+  im.focusSink = new detail::FocusSink();
+  im.content->add(im.focusSink);
   for (const ScrollBar which : {ScrollBar::Horizontal, ScrollBar::Vertical}) {
     auto* sb = new detail::RequestScrollbar(0, 0, bar, bar, which);
     sb->bounds(0, 0);
@@ -440,9 +519,13 @@ bool FltkWindow::create(const std::string& title, WindowEvents& events) {
   im.window->size_range(8 * bar, 6 * bar);  // resizable although no child stretches
   im.window->callback(
       [](Fl_Widget*, void* data) {
-        // Escape does not close the converter's window; the close box does.
+        // Escape does not close the converter's window; the close box does,
+        // when the window logic agrees.
         if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-        static_cast<FltkWindow*>(data)->destroy();
+        auto* self = static_cast<FltkWindow*>(data);
+        Impl& impl = *self->impl_;
+        if (impl.destroyed) return;
+        if (impl.events == nullptr || impl.events->onClose()) self->destroy();
       },
       this);
   im.window->onWheel = [&im](int dx, int dy) {
@@ -573,7 +656,9 @@ void FltkWindow::createControl(int id, ControlClass cls, const std::string& capt
 
   widget->labelfont(kFont);
   widget->labelsize(kFontSize);
-  if (control->kind != Kind::Edit && control->kind != Kind::List) {
+  if (control->kind == Kind::Static) {
+    static_cast<detail::StaticText*>(widget)->setText(caption);
+  } else if (control->kind != Kind::Edit && control->kind != Kind::List) {
     widget->copy_label(detail::labelFromText(caption).c_str());
   }
   if (auto* input = dynamic_cast<Fl_Input*>(widget)) {
@@ -618,6 +703,10 @@ void FltkWindow::setText(int id, const std::string& text) {
     }
     case Kind::List:
       c->text = text;  // a list box's own text is not shown
+      break;
+    case Kind::Static:
+      c->text = text;
+      static_cast<detail::StaticText*>(c->widget)->setText(text);
       break;
     default:
       c->text = text;
@@ -672,7 +761,19 @@ void FltkWindow::enable(int id, bool enabled) {
 }
 
 void FltkWindow::focusMainWindow() {
-  if (impl_->window != nullptr) Fl::focus(impl_->window);
+  // WATCHOUT: with Fl::focus() on the window itself, the next keys still
+  // went on editing the field that had the focus; a widget that takes no
+  // keys holds the focus instead.
+  if (impl_->focusSink != nullptr) Fl::focus(impl_->focusSink);
+}
+
+void FltkWindow::focusControl(int id) {
+  Impl::Control* c = impl_->find(id);
+  if (c == nullptr || !c->widget->visible() || !c->widget->active() || !c->widget->visible_focus()) return;
+  // Before the window is shown take_focus() refuses (nothing is visible
+  // yet); the focus is set directly and kept when the window appears.
+  if (!c->widget->take_focus()) Fl::focus(c->widget);
+  c->widget->redraw();
 }
 
 void FltkWindow::scrollContent(int dx, int dy) {
@@ -704,12 +805,13 @@ void FltkWindow::setScrollPosition(ScrollBar bar, int position) {
   if (im.bars[i] != nullptr) im.bars[i]->value(position);
 }
 
-bool FltkWindow::askYesNo(const std::string& text, const std::string& caption) {
+bool FltkWindow::askYesNo(const std::string& text, const std::string& caption, const std::string& yes,
+                          const std::string& no) {
   fl_message_title(caption.c_str());
   fl_message_font(kFont, kFontSize);
   // fl_choice draws its first button rightmost and makes the second the
   // default: this shows [Yes] [No] with Yes taking Enter; Escape answers No.
-  return fl_choice("%s", "No", "Yes", nullptr, detail::labelFromText(text).c_str()) == 1;
+  return fl_choice("%s", no.c_str(), yes.c_str(), nullptr, detail::labelFromText(text).c_str()) == 1;
 }
 
 void FltkWindow::showError(const std::string& caption, const std::string& text) {

@@ -42,6 +42,8 @@ class FltkWindow final : public Window {
   // work, so that a worker still winding down cannot wait for a loop that is gone.
   int run() override;
   void quit(int code) override;
+  // The close box asks WindowEvents::onClose and destroys the window when it
+  // agrees (Escape never closes it).
   // Delivers onDestroy and hides the window. From its start the UI thread
   // serves no more work for a worker: runOnUiThread returns at once without
   // running it, so that onDestroy may wait for (join) a worker that is still
@@ -61,12 +63,14 @@ class FltkWindow final : public Window {
   void showPressed(int id, bool pressed) override;
   void enable(int id, bool enabled) override;
   void focusMainWindow() override;
+  void focusControl(int id) override;
 
   void scrollContent(int dx, int dy) override;
   void setScrollRange(ScrollBar bar, int minimum, int maximum) override;
   void setScrollPosition(ScrollBar bar, int position) override;
 
-  bool askYesNo(const std::string& text, const std::string& caption) override;
+  bool askYesNo(const std::string& text, const std::string& caption, const std::string& yes,
+                const std::string& no) override;
   void showError(const std::string& caption, const std::string& text) override;
   std::optional<std::string> openFileDialog(const std::string& initialPath) override;
   std::optional<std::string> saveFileDialog(const std::string& initialPath) override;

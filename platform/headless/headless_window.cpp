@@ -162,20 +162,34 @@ void HeadlessWindow::setScrollPosition(ScrollBar bar, int position) {
   position_[index(bar)] = position;
 }
 
-bool HeadlessWindow::askYesNo(const std::string& text, const std::string& caption) {
-  record("askYesNo " + caption + ": " + text);
-  bool answer = false;
+bool HeadlessWindow::askYesNo(const std::string& text, const std::string& caption, const std::string& yes,
+                              const std::string& no) {
+  record("askYesNo " + caption + ": " + text + " [" + yes + "] [" + no + "]");
+  YesNoAnswer answer;
   if (!yesNoAnswers_.empty()) {
-    answer = yesNoAnswers_.front();
+    answer = std::move(yesNoAnswers_.front());
     yesNoAnswers_.pop_front();
   }
-  messageBoxes_.push_back({true, caption, text, answer});
-  return answer;
+  if (answer.whileOpen) answer.whileOpen();
+  messageBoxes_.push_back({true, caption, text, yes, no, answer.yes});
+  return answer.yes;
 }
 
 void HeadlessWindow::showError(const std::string& caption, const std::string& text) {
   record("showError " + caption + ": " + text);
-  messageBoxes_.push_back({false, caption, text, false});
+  messageBoxes_.push_back({false, caption, text, "", "", false});
+}
+
+void HeadlessWindow::focusMainWindow() {
+  record("focusMainWindow");
+  ++focusCount_;
+  focused_ = kHeadlessMainWindowFocus;
+}
+
+void HeadlessWindow::focusControl(int id) {
+  record("focusControl " + std::to_string(id));
+  const HeadlessControl* c = find(id);
+  if (c != nullptr && c->enabled && (c->style & style::kVisible) != 0) focused_ = id;
 }
 
 std::optional<std::string> HeadlessWindow::openFileDialog(const std::string& initialPath) {
@@ -275,12 +289,18 @@ bool HeadlessWindow::click(int id) {
   record("click " + std::to_string(id));
   HeadlessControl* c = find(id);
   if (c == nullptr || !c->enabled || events_ == nullptr) return false;
+  if (c->cls != ControlClass::Static) focused_ = id;
   if (c->cls == ControlClass::Button) {
     if (buttonKind(*c) == style::kAutoCheckBox) c->checked = !c->checked;
     if (buttonKind(*c) == style::kAutoRadioButton) checkAutoRadio(id);
   }
   events_->onCommand(id);
   return true;
+}
+
+void HeadlessWindow::close() {
+  record("close");
+  if (events_ != nullptr && !destroyed_ && events_->onClose()) destroy();
 }
 
 void HeadlessWindow::command(int id) {

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -44,8 +45,12 @@ struct HeadlessMessageBox {
   bool yesNo = false;  // false: an error box
   std::string caption;
   std::string text;
+  std::string yes, no;  // the button captions of a Yes/No box
   bool answer = false;  // the answer given to a Yes/No box
 };
+
+// The focus on the main window itself rather than on a control.
+inline constexpr int kHeadlessMainWindowFocus = -1;
 
 struct HeadlessDialog {
   bool save = false;
@@ -75,11 +80,13 @@ class HeadlessWindow : public Window {
   void setCheck(int id, bool checked) override;
   void showPressed(int id, bool pressed) override;
   void enable(int id, bool enabled) override;
-  void focusMainWindow() override { ++focusCount_; }
+  void focusMainWindow() override;
+  void focusControl(int id) override;
   void scrollContent(int dx, int dy) override;
   void setScrollRange(ScrollBar bar, int minimum, int maximum) override;
   void setScrollPosition(ScrollBar bar, int position) override;
-  bool askYesNo(const std::string& text, const std::string& caption) override;
+  bool askYesNo(const std::string& text, const std::string& caption, const std::string& yes,
+                const std::string& no) override;
   void showError(const std::string& caption, const std::string& text) override;
   std::optional<std::string> openFileDialog(const std::string& initialPath) override;
   std::optional<std::string> saveFileDialog(const std::string& initialPath) override;
@@ -87,10 +94,13 @@ class HeadlessWindow : public Window {
 
   // --- acting as the user ---------------------------------------------------
   // Clicks control `id` as the real control would react: nothing when it is
-  // missing or disabled; an auto check box toggles and an auto radio button
-  // checks itself (unchecking the auto radio buttons of its group) before the
-  // command is delivered. Returns whether the command was delivered.
+  // missing or disabled; the control takes the focus, an auto check box
+  // toggles and an auto radio button checks itself (unchecking the auto radio
+  // buttons of its group) before the command is delivered. Returns whether
+  // the command was delivered.
   bool click(int id);
+  // The close box: asks the window logic, and destroys the window when it agrees.
+  void close();
   // Delivers the command of `id` with no control behaviour (as a keyboard
   // accelerator would).
   void command(int id);
@@ -99,8 +109,11 @@ class HeadlessWindow : public Window {
   void resize(int clientWidth, int clientHeight);
   void scroll(ScrollBar bar, ScrollRequest request, int thumbPosition = 0);
   // The next Yes/No boxes are answered in this order; when none is left the
-  // answer is No.
-  void answerYesNo(bool yes) { yesNoAnswers_.push_back(yes); }
+  // answer is No. `whileOpen` runs while the box is open, before the answer
+  // (as the real box serves the worker's calls meanwhile).
+  void answerYesNo(bool yes, std::function<void()> whileOpen = {}) {
+    yesNoAnswers_.push_back({yes, std::move(whileOpen)});
+  }
   // The next file dialog (open or save) returns `path` (nullopt: cancelled);
   // when none is scripted the dialog is cancelled.
   void answerFileDialog(std::optional<std::string> path) { dialogAnswers_.push_back(std::move(path)); }
@@ -125,6 +138,8 @@ class HeadlessWindow : public Window {
   int quitCode() const { return quitCode_; }
   bool destroyed() const { return destroyed_; }
   int focusCount() const { return focusCount_; }
+  // The control with the focus, or kHeadlessMainWindowFocus.
+  int focusedControl() const { return focused_; }
   int contentOffsetX() const { return offsetX_; }
   int contentOffsetY() const { return offsetY_; }
   int scrollMinimum(ScrollBar bar) const { return minimum_[index(bar)]; }
@@ -153,12 +168,17 @@ class HeadlessWindow : public Window {
   std::vector<std::string> calls_;
   std::vector<HeadlessMessageBox> messageBoxes_;
   std::vector<HeadlessDialog> dialogs_;
-  std::deque<bool> yesNoAnswers_;
+  struct YesNoAnswer {
+    bool yes = false;
+    std::function<void()> whileOpen;
+  };
+  std::deque<YesNoAnswer> yesNoAnswers_;
   std::deque<std::optional<std::string>> dialogAnswers_;
   bool quitRequested_ = false;
   int quitCode_ = 0;
   bool destroyed_ = false;
   int focusCount_ = 0;
+  int focused_ = kHeadlessMainWindowFocus;
   int offsetX_ = 0;
   int offsetY_ = 0;
   int minimum_[2] = {0, 0};

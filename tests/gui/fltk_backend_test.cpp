@@ -2,13 +2,18 @@
 // of the controls, the scroll requests, the UI-thread hand-over, the window's
 // life and the message boxes. Events are put into FLTK's own dispatch as the X
 // server would deliver them, so the widgets' real handlers run.
+// GoogleTest before FLTK: an FLTK header brings in X11's None and Bool macros.
+#include <gtest/gtest.h>
+
 #include <FL/Fl.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Group.H>
+#include <FL/Fl_Input.H>
+#include <FL/fl_draw.H>
 #include <FL/Fl_Scrollbar.H>
 #include <FL/Fl_Window.H>
-#include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -17,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "fltk_controls.h"
 #include "fltk_window.h"
 
 namespace nubo::platform {
@@ -51,9 +57,14 @@ class Recorder : public WindowEvents {
   void onScroll(ScrollBar bar, ScrollRequest request, int thumb) override {
     scrolls.push_back({bar, request, thumb});
   }
+  bool onClose() override {
+    log.push_back("close");
+    return allowClose;
+  }
 
   Window* window = nullptr;
   int destroyQuitCode = 0;
+  bool allowClose = true;
   std::function<void()> createHook;
   std::function<void(int)> commandHook;
   std::function<void()> destroyHook;
@@ -112,13 +123,16 @@ void wheel(int x, int y, int notches) {
   settle();
 }
 
-void key(int keysym, Fl_Window* target) {
+void key(int keysym, Fl_Window* target, int state = 0) {
   static char kReturnText[] = "\r";
   static char kNoText[] = "";
+  static char kLetter[2] = "";
+  const bool letter = keysym >= 'a' && keysym <= 'z';
+  kLetter[0] = static_cast<char>(keysym);
   Fl::e_keysym = keysym;
-  Fl::e_state = 0;
-  Fl::e_text = keysym == FL_Enter ? kReturnText : kNoText;
-  Fl::e_length = keysym == FL_Enter ? 1 : 0;
+  Fl::e_state = state;
+  Fl::e_text = keysym == FL_Enter ? kReturnText : letter ? kLetter : kNoText;
+  Fl::e_length = keysym == FL_Enter || letter ? 1 : 0;
   Fl::handle(FL_KEYBOARD, target);
   settle();
 }
@@ -182,6 +196,8 @@ using FltkScrollBars = FltkBackend;
 using FltkUiThread = FltkBackend;
 using FltkWindowLifecycle = FltkBackend;
 using FltkMessageBoxes = FltkBackend;
+using FltkKeyboard = FltkBackend;
+using FltkStaticText = FltkBackend;
 
 // --- controls ---------------------------------------------------------------------
 
@@ -510,16 +526,167 @@ TEST_F(FltkWindowLifecycle, SizeOnCreateAndResizeEscapeKeepsTheWindowCloseDestro
   EXPECT_EQ(events.log.back(), "destroy");
 }
 
+TEST_F(FltkWindowLifecycle, TheCloseBoxClosesOnlyWhenTheLogicAgrees) {
+  events.allowClose = false;
+  runWith([] {},
+          [&] {
+            Fl::handle(FL_CLOSE, mainWindow());
+            settle();
+            EXPECT_EQ(events.log.back(), "close");
+            EXPECT_TRUE(mainWindow() != nullptr && mainWindow()->shown()) << "closed against the logic's answer";
+            events.allowClose = true;
+            Fl::handle(FL_CLOSE, mainWindow());
+            settle();
+          });
+  ASSERT_GE(events.log.size(), 2u);
+  EXPECT_EQ(events.log[events.log.size() - 2], "close");
+  EXPECT_EQ(events.log.back(), "destroy");
+}
+
+// --- keyboard -------------------------------------------------------------------------------
+
+// The name of the focused control: an edit field's text, else its caption.
+std::string focusName() {
+  Fl_Widget* f = Fl::focus();
+  if (f == nullptr) return "(none)";
+  if (auto* input = dynamic_cast<Fl_Input*>(f)) return input->value();
+  return f->label() != nullptr ? f->label() : "(no label)";
+}
+
+TEST_F(FltkKeyboard, TabFollowsTheLayoutWithEachRadioGroupOneStop) {
+  constexpr uint32_t kStop = kShown | style::kTabStop;
+  constexpr uint32_t kRadio = kStop | style::kAutoRadioButton;
+  std::vector<std::string> forward, backward, arrows;
+  runWith(
+      [&] {
+        // The IDs and rows of the converter's layout: each Browse button has
+        // a lower ID than its field, the language button the lowest.
+        window.createControl(0, ControlClass::Button, "Lang", kStop, {700, 0, 80, 20});
+        window.createControl(2, ControlClass::Button, "a", kRadio | style::kGroup, {40, 30, 100, 20});
+        window.createControl(3, ControlClass::Button, "b", kRadio, {150, 30, 100, 20});
+        window.createControl(4, ControlClass::Button, "c", kRadio, {260, 30, 100, 20});
+        window.createControl(5, ControlClass::Button, "Job", kShown | style::kGroup | style::kGroupBox, {10, 20, 760, 40});
+        window.createControl(11, ControlClass::Button, "Browse in", kStop, {600, 70, 80, 22});
+        window.createControl(12, ControlClass::Edit, "in", kStop | style::kBorder, {100, 70, 480, 22});
+        window.createControl(13, ControlClass::Button, "Sub", kStop | style::kAutoCheckBox, {100, 95, 200, 20});
+        window.createControl(16, ControlClass::Button, "Browse out", kStop, {600, 120, 80, 22});
+        window.createControl(17, ControlClass::Edit, "out", kStop | style::kBorder, {100, 121, 480, 22});
+        window.createControl(21, ControlClass::Button, "Start", kStop | style::kDefPushButton, {100, 160, 80, 24});
+        window.createControl(22, ControlClass::Button, "Exit", kStop, {200, 160, 80, 24});
+        window.createControl(23, ControlClass::Button, "Cancel", kStop | style::kDisabled, {300, 160, 80, 24});
+        window.createControl(31, ControlClass::Static, "status", kShown | style::kBorder, {10, 190, 760, 20});
+        window.setCheck(4, true);
+        window.focusControl(12);
+      },
+      [&] {
+        forward.push_back(focusName());
+        for (int i = 0; i < 10; ++i) {
+          key(FL_Tab, mainWindow());
+          forward.push_back(focusName());
+        }
+        key(FL_Tab, mainWindow(), FL_SHIFT);
+        backward.push_back(focusName());
+        key(FL_Tab, mainWindow(), FL_SHIFT);
+        backward.push_back(focusName());
+        key(FL_Right, mainWindow());  // on the group's checked button
+        arrows.push_back(focusName());
+        key(FL_Up, mainWindow());
+        arrows.push_back(focusName());
+        key(FL_Up, mainWindow());
+        arrows.push_back(focusName());
+        EXPECT_TRUE(window.getCheck(3)) << "an arrow checks the automatic radio button it moves to";
+        EXPECT_FALSE(window.getCheck(4));
+        // With the focus on the main window, typing edits no field.
+        window.focusControl(12);
+        window.focusMainWindow();
+        key('x', mainWindow());
+        EXPECT_EQ(window.getText(12), "in");
+        key(FL_Tab, mainWindow());
+        EXPECT_EQ(focusName(), "Lang") << "from the main window Tab goes to the first stop";
+      });
+  EXPECT_EQ(forward, (std::vector<std::string>{"in", "Browse in", "Sub", "out", "Browse out", "Start", "Exit", "Lang",
+                                               "c", "in", "Browse in"}));
+  EXPECT_EQ(backward, (std::vector<std::string>{"in", "c"}));
+  EXPECT_EQ(arrows, (std::vector<std::string>{"a", "c", "b"}));
+  EXPECT_EQ(events.commands, (std::vector<int>{2, 4, 3}));
+}
+
+// --- static texts ---------------------------------------------------------------------------
+
+TEST(FitText, PathsLoseTheMiddleOfTheirDirectoriesFirst) {
+  // One pixel a letter: the UTF-8 sequences, "…" among them, count one each.
+  const auto bytes = [](const std::string& s) {
+    return static_cast<int>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
+  };
+  EXPECT_EQ(detail::fitText("/short/TAKE.NAB", 40, bytes), "/short/TAKE.NAB");
+  const std::string path = "/srv/archive/2021/live/TAKE.NAB";
+  const std::string fitted = detail::fitText(path, 29, bytes);
+  EXPECT_EQ(fitted, "/srv/arch\xE2\x80\xA6/2021/live/TAKE.NAB");
+  // A message around the path and a note after it stay whole.
+  const std::string line = "Cannot open: /data/projects/tape/TAKE.NAB (No such file)";
+  const std::string shortLine = detail::fitText(line, 50, bytes);
+  EXPECT_EQ(shortLine.rfind("Cannot open: /", 0), 0u) << shortLine;
+  EXPECT_NE(shortLine.find("/TAKE.NAB (No such file)"), std::string::npos) << shortLine;
+  EXPECT_LE(bytes(shortLine), 50);
+  // Of two paths the longer directory part goes first.
+  const std::string two = "/a/b/F.NAB (kept as /long/long/long/long/.F.part)";
+  EXPECT_EQ(detail::fitText(two, static_cast<int>(two.size()) - 4, bytes).rfind("/a/b/F.NAB (kept as /long", 0), 0u);
+  // A letter of two bytes is never split.
+  const std::string umlaut = "/\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4/x/F.NAB";
+  for (int width = 8; width < bytes(umlaut); ++width) {
+    const std::string u = detail::fitText(umlaut, width, bytes);
+    for (std::size_t i = 0; i + 1 < u.size(); ++i) {
+      if (static_cast<unsigned char>(u[i]) == 0xC3) {
+        EXPECT_EQ(static_cast<unsigned char>(u[i + 1]) & 0xC0, 0x80) << u;
+      }
+    }
+    EXPECT_NE(u.find("/F.NAB"), std::string::npos) << width << ": " << u;
+    EXPECT_LE(bytes(u), width) << u;
+  }
+  // When even that is too wide, the end goes.
+  EXPECT_EQ(detail::fitText("no path in this text at all", 10, bytes), "no path i\xE2\x80\xA6");
+}
+
+TEST_F(FltkStaticText, AStatusLineShowsALongPathShortenedAndAllOfItAsTooltip) {
+  const std::string longPath = "/srv/archive/" + std::string(120, 'd') + "/2021/live/TAKE.NAB";
+  runWith([&] { window.createControl(31, ControlClass::Static, "", kShown | style::kBorder, {10, 10, 300, 20}); },
+          [&] {
+            auto* line = findWidget<detail::StaticText>(mainWindow(), [](Fl_Widget* w) {
+              return dynamic_cast<detail::StaticText*>(w) != nullptr;
+            });
+            ASSERT_NE(line, nullptr);
+            window.setText(31, longPath);
+            EXPECT_EQ(window.getText(31), longPath);
+            const std::string shown = line->shownText();
+            fl_font(line->labelfont(), line->labelsize());
+            EXPECT_LE(fl_width(shown.c_str()), line->w());
+            EXPECT_NE(shown.find("\xE2\x80\xA6"), std::string::npos) << shown;
+            EXPECT_EQ(shown.substr(shown.size() - 19), "/2021/live/TAKE.NAB") << shown;
+            ASSERT_NE(line->tooltip(), nullptr);
+            EXPECT_EQ(std::string(line->tooltip()), longPath);
+            window.setText(31, "Finished.");
+            EXPECT_EQ(line->shownText(), "Finished.");
+            EXPECT_EQ(line->tooltip(), nullptr);
+          });
+}
+
 // --- message boxes ------------------------------------------------------------------------
 
 // Presses `keysym` in the next modal box as soon as it is open.
 int gPendingAnswer = 0;
+
+std::vector<std::string> gBoxButtons;  // the captions of the last box's buttons
 
 void answerWhenOpen(void*) {
   if (Fl::modal() == nullptr) {
     Fl::repeat_timeout(0.05, answerWhenOpen);
     return;
   }
+  gBoxButtons.clear();
+  findWidget<Fl_Button>(Fl::modal(), [](Fl_Widget* w) {
+    if (dynamic_cast<Fl_Button*>(w) != nullptr && w->visible() && w->label() != nullptr) gBoxButtons.push_back(w->label());
+    return false;
+  });
   key(gPendingAnswer, Fl::modal());
   // The box's own loop went back to waiting for X events when this timer
   // ran; a closed box sends none, so wake the loop up to see it has gone.
@@ -537,9 +704,11 @@ TEST_F(FltkMessageBoxes, YesTakesEnterAndEscapeAnswersNo) {
   runWith([] {},
           [&] {
             answerWith(FL_Enter);
-            onEnter = window.askYesNo("Stop the conversion?", "Cancel");
+            onEnter = window.askYesNo("Stop the conversion?", "Cancel", "Ja", "Nein");
+            std::sort(gBoxButtons.begin(), gBoxButtons.end());
+            EXPECT_EQ(gBoxButtons, (std::vector<std::string>{"Ja", "Nein"})) << "the buttons are captioned as asked";
             answerWith(FL_Escape);
-            onEscape = window.askYesNo("Stop the conversion?", "Cancel");
+            onEscape = window.askYesNo("Stop the conversion?", "Cancel", "Ja", "Nein");
             answerWith(FL_Enter);
             window.showError("Error", "I need /nowhere/NUBOCONV.h");  // returns when closed
           });

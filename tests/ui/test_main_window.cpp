@@ -1,13 +1,22 @@
 // The main window logic on the headless backend: creation, every command
 // idle and during a run, the fields, scrolling, and complete converter runs.
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/wait.h>
+#endif
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <memory>
+#include <regex>
 #include <string>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -108,6 +117,11 @@ void writeFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
 // A 16-bit PCM WAVE file of `frames` stereo frames at 44100 Hz.
 void writeWave(const fs::path& path, int frames, uint32_t seed) {
   const std::vector<int16_t> s = test::makeSignal(test::Shape::Music, frames * 2, 2, seed);
@@ -137,8 +151,13 @@ class MainWindowTest : public ::testing::Test {
     writeFile(stem_ + "h", kBaseFile);
   }
   void TearDown() override {
+    // A test that failed half way may leave a worker waiting for the UI
+    // thread: release it, as the end of a real message loop does.
+    if (window_) window_->closeQueue();
     main_.reset();
     window_.reset();
+    std::error_code ignored;
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ignored);
     fs::remove_all(dir_);
   }
 
@@ -241,9 +260,116 @@ TEST_F(MainWindowTest, MissingBaseFileShowsTheErrorAndQuits) {
   EXPECT_EQ(window_->messageBoxes()[0].text, "I need " + stem_ + "h");
   EXPECT_TRUE(window_->quitRequested());
   EXPECT_TRUE(window_->creationOrder().empty());
-  EXPECT_EQ(window_->run(), 0);
+  EXPECT_EQ(window_->run(), kExitFailed);
   window_->destroy();
   EXPECT_FALSE(fs::exists(stem_ + "ini"));  // nothing to save without controls
+}
+
+// Line (from 1) of the first occurrence of `needle` in `bytes`.
+int lineOf(const std::string& bytes, const std::string& needle) {
+  const std::size_t at = bytes.find(needle);
+  EXPECT_NE(at, std::string::npos) << needle;
+  return 1 + static_cast<int>(std::count(bytes.begin(), bytes.begin() + static_cast<long>(at), '\n'));
+}
+
+std::string replaced(std::string bytes, const std::string& from, const std::string& to) {
+  const std::size_t at = bytes.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) bytes.replace(at, from.size(), to);
+  return bytes;
+}
+
+// Each way the shipped file can be damaged: a message box names the file and
+// the line, no control is made, nothing is saved and the program ends with
+// a failure.
+TEST_F(MainWindowTest, BrokenDefinitionFilesAreNamedWithTheirLine) {
+  const std::string shipped = readFile(fs::path(NUBO_DATA_DIR) / "NUBOCONV.h");
+  const std::string cutBeforeExit = shipped.substr(0, shipped.find("#define NUBO_EXIT 22"));
+  std::string noise;
+  for (uint32_t i = 0, x = 12345; i < 5000; ++i) noise += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
+  const std::string exitLayout = "// 1, 0x50010000, 290, 101, 140, 16";
+  const struct {
+    const char* what;
+    std::string bytes;
+    int line;
+  } cases[] = {
+      {"cut before Exit", cutBeforeExit, static_cast<int>(std::count(cutBeforeExit.begin(), cutBeforeExit.end(), '\n'))},
+      {"cut inside a text", shipped.substr(0, shipped.find("version 22*/")), lineOf(shipped, "NUBO_JOB_REENCODE")},
+      {"empty", "", 1},
+      {"random bytes", noise, -1},
+      {"over-long text", replaced(shipped, "lossless 16-bit audio", std::string(12000, 'x')), lineOf(shipped, "NUBO_HEADING")},
+      {"Exit as an edit field", replaced(shipped, exitLayout, "// 2, 0x50010000, 290, 101, 140, 16"),
+       lineOf(shipped, exitLayout)},
+      {"Exit hidden", replaced(shipped, exitLayout, "// 1, 0x40010000, 290, 101, 140, 16"), lineOf(shipped, exitLayout)},
+      {"Exit off the canvas", replaced(shipped, exitLayout, "// 1, 0x50010000, 290, 101, 1400, 16"),
+       lineOf(shipped, exitLayout)},
+  };
+  for (const auto& c : cases) {
+    writeFile(stem_ + "h", c.bytes);
+    create();
+    ASSERT_EQ(window_->messageBoxes().size(), 1u) << c.what;
+    const platform::HeadlessMessageBox& box = window_->messageBoxes()[0];
+    EXPECT_EQ(box.caption, "Error") << c.what;
+    EXPECT_NE(box.text.find(stem_ + "h"), std::string::npos) << c.what << ": " << box.text;
+    const std::string line = c.line > 0 ? "Line " + std::to_string(c.line) + ":" : "Line ";
+    EXPECT_NE(box.text.find(line), std::string::npos) << c.what << ": " << box.text;
+    EXPECT_TRUE(window_->creationOrder().empty()) << c.what;
+    EXPECT_EQ(window_->run(), kExitFailed) << c.what;
+    window_->destroy();
+    EXPECT_FALSE(fs::exists(stem_ + "ini")) << c.what;
+    main_.reset();
+    window_.reset();
+  }
+
+  // LF line ends build the same window as CR LF.
+  std::vector<platform::HeadlessControl> built[2];
+  for (int lf = 0; lf < 2; ++lf) {
+    writeFile(stem_ + "h", lf ? std::regex_replace(shipped, std::regex("\r\n"), "\n") : shipped);
+    create();
+    EXPECT_TRUE(window_->messageBoxes().empty());
+    for (const int id : window_->creationOrder()) built[lf].push_back(*window_->control(id));
+    main_.reset();
+    window_.reset();
+  }
+  ASSERT_EQ(built[0].size(), built[1].size());
+  EXPECT_GE(built[0].size(), 20u);
+  for (std::size_t i = 0; i < built[0].size(); ++i) {
+    const platform::HeadlessControl &a = built[0][i], &b = built[1][i];
+    EXPECT_EQ(a.id, b.id);
+    EXPECT_EQ(a.caption, b.caption) << a.id;
+    EXPECT_EQ(a.style, b.style) << a.id;
+    EXPECT_EQ(std::tie(a.createdRect.x, a.createdRect.y, a.createdRect.width, a.createdRect.height),
+              std::tie(b.createdRect.x, b.createdRect.y, b.createdRect.width, b.createdRect.height))
+        << a.id;
+  }
+}
+
+TEST_F(MainWindowTest, ABrokenVariantIsNamedAtStartAndSteppedOverLater) {
+  writeFile(stem_ + "h01", "#define LANG 0 /*Sprache*/\r\n// 1, 0x50010000, 860, 0, 120, 14\r\n#define X 1 /*open");
+  Settings s;
+  s.languageNumber = 1;
+  writeSettingsFile(s);
+  create();  // a variant that cannot build the window ends the program too
+  ASSERT_EQ(window_->messageBoxes().size(), 1u);
+  EXPECT_NE(window_->messageBoxes()[0].text.find(stem_ + "h01"), std::string::npos);
+  EXPECT_NE(window_->messageBoxes()[0].text.find("Line 3:"), std::string::npos) << window_->messageBoxes()[0].text;
+  EXPECT_EQ(window_->run(), kExitFailed);
+  main_.reset();
+  window_.reset();
+
+  // Switching to it from a window already built: said, and the base file
+  // stays; the window goes on.
+  s.languageNumber = 0;
+  writeSettingsFile(s);
+  create();
+  window_->type(12, "/typed/");
+  window_->click(0);
+  ASSERT_EQ(window_->messageBoxes().size(), 1u);
+  EXPECT_NE(window_->messageBoxes()[0].text.find(stem_ + "h01"), std::string::npos);
+  EXPECT_EQ(main_->settings().languageNumber, 0);
+  EXPECT_EQ(field(0), "Language");
+  EXPECT_EQ(field(12), "/typed/");
+  EXPECT_FALSE(window_->quitRequested());
 }
 
 TEST_F(MainWindowTest, JobKindSwitchingKeepsTheSlots) {
@@ -504,6 +630,263 @@ TEST_F(MainWindowTest, RefusalsAndFailuresShowInTheStatusLinesInEveryLanguage) {
     window_.reset();
   }
 }
+
+// Makes a version-20 compressed file at `nab` (false when the tool is not built).
+bool makeOldFile(const fs::path& dir, const fs::path& nab, uint32_t seed) {
+  const fs::path tool = fs::path(NUBO_BIN_DIR) / "make_old_nab";
+  if (!fs::exists(tool)) return false;
+  const fs::path wav = dir / ("src" + std::to_string(seed) + ".wav");
+  writeWave(wav, 9000, seed);
+  fs::create_directories(nab.parent_path());
+  const std::string cmd = tool.string() + " " + wav.string() + " " + nab.string() + " 20 >/dev/null";
+  return std::system(cmd.c_str()) == 0;
+}
+
+// Yes to the Cancel question after the run has ended by itself changes
+// nothing: no stale stop hangs over the next run.
+TEST_F(MainWindowTest, YesAfterTheRunEndedLeavesNoStopForTheNextRun) {
+  if (!makeOldFile(dir_, dir_ / "in" / "A.NAB", 1)) GTEST_SKIP() << "make_old_nab is not built";
+  create();
+  window_->type(12, (dir_ / "in").string() + "/");
+  window_->type(17, (dir_ / "out").string() + "/");
+  window_->click(21);
+  ASSERT_TRUE(main_->running());
+  // The run ends while the question is open.
+  window_->answerYesNo(true, [&] { window_->pumpUntil([&] { return !main_->running(); }); });
+  window_->command(23);
+  ASSERT_EQ(window_->messageBoxes().size(), 1u);
+  EXPECT_FALSE(main_->running());
+  EXPECT_FALSE(main_->cancelRequested());
+  EXPECT_EQ(window_->statusLine(1), "Finished.");
+  EXPECT_FALSE(window_->control(23)->enabled);
+  EXPECT_TRUE(window_->control(22)->enabled);
+  main_->joinWorker();
+
+  window_->type(17, (dir_ / "out2").string() + "/");
+  window_->click(21);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(window_->statusLine(1), "Finished.");
+  EXPECT_EQ(window_->statusLine(3), "1 done  0 skipped");
+  EXPECT_TRUE(fs::exists(dir_ / "out2" / "A.NAB"));
+}
+
+// The close box during a run asks like Cancel; on Yes the window closes,
+// with the settings saved, once the run has stopped.
+TEST_F(MainWindowTest, ClosingDuringARunAsksStopsThenCloses) {
+  create();
+  window_->close();  // idle: closes at once, without a question
+  EXPECT_TRUE(window_->destroyed());
+  EXPECT_TRUE(window_->messageBoxes().empty());
+  main_.reset();
+  window_.reset();
+
+  fs::create_directories(dir_ / "in");
+  for (const bool viaExit : {false, true}) {
+    fs::remove(stem_ + "ini");
+    create();
+    window_->type(12, (dir_ / "in").string() + "/");
+    window_->type(17, (dir_ / "out").string() + "/");
+    window_->click(21);
+    ASSERT_TRUE(main_->running());
+    window_->answerYesNo(false);
+    window_->close();
+    ASSERT_EQ(window_->messageBoxes().size(), 1u);
+    EXPECT_EQ(window_->messageBoxes()[0].caption, "Cancel");
+    EXPECT_EQ(window_->messageBoxes()[0].text, "Stop?");
+    EXPECT_FALSE(window_->destroyed());
+    EXPECT_FALSE(main_->cancelRequested());
+
+    if (viaExit) {
+      window_->answerYesNo(true);
+      window_->command(23);  // Cancel, then Exit (enabled again) while the run stops
+      EXPECT_TRUE(window_->click(22));
+    } else {
+      window_->answerYesNo(true);
+      window_->close();
+      EXPECT_EQ(window_->statusLine(1), "Cancelling.");
+      window_->close();  // no second question
+    }
+    EXPECT_EQ(window_->messageBoxes().size(), 2u);
+    EXPECT_TRUE(main_->cancelRequested());
+    EXPECT_FALSE(window_->destroyed()) << "closed before the run had stopped";
+    EXPECT_FALSE(fs::exists(stem_ + "ini"));
+
+    ASSERT_TRUE(window_->pumpUntil([&] { return window_->destroyed(); }));
+    EXPECT_FALSE(main_->running());
+    EXPECT_EQ(window_->statusLine(1), "Stopped.");
+    EXPECT_TRUE(window_->quitRequested());
+    EXPECT_EQ(window_->quitCode(), 0);
+    EXPECT_EQ(readSettings(stem_ + "ini").slots[2], (dir_ / "in").string() + "/");
+    main_->joinWorker();
+    main_.reset();
+    window_.reset();
+  }
+}
+
+TEST_F(MainWindowTest, FocusStartsInTheInputFieldAndStartTakesIt) {
+  create();
+  EXPECT_EQ(window_->focusedControl(), 12);
+  window_->click(17);
+  window_->type(17, "");  // an empty output: the run is refused
+  window_->command(21);   // Enter in the field presses the default button
+  EXPECT_EQ(window_->focusedControl(), platform::kHeadlessMainWindowFocus);
+  EXPECT_EQ(window_->statusLine(1), "No output.");
+}
+
+TEST_F(MainWindowTest, CancelQuestionButtonsComeFromTheDefinitionFile) {
+  for (const char* variant : {"h", "h01"}) {
+    fs::copy_file(fs::path(NUBO_DATA_DIR) / (std::string("NUBOCONV.") + variant), stem_ + variant,
+                  fs::copy_options::overwrite_existing);
+  }
+  fs::create_directories(dir_ / "in");
+  const struct {
+    int language;
+    const char* yes;
+    const char* no;
+  } cases[] = {{0, "Yes", "No"}, {1, "Ja", "Nein"}};
+  for (const auto& c : cases) {
+    Settings s;
+    s.languageNumber = c.language;
+    s.slots[2] = (dir_ / "in").string() + "/";
+    s.slots[3] = (dir_ / "out").string() + "/";
+    writeSettingsFile(s);
+    create();
+    window_->click(21);
+    window_->answerYesNo(false);
+    window_->command(23);
+    ASSERT_EQ(window_->messageBoxes().size(), 1u);
+    EXPECT_EQ(window_->messageBoxes()[0].caption, "Cancel");
+    EXPECT_EQ(window_->messageBoxes()[0].yes, c.yes);
+    EXPECT_EQ(window_->messageBoxes()[0].no, c.no);
+    ASSERT_TRUE(waitIdle());
+    main_.reset();
+    window_.reset();
+  }
+}
+
+TEST_F(MainWindowTest, SettingsWithCrLfLineEndsFindTheirFiles) {
+  if (!makeOldFile(dir_, dir_ / "in" / "A.NAB", 2)) GTEST_SKIP() << "make_old_nab is not built";
+  writeFile(stem_ + "ini", "20\r\n4\r\n0\r\n0\r\n0\r\n*.*\r\n*.*\r\n" + (dir_ / "in").string() +
+                               "/*.NAB\r\n" + (dir_ / "out").string() + "/\r\n*.*\r\n*.*\r\n*.*\r\n*.*\r\n*.*\r\n*.*\r\n");
+  create();
+  EXPECT_EQ(field(12), (dir_ / "in").string() + "/*.NAB");
+  window_->click(21);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(window_->statusLine(3), "1 done  0 skipped");
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "A.NAB"));
+}
+
+#ifndef _WIN32  // users, permissions and directory links of POSIX
+// Runs `body` as a user other than root (root may write anywhere), in a
+// child process when this one is root. Returns the body's report: empty
+// when it found nothing wrong.
+std::string runUnprivileged(const std::function<std::string()>& body) {
+  if (::geteuid() != 0) return body();
+  int fds[2];
+  if (::pipe(fds) != 0) return "no pipe";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    std::string report;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0) {
+      report = "cannot become an unprivileged user";
+    } else {
+      report = body();
+    }
+    if (::write(fds[1], report.data(), report.size()) < 0) ::_exit(2);
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string report;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) report += " (the child failed)";
+  return report;
+}
+
+// A program directory that cannot be written (an install to a system
+// prefix): the settings go to the user's configuration directory, and come
+// back from there; when no place takes them, the user is told.
+TEST_F(MainWindowTest, SettingsGoToTheUserConfigurationWhenTheProgramDirectoryIsReadOnly) {
+  const fs::path config = dir_ / "config";
+  const fs::path locked = dir_ / "locked";
+  fs::create_directories(config);
+  fs::create_directories(locked);
+  fs::permissions(config, fs::perms::all);
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+  fs::permissions(dir_, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  const std::string stem = stem_;
+  const std::string report = runUnprivileged([&] {
+    std::string problems;
+    auto check = [&](bool ok, const std::string& what) {
+      if (!ok) problems += what + "; ";
+    };
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    const std::string expected = (config / "nubo" / "NUBOCONV.ini").string();
+    for (int round = 0; round < 2; ++round) {
+      HeadlessWindow window(kMetrics);
+      MainWindow main(window, stem);
+      window.create(kWindowTitle, main);
+      check(main.settingsFile() == expected, "settings file " + main.settingsFile());
+      if (round == 0) {
+        window.type(12, "/typed/in/");
+      } else {
+        check(window.control(12)->text == "/typed/in/", "not read back: " + window.control(12)->text);
+      }
+      window.click(22);
+      check(window.messageBoxes().empty(), "a message box at Exit");
+      check(window.quitCode() == 0, "quit code");
+    }
+    check(!fs::exists(stem + "ini"), "written beside the program");
+    ::setenv("XDG_CONFIG_HOME", locked.c_str(), 1);
+    HeadlessWindow window(kMetrics);
+    MainWindow main(window, stem);
+    window.create(kWindowTitle, main);
+    window.click(22);
+    check(window.messageBoxes().size() == 1 && window.messageBoxes()[0].caption == "Error" &&
+              window.messageBoxes()[0].text.find((locked / "nubo" / "NUBOCONV.ini").string()) != std::string::npos,
+          "no message naming the file that could not be written");
+    check(window.quitCode() == kExitFailed, "quit code after a failed save");
+    return problems;
+  });
+  fs::permissions(dir_, fs::perms::owner_write, fs::perm_options::add);
+  fs::permissions(locked, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(report, "");
+  EXPECT_EQ(readSettings((config / "nubo" / "NUBOCONV.ini").string()).slots[2], "/typed/in/");
+}
+
+// With subdirectories included, a directory link back up the tree is
+// entered once: each file is converted once and the run ends.
+TEST_F(MainWindowTest, ADirectoryLinkLoopIsWalkedOnce) {
+  const fs::path in = dir_ / "in";
+  if (!makeOldFile(dir_, in / "A.NAB", 3) || !makeOldFile(dir_, in / "sub" / "B.NAB", 4)) {
+    GTEST_SKIP() << "make_old_nab is not built";
+  }
+  fs::create_directory_symlink("..", in / "sub" / "loop");
+  Settings s;
+  s.optionB = 1;
+  s.slots[2] = in.string() + "/*.NAB";
+  s.slots[3] = (dir_ / "out").string() + "/";
+  writeSettingsFile(s);
+  create();
+  window_->click(21);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(window_->statusLine(1).rfind("Finished.", 0), 0u) << window_->statusLine(1);
+  EXPECT_EQ(window_->statusLine(3), "2 done  0 skipped");
+  std::vector<std::string> outputs;
+  for (const auto& e : fs::recursive_directory_iterator(dir_ / "out")) {
+    if (e.is_regular_file()) outputs.push_back(fs::relative(e.path(), dir_ / "out").string());
+  }
+  std::sort(outputs.begin(), outputs.end());
+  EXPECT_EQ(outputs, (std::vector<std::string>{"A.NAB", "sub/B.NAB"}));
+}
+
+#endif  // _WIN32
 
 TEST_F(MainWindowTest, ScrollAndResizeArithmetic) {
   create();  // 800 x 600: 66 columns, 37 lines
