@@ -75,5 +75,28 @@ function(nubo_windows_targets)
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
     endif()
   endforeach()
+
+  # The zip for users (target windows_zip): nubo.exe, NUBOCONV.exe,
+  # nubocodec.dll with its import library, header and .def file, the
+  # definition files and README.txt (CR LF), all in one folder, which is
+  # where the programs look for their files.
+  if(TARGET nubo AND TARGET NUBOCONV)
+    set(name nubo-${PROJECT_VERSION}-windows-x86_64)
+    set(stage ${CMAKE_BINARY_DIR}/${name})
+    file(GLOB definitions ${PROJECT_SOURCE_DIR}/data/NUBOCONV.h*)
+    add_custom_target(windows_zip
+      COMMAND ${CMAKE_COMMAND} -E rm -rf ${stage} ${stage}.zip
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${stage}
+      COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:nubo> $<TARGET_FILE:NUBOCONV> $<TARGET_FILE:nubocodec>
+              $<TARGET_LINKER_FILE:nubocodec> ${PROJECT_BINARY_DIR}/include/nubocodec.h
+              ${PROJECT_SOURCE_DIR}/codec/nubocodec.def ${definitions} ${stage}
+      COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/docs/README-Windows.txt -DOUT=${stage}/README.txt
+              -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
+      COMMAND ${CMAKE_COMMAND} -E tar cf ${name}.zip --format=zip ${name}
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+      DEPENDS nubo NUBOCONV nubocodec nubo_definition_files
+      COMMENT "Packing ${name}.zip"
+      VERBATIM)
+  endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL nubo_windows_targets)

@@ -10,6 +10,7 @@ packages=(
   xvfb xauth xdotool imagemagick
   sox flac parallel libflac-dev nettle-dev
   dpkg-dev file groff-base   # cpack's dependency lists (dpkg-shlibdeps, file); man page checks
+  g++-mingw-w64-x86-64-posix wine64   # the Windows cross build and its tests under Wine
 )
 missing=()
 for p in "${packages[@]}"; do

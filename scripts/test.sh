@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the release build, then the
-# address+undefined-behaviour sanitizer build, then a short fixed-time run of
+# Windows cross build with its tests under Wine (scripts/test-windows.sh),
+# then the address+undefined-behaviour sanitizer build, then a short fixed-time run of
 # the fuzz targets (clang/libFuzzer), then two builds of the Debian packages'
 # configuration compared file by file, and (in CI only, see check-debs.sh)
 # the Debian packages built, installed and checked.
@@ -13,6 +14,11 @@ for preset in release asan-ubsan; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
+  if [[ $preset == release ]]; then
+    # After the Linux release build, whose outputs the Windows window's are compared with.
+    echo "== windows (mingw-w64 cross build, tests under Wine) =="
+    scripts/test-windows.sh
+  fi
 done
 echo "== fuzz (short run) =="
 cmake --preset fuzz >/dev/null

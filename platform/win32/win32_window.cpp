@@ -86,6 +86,17 @@ LRESULT CALLBACK yesNoHook(int code, WPARAM wParam, LPARAM lParam) {
   return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+// WindowEvents::onClose where the interface has it; without it the close
+// box always closes the window.
+template <typename Events>
+bool closeAgreed(Events& events) {
+  if constexpr (requires { events.onClose(); }) {
+    return events.onClose();
+  } else {
+    return true;
+  }
+}
+
 }  // namespace
 
 struct Win32Window::Impl {
@@ -235,6 +246,12 @@ struct Win32Window::Impl {
         if (control == nullptr || from != control || events == nullptr) return 0;
         char cls[16] = {};
         ::GetClassNameA(control, cls, sizeof cls);
+        if (code == EN_SETFOCUS && lstrcmpiA(cls, "EDIT") == 0) {
+          // Tabbing over a push button made it the one drawn as default;
+          // from a field, Enter presses the default button: show it so.
+          if (HWND button = find(defaultButton())) ::SendMessageA(button, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+          return 0;
+        }
         const bool list = lstrcmpiA(cls, "LISTBOX") == 0;
         if ((list && code == LBN_SELCHANGE) || (!list && lstrcmpiA(cls, "EDIT") != 0 && code == BN_CLICKED)) {
           events->onCommand(id);
@@ -275,7 +292,7 @@ struct Win32Window::Impl {
         defaultId = static_cast<int>(wParam);
         return TRUE;
       case WM_CLOSE:
-        if (events == nullptr || events->onClose()) owner_->destroy();
+        if (events == nullptr || closeAgreed(*events)) owner_->destroy();
         return 0;
       case WM_DESTROY:
         destroyed = true;
@@ -534,6 +551,10 @@ bool Win32Window::askYesNo(const std::string& text, const std::string& caption, 
     tYesNo.hook = nullptr;
   }
   return answer == IDYES;
+}
+
+bool Win32Window::askYesNo(const std::string& text, const std::string& caption) {
+  return askYesNo(text, caption, "Yes", "No");
 }
 
 void Win32Window::showError(const std::string& caption, const std::string& text) {

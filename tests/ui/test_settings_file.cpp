@@ -83,6 +83,7 @@ TEST(SettingsFile, RoundTripAndMissingFile) {
   std::ifstream in(path);
   std::stringstream text;
   text << in.rdbuf();
+  in.close();  // (Windows removes no file that is open)
   int count = 0;
   for (char c : text.str()) count += c == '\n';
   EXPECT_EQ(count, 15);

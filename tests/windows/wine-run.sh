@@ -23,12 +23,17 @@ export WINEPREFIX
 export WINEDEBUG=${WINEDEBUG:--all}
 # No Mono or Gecko installer dialogs on the first start of a prefix.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-if [[ ! -f $WINEPREFIX/system.reg ]]; then
+# The prefix is made by the first program started in it. (Its registry files
+# appear only when the Wine server writes them, so a mark of our own says
+# that the prefix is ready.)
+ready=$WINEPREFIX/.nubo-prefix-ready
+if [[ ! -f $ready ]]; then
   mkdir -p "$WINEPREFIX"
   # One first start at a time (test discovery runs programs in parallel).
   (
     flock 9
-    if [[ ! -f $WINEPREFIX/system.reg ]]; then "$wine" wineboot -i >/dev/null 2>&1 || true; fi
+    # (9>&-: the Wine server that wineboot starts must not hold the lock.)
+    if [[ ! -f $ready ]]; then "$wine" wineboot -i >/dev/null 2>&1 9>&- && touch "$ready"; fi
   ) 9>"$WINEPREFIX.lock"
 fi
 exec "$wine" "$program" "$@"
