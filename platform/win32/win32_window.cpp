@@ -86,17 +86,6 @@ LRESULT CALLBACK yesNoHook(int code, WPARAM wParam, LPARAM lParam) {
   return ::CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// WindowEvents::onClose where the interface has it; without it the close
-// box always closes the window.
-template <typename Events>
-bool closeAgreed(Events& events) {
-  if constexpr (requires { events.onClose(); }) {
-    return events.onClose();
-  } else {
-    return true;
-  }
-}
-
 }  // namespace
 
 struct Win32Window::Impl {
@@ -292,7 +281,7 @@ struct Win32Window::Impl {
         defaultId = static_cast<int>(wParam);
         return TRUE;
       case WM_CLOSE:
-        if (events == nullptr || closeAgreed(*events)) owner_->destroy();
+        if (events == nullptr || events->onClose()) owner_->destroy();
         return 0;
       case WM_DESTROY:
         destroyed = true;
@@ -551,10 +540,6 @@ bool Win32Window::askYesNo(const std::string& text, const std::string& caption, 
     tYesNo.hook = nullptr;
   }
   return answer == IDYES;
-}
-
-bool Win32Window::askYesNo(const std::string& text, const std::string& caption) {
-  return askYesNo(text, caption, "Yes", "No");
 }
 
 void Win32Window::showError(const std::string& caption, const std::string& text) {

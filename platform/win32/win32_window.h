@@ -54,11 +54,7 @@ class Win32Window final : public Window {
   void showPressed(int id, bool pressed) override;
   void enable(int id, bool enabled) override;
   void focusMainWindow() override;
-  // WATCHOUT: focusControl, the captioned askYesNo and onClose are newer
-  // parts of the window interface than the rest; they are declared without
-  // `override`, and the two-argument askYesNo is kept, so that this backend
-  // builds against the interface with or without them.
-  void focusControl(int id);
+  void focusControl(int id) override;
 
   void scrollContent(int dx, int dy) override;
   void setScrollRange(ScrollBar bar, int minimum, int maximum) override;
@@ -66,9 +62,7 @@ class Win32Window final : public Window {
 
   // MessageBoxA; the Yes/No box gets its button captions through a CBT hook.
   bool askYesNo(const std::string& text, const std::string& caption, const std::string& yes,
-                const std::string& no);
-  // The same with the buttons captioned "Yes" and "No".
-  bool askYesNo(const std::string& text, const std::string& caption);
+                const std::string& no) override;
   void showError(const std::string& caption, const std::string& text) override;
   // GetOpenFileNameA / GetSaveFileNameA.
   std::optional<std::string> openFileDialog(const std::string& initialPath) override;
