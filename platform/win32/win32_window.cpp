@@ -513,8 +513,21 @@ void Win32Window::focusControl(int id) {
 void Win32Window::scrollContent(int dx, int dy) {
   Impl& im = *impl_;
   if (im.hwnd == nullptr || (dx == 0 && dy == 0)) return;
-  // With no rectangle ScrollWindow moves the child controls too.
-  ::ScrollWindow(im.hwnd, dx, dy, nullptr, nullptr);
+  if (::IsWindowVisible(im.hwnd)) {
+    // With no rectangle ScrollWindow moves the child controls too.
+    ::ScrollWindow(im.hwnd, dx, dy, nullptr, nullptr);
+    return;
+  }
+  // WATCHOUT: a window not shown yet has nothing on the screen to scroll,
+  // and ScrollWindow leaves its controls where they are; they are moved
+  // one by one.
+  for (const auto& [id, control] : im.controls) {
+    RECT r {};
+    ::GetWindowRect(control, &r);
+    POINT p {r.left, r.top};
+    ::ScreenToClient(im.hwnd, &p);
+    ::SetWindowPos(control, nullptr, p.x + dx, p.y + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 void Win32Window::setScrollRange(ScrollBar bar, int minimum, int maximum) {

@@ -11,6 +11,7 @@ objdump=${3:-x86_64-w64-mingw32-objdump}
 here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work"
 mkdir -p "$work"
+work=$(cd "$work" && pwd)  # (Wine takes only an absolute WINEPREFIX)
 cd "$work" || exit 1
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
