@@ -32,6 +32,9 @@ int main() {
   }
   nubo::platform::FltkWindow window;
   const std::string programDirectory = nubo::platform::programDirectory();
-  return nubo::ui::runConverterProgram(
-      window, nubo::platform::dataDirectory(programDirectory, "NUBOCONV.h") + "/NUBOCONV.");
+  // The settings stay with the program (or in the user's configuration
+  // directory), never among the installed definition files.
+  return nubo::ui::runConverterProgram(window,
+                                       nubo::platform::dataDirectory(programDirectory, "NUBOCONV.h") + "/NUBOCONV.",
+                                       programDirectory + "/NUBOCONV.");
 }

@@ -71,8 +71,10 @@ DefinitionProblem windowDefinitionProblem(const Definitions& d) {
   return {};
 }
 
-MainWindow::MainWindow(platform::Window& window, std::string programStem)
-    : window_(window), stem_(std::move(programStem)) {}
+MainWindow::MainWindow(platform::Window& window, std::string definitionStem, std::string settingsStem)
+    : window_(window),
+      stem_(std::move(definitionStem)),
+      settingsStem_(settingsStem.empty() ? stem_ : std::move(settingsStem)) {}
 
 MainWindow::~MainWindow() {
   cancel_ = true;
@@ -120,7 +122,7 @@ void MainWindow::onCreate() {
   lh_ = std::max(1, metrics.height);
   tm_ = lh_ * 2 / 10;
 
-  settingsPath_ = chooseSettingsPath(stem_, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+  settingsPath_ = chooseSettingsPath(settingsStem_, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
   settings_ = readSettings(settingsPath_);
   if (!loadStartTexts()) return;  // the message box is shown and the quit requested
 
@@ -459,8 +461,9 @@ void MainWindow::scrollBy(ScrollBar bar, int step) {
 
 // -----------------------------------------------------------------------------
 
-int runConverterProgram(platform::Window& window, const std::string& programStem) {
-  MainWindow mainWindow(window, programStem);
+int runConverterProgram(platform::Window& window, const std::string& definitionStem,
+                        const std::string& settingsStem) {
+  MainWindow mainWindow(window, definitionStem, settingsStem);
   if (!window.create(kWindowTitle, mainWindow)) return kExitFailed;
   const int code = window.run();
   // The loop has ended, so the worker's UI calls return at once: it notices

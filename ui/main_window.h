@@ -56,7 +56,9 @@ inline constexpr int kCanvasLines = 40;
 // controls through Window::runOnUiThread.
 class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
  public:
-  MainWindow(platform::Window& window, std::string programStem);
+  // `definitionStem` (".../NUBOCONV.") finds the definition files,
+  // `settingsStem` the settings file beside the program (empty: the same).
+  MainWindow(platform::Window& window, std::string definitionStem, std::string settingsStem = {});
   // Joins the worker (after asking it to stop). REQUIRES: the window's
   // message loop has ended or the queue of UI work is otherwise served.
   ~MainWindow() override;
@@ -113,6 +115,7 @@ class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
 
   platform::Window& window_;
   const std::string stem_;
+  const std::string settingsStem_;
   std::string settingsPath_;
   Definitions definitions_;
   Settings settings_;
@@ -139,9 +142,11 @@ DefinitionProblem windowDefinitionProblem(const Definitions& definitions);
 
 // Creates the main window titled "format converter ver1.2 ..." on `window`,
 // runs its message loop and returns the quit code (kExitFailed when no window
-// could be made). `programStem` is the
-// program's directory followed by "/NUBOCONV." (the definition files and the
-// settings file are found from it).
-int runConverterProgram(platform::Window& window, const std::string& programStem);
+// could be made). `definitionStem` is the directory of the definition files
+// followed by "/NUBOCONV."; `settingsStem` the same for the program's own
+// directory, where the settings file is kept when it can be written there
+// (empty: the definition files' directory).
+int runConverterProgram(platform::Window& window, const std::string& definitionStem,
+                        const std::string& settingsStem = {});
 
 }  // namespace nubo::ui

@@ -117,6 +117,42 @@ std::string fitText(const std::string& text, int width, const std::function<int(
   return kEllipsis;
 }
 
+std::string wrapText(const std::string& text, int width, const std::function<int(const std::string&)>& measure) {
+  std::string out;
+  std::string line;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    // The next piece: up to and including the next '/' or space.
+    std::size_t end = text.find_first_of("/ ", i);
+    end = end == std::string::npos ? text.size() : end + 1;
+    std::string piece = text.substr(i, end - i);
+    i = end;
+    if (measure(line + piece) <= width) {
+      line += piece;
+      continue;
+    }
+    if (!line.empty()) {
+      out += line + '\n';
+      line.clear();
+    }
+    // A piece wider than a whole line is broken between letters.
+    while (measure(piece) > width) {
+      std::size_t n = 1;
+      while (n < piece.size() && continuationByte(piece[n])) ++n;
+      for (std::size_t next = n; next < piece.size();) {
+        std::size_t after = next + 1;
+        while (after < piece.size() && continuationByte(piece[after])) ++after;
+        if (measure(piece.substr(0, after)) > width) break;
+        n = next = after;
+      }
+      out += piece.substr(0, n) + '\n';
+      piece.erase(0, n);
+    }
+    line = piece;
+  }
+  return out + line;
+}
+
 // ---------------------------------------------------------------------------
 
 PushButton::PushButton(int x, int y, int w, int h, bool isDefault)
@@ -193,7 +229,10 @@ void StaticText::setText(const std::string& text) {
   shown_ = oneLine ? fitText(text, room, [](const std::string& s) { return int(fl_width(s.c_str())); }) : text;
   copy_label(labelFromText(shown_).c_str());
   if (shown_ != text) {
-    copy_tooltip(labelFromText(text).c_str());
+    const int lineWidth = std::max(200, std::min(w(), Fl::w() - 40));
+    copy_tooltip(labelFromText(wrapText(text, lineWidth, [](const std::string& s) {
+                   return int(fl_width(s.c_str()));
+                 })).c_str());
   } else {
     tooltip(nullptr);
   }

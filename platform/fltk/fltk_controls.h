@@ -32,6 +32,11 @@ Fl_Align horizontalAlign(uint32_t style);
 // at its end with "…". UTF-8 sequences are never split.
 std::string fitText(const std::string& text, int width, const std::function<int(const std::string&)>& measure);
 
+// `text` broken into lines ('\n') of at most `width` pixels, after a '/' or
+// a space where it can, else between letters: a path has no spaces for the
+// tooltip to wrap at, and would run off the screen in one line.
+std::string wrapText(const std::string& text, int width, const std::function<int(const std::string&)>& measure);
+
 // A push button. The default button also takes Enter as its shortcut and is
 // drawn with a darker frame. hold() keeps the button drawn pressed (the
 // running state shows Start that way) until it is released by hold(false).
@@ -60,7 +65,7 @@ class PushButton : public Fl_Button {
 // frame, as the status lines need to read as lines of text in a box. A text
 // one line high shows a text too long for it shortened by fitText (a path
 // loses the middle of its directories, not its file name) and the whole text
-// as its tooltip; a higher one wraps.
+// as its tooltip (in lines no wider than the control); a higher one wraps.
 class StaticText : public Fl_Box {
  public:
   StaticText(int x, int y, int w, int h, bool framed);

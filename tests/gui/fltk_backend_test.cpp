@@ -643,6 +643,11 @@ TEST(FitText, PathsLoseTheMiddleOfTheirDirectoriesFirst) {
     EXPECT_NE(u.find("/F.NAB"), std::string::npos) << width << ": " << u;
     EXPECT_LE(bytes(u), width) << u;
   }
+  // Tooltip lines break after '/' or a space, a name longer than a line
+  // between letters.
+  EXPECT_EQ(detail::wrapText("/srv/archive/2021/TAKE.NAB", 13, bytes), "/srv/archive/\n2021/TAKE.NAB");
+  EXPECT_EQ(detail::wrapText("/a/abcdefghij.NAB x", 6, bytes), "/a/\nabcdef\nghij.N\nAB x");
+  EXPECT_EQ(detail::wrapText("short", 60, bytes), "short");
   // When even that is too wide, the end goes.
   EXPECT_EQ(detail::fitText("no path in this text at all", 10, bytes), "no path i\xE2\x80\xA6");
 }
@@ -663,7 +668,16 @@ TEST_F(FltkStaticText, AStatusLineShowsALongPathShortenedAndAllOfItAsTooltip) {
             EXPECT_NE(shown.find("\xE2\x80\xA6"), std::string::npos) << shown;
             EXPECT_EQ(shown.substr(shown.size() - 19), "/2021/live/TAKE.NAB") << shown;
             ASSERT_NE(line->tooltip(), nullptr);
-            EXPECT_EQ(std::string(line->tooltip()), longPath);
+            // All of it, in lines that fit the control's width.
+            std::string tip = line->tooltip();
+            std::size_t lines = 1;
+            for (std::size_t at = 0, nl; (nl = tip.find('\n', at)) != std::string::npos; at = nl) {
+              EXPECT_LE(fl_width(tip.substr(at, nl - at).c_str()), line->w());
+              tip.erase(nl, 1);
+              ++lines;
+            }
+            EXPECT_EQ(tip, longPath);
+            EXPECT_GT(lines, 1u);
             window.setText(31, "Finished.");
             EXPECT_EQ(line->shownText(), "Finished.");
             EXPECT_EQ(line->tooltip(), nullptr);

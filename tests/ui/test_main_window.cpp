@@ -860,6 +860,21 @@ TEST_F(MainWindowTest, SettingsGoToTheUserConfigurationWhenTheProgramDirectoryIs
   EXPECT_EQ(readSettings((config / "nubo" / "NUBOCONV.ini").string()).slots[2], "/typed/in/");
 }
 
+// Installed, the definition files lie apart from the program: the settings
+// stay with the program.
+TEST_F(MainWindowTest, SettingsStayWithTheProgramWhenTheDefinitionsLieElsewhere) {
+  fs::create_directories(dir_ / "bin");
+  const std::string programStem = (dir_ / "bin" / "NUBOCONV.").string();
+  window_ = std::make_unique<HeadlessWindow>(kMetrics, 800, 600);
+  main_ = std::make_unique<MainWindow>(*window_, stem_, programStem);
+  ASSERT_TRUE(window_->create(kWindowTitle, *main_));
+  EXPECT_EQ(main_->settingsFile(), programStem + "ini");
+  window_->type(12, "/in/");
+  window_->click(22);
+  EXPECT_EQ(readSettings(programStem + "ini").slots[2], "/in/");
+  EXPECT_FALSE(fs::exists(stem_ + "ini"));
+}
+
 // With subdirectories included, a directory link back up the tree is
 // entered once: each file is converted once and the run ends.
 TEST_F(MainWindowTest, ADirectoryLinkLoopIsWalkedOnce) {
