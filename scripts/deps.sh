@@ -7,7 +7,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   libfltk1.3-dev libx11-dev fonts-dejavu-core
   clang libclang-rt-14-dev
-  xvfb xauth xdotool imagemagick
+  xvfb xauth xdotool imagemagick openbox x11-utils   # the window tests: a virtual display with a window manager
   sox flac parallel libflac-dev nettle-dev
   dpkg-dev file groff-base   # cpack's dependency lists (dpkg-shlibdeps, file); man page checks
   g++-mingw-w64-x86-64-posix wine64   # the Windows cross build and its tests under Wine

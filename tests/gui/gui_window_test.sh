@@ -10,6 +10,22 @@
 #   gui_window_test.sh language BIN_DIR WORK_DIR METRICS_PROGRAM
 #       The language button switches to German and back, and the choice
 #       survives a restart.
+#   gui_window_test.sh close-during-run BIN_DIR WORK_DIR METRICS_PROGRAM SLOW_READS_LIBRARY
+#       Under a window manager, the close box during a run (slowed by the
+#       preloaded library): it asks; No keeps the run and the window; Yes
+#       stops after the current block, then the window closes with the
+#       settings saved, every output under a final name complete.
+#   gui_window_test.sh broken-definitions BIN_DIR WORK_DIR METRICS_PROGRAM
+#       A cut, empty, random or over-long NUBOCONV.h shows a message and the
+#       program ends with status 1; one with LF line ends shows the window of
+#       the CR LF file.
+#   gui_window_test.sh keyboard BIN_DIR WORK_DIR METRICS_PROGRAM
+#       Typing starts in the input field; after Enter (Start) keys edit no
+#       field; Tab goes field, Browse button, check box, and the job group is
+#       one stop whose arrow keys choose the job.
+#   gui_window_test.sh long-paths BIN_DIR WORK_DIR METRICS_PROGRAM
+#       A path too long for its status line (shortened in its middle, see
+#       the screenshot) shows whole as a tooltip when hovered.
 #   gui_window_test.sh gtest BIN_DIR WORK_DIR TEST_PROGRAM
 #       Runs a GoogleTest program that needs a display.
 #
@@ -24,6 +40,7 @@ mode=${1:?mode}
 bin=${2:?bin dir}
 work=${3:?work dir}
 metrics_program=${4:-}
+slow_reads=${5:-}
 
 kSkip=77
 kDisplayFailed=75                 # the virtual display did not come up: try again
@@ -79,18 +96,53 @@ check_settings_shape() {
 
 pid=
 wid=
+wm=
+# start_program [ENV=VALUE...]: NUBOCONV from the program copy, with the
+# given environment added; waits for its main window.
 start_program() {
-  "$work/prog/NUBOCONV" >>"$work/nuboconv.log" 2>&1 &
+  env "$@" "$work/prog/NUBOCONV" >>"$work/nuboconv.log" 2>&1 &
   pid=$!
-  for _ in $(seq 150); do
-    wid=$(xdotool search --onlyvisible --name '^format converter ver1\.2' 2>/dev/null | head -1 || true)
-    [ -n "$wid" ] && break
-    kill -0 "$pid" 2>/dev/null || { cat "$work/nuboconv.log" >&2; fail "NUBOCONV ended before showing its window"; }
-    sleep 0.1
-  done
-  [ -n "$wid" ] || fail "no window titled 'format converter ver1.2...' appeared"
+  wid=$(wait_for_window '^format converter ver1\.2') || fail "no window titled 'format converter ver1.2...' appeared"
   sleep 0.5  # first paint
   note "window $wid: $(xdotool getwindowname "$wid")"
+}
+
+# wait_for_window TITLE_REGEX: the ID of the visible window of NUBOCONV
+# ($pid) so titled, within 15 s. Fails when the program ends first.
+wait_for_window() {
+  local found
+  for _ in $(seq 150); do
+    found=$(xdotool search --all --onlyvisible --pid "$pid" --name "$1" 2>/dev/null | head -1 || true)
+    [ -n "$found" ] && { echo "$found"; return 0; }
+    kill -0 "$pid" 2>/dev/null || { cat "$work/nuboconv.log" >&2; fail "NUBOCONV ended before showing '$1'"; }
+    sleep 0.1
+  done
+  return 1
+}
+
+# wait_for_end SECONDS: waits for NUBOCONV to end by itself; its exit status.
+wait_for_end() {
+  for _ in $(seq $(($1 * 10))); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$pid" 2>/dev/null && { kill "$pid"; fail "NUBOCONV did not end within $1 s"; }
+  local rc=0
+  wait "$pid" || rc=$?
+  pid=
+  return $rc
+}
+
+# A window manager, as a desktop has: the close box and Alt+F4 are its.
+start_window_manager() {
+  need_tools openbox xprop
+  openbox >"$work/openbox.log" 2>&1 &
+  wm=$!
+  for _ in $(seq 50); do
+    xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && return 0
+    sleep 0.1
+  done
+  fail "openbox did not start"
 }
 
 # Ends the program with its Exit button. Exit is disabled while a run is
@@ -113,6 +165,7 @@ exit_program() {
 
 cleanup() {
   if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then kill "$pid" 2>/dev/null || true; fi
+  if [ -n "$wm" ] && kill -0 "$wm" 2>/dev/null; then kill "$wm" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
 
@@ -291,6 +344,203 @@ case_language() {
   note "screenshots kept: $work/english.png $work/german.png"
 }
 
+# control_box ID: "x y width height" of control ID in window coordinates.
+control_box() {
+  local values x y w h
+  values=$(tr -d '\r' <"$work/prog/NUBOCONV.h" | awk -v id="$1" '
+    /^#define[ \t]/ { current = $3 + 0; next }
+    /^\/\// && current == id { sub(/^\/\/./, ""); print; exit }')
+  IFS=', ' read -r _ _ x y w h <<<"$(echo "$values" | tr -s ' ,' ' ')"
+  echo "$(( cw * x / 10 )) $(( tm + y * lh * 14 / 100 )) $(( cw * w / 10 )) $(( h * lh / 10 ))"
+}
+
+case_close_during_run() {
+  need_built NUBOCONV make_old_nab
+  [ -f "$slow_reads" ] || fail "the slow-read library is needed"
+  prepare_program_dir
+  read_metrics
+  start_window_manager
+  mkdir -p "$work/src" "$work/in"
+  local name
+  for name in one two three; do
+    sox -R -n -r 44100 -c 2 -b 16 "$work/src/$name.wav" synth 20 sine 440 sine 661 gain -3
+    "$bin/make_old_nab" "$work/src/$name.wav" "$work/in/$name.NAB" 20 >/dev/null
+  done
+  write_settings 0 "$work/in/*.NAB" "$work/out/"
+  # A slow disk: about 4 ms for each of the ~1000 blocks of a file.
+  local preload="$slow_reads"
+  start_program LD_PRELOAD="$preload" NUBO_SLOW_READ_US=4000 \
+    ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+  click_control 21  # Start
+  for _ in $(seq 100); do
+    compgen -G "$work/out/.*.nubo-part" >/dev/null && break
+    sleep 0.1
+  done
+  compgen -G "$work/out/.*.nubo-part" >/dev/null || fail "the run did not start"
+
+  # The close box (Alt+F4 is the window manager's) asks; No leaves all as it was.
+  xdotool windowactivate --sync "$wid" key alt+F4
+  local box
+  box=$(wait_for_window '^Cancel$') || fail "closing during a run did not ask"
+  sleep 0.3
+  screenshot close-question
+  xdotool windowactivate --sync "$box" key Escape
+  sleep 0.5
+  kill -0 "$pid" 2>/dev/null || fail "No to the question closed the program"
+  xdotool search --all --onlyvisible --pid "$pid" --name '^Cancel$' >/dev/null 2>&1 && fail "the question stayed open"
+  screenshot after-no
+
+  # Yes: the run stops after its current block, then the window closes.
+  xdotool windowactivate --sync "$wid" key alt+F4
+  box=$(wait_for_window '^Cancel$') || fail "the second close did not ask"
+  xdotool windowactivate --sync "$box" key Return
+  local rc=0
+  wait_for_end 20 || rc=$?
+  [ "$rc" -eq 0 ] || { cat "$work/nuboconv.log" >&2; fail "NUBOCONV ended with $rc after the stop"; }
+
+  local finished=0 file
+  for file in "$work"/out/*.NAB; do
+    [ -e "$file" ] || continue
+    check_version22_file "$file"
+    finished=$((finished + 1))
+  done
+  [ "$finished" -lt 3 ] || fail "every file was converted: the run did not stop"
+  compgen -G "$work/out/.*.nubo-part" >/dev/null || fail "the stopped file left no partial output"
+  check_settings_shape
+  [ "$(settings_line 8)" = "$work/in/*.NAB" ] || fail "the settings were not saved on the way out"
+  note "stopped with $finished complete output(s); partial: $(cd "$work/out" && ls -A | grep nubo-part | tr '\n' ' ')"
+}
+
+case_broken_definitions() {
+  need_built NUBOCONV
+  prepare_program_dir
+  read_metrics
+  start_window_manager
+  local base="$work/prog/NUBOCONV.h" good="$work/NUBOCONV.h.good"
+  cp "$base" "$good"
+  write_settings 0 "*.*" "*.*"
+  start_program
+  screenshot crlf
+  exit_program
+
+  # LF line ends: the same window.
+  tr -d '\r' <"$good" >"$base"
+  start_program
+  screenshot lf
+  exit_program
+  local differing
+  differing=$(pixels_differing crlf lf)
+  note "pixels differing between the CR LF and the LF file: $differing"
+  [ "$differing" -lt 500 ] || fail "the LF file does not give the window of the CR LF file"
+
+  local kind rc
+  for kind in cut empty random overlong; do
+    case $kind in
+      cut) head -c "$(($(stat -c %s "$good") / 3))" "$good" >"$base" ;;
+      empty) : >"$base" ;;
+      random) awk 'BEGIN { srand(7); for (i = 0; i < 4000; i++) printf "%c", int(rand() * 255) + 1 }' >"$base" ;;
+      overlong) awk '/NUBO_HEADING/ { s = ""; for (i = 0; i < 12000; i++) s = s "x"; sub(/\/\*.*\*\//, "/*" s "*/") } { print }' \
+                  "$good" >"$base" ;;
+    esac
+    rm -f "$work/prog/NUBOCONV.ini"
+    "$work/prog/NUBOCONV" >>"$work/nuboconv.log" 2>&1 &
+    pid=$!
+    local box
+    box=$(wait_for_window '^Error$') || fail "$kind: no message box"
+    sleep 0.3
+    screenshot "broken-$kind"
+    xdotool search --all --onlyvisible --pid "$pid" --name '^format converter' >/dev/null 2>&1 &&
+      fail "$kind: the main window was shown"
+    xdotool windowactivate --sync "$box" key Return
+    rc=0
+    wait_for_end 10 || rc=$?
+    [ "$rc" -eq 1 ] || fail "$kind: NUBOCONV ended with $rc, not 1"
+    [ ! -e "$work/prog/NUBOCONV.ini" ] || fail "$kind: a settings file was written"
+    note "$kind: message shown, exit status $rc"
+  done
+  cp "$good" "$base"
+}
+
+case_keyboard() {
+  need_built NUBOCONV
+  prepare_program_dir
+  read_metrics
+  start_window_manager
+  write_settings 0 "*.*" "*.*"
+  start_program
+  xdotool windowactivate --sync "$wid"
+  # The focus starts in the input field.
+  xdotool key End BackSpace BackSpace BackSpace
+  xdotool type "$work/none/"
+  xdotool key Return  # Start (the default button): the focus leaves the field
+  sleep 0.5
+  xdotool type "zz"
+  sleep 0.2
+  screenshot after-enter
+  # From the window: the language button, the job group, the input field,
+  # its Browse button, then the check box under it.
+  xdotool key Tab Tab Tab Tab
+  sleep 0.2
+  screenshot tab-on-browse
+  xdotool key Tab space Tab End BackSpace BackSpace BackSpace
+  xdotool type "$work/out/"
+  xdotool key Tab Tab space
+  # Back over overwrite, Browse, output, check box, Browse and input to the group.
+  xdotool key shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
+  sleep 0.2
+  xdotool key Left  # the job before Re-encode: Encode and verify
+  sleep 0.3
+  screenshot radio-by-arrow
+  click_control 22
+  local rc=0
+  wait_for_end 10 || rc=$?
+  [ "$rc" -eq 0 ] || fail "NUBOCONV ended with $rc"
+  check_settings_shape
+  [ "$(settings_line 8)" = "$work/none/" ] || fail "input slot '$(settings_line 8)': keys after Enter went into the field"
+  [ "$(settings_line 9)" = "$work/out/" ] || fail "output slot '$(settings_line 9)': Tab did not reach the output field"
+  [ "$(settings_line 4)" = 1 ] || fail "Include subdirectories was not the stop after the input's Browse button"
+  [ "$(settings_line 3)" = 1 ] || fail "Overwrite was not the stop after the output's Browse button"
+  [ "$(settings_line 2)" = 3 ] || fail "job kind $(settings_line 2): the arrow key in the job group did not choose 3"
+}
+
+case_long_paths() {
+  need_built NUBOCONV make_old_nab nubo
+  prepare_program_dir
+  read_metrics
+  start_window_manager
+  local deep="$work/in/recordings-of-the-spring-concert-series-archive"
+  deep="$deep/second-half-with-the-guest-orchestra-and-choir/2021/live/mixdown-stereo-final-version"
+  mkdir -p "$deep" "$work/src"
+  sox -R -n -r 8000 -c 1 -b 16 "$work/src/t.wav" synth 0.2 sine 300
+  "$bin/make_old_nab" "$work/src/t.wav" "$work/src/t20.NAB" 20 >/dev/null
+  "$bin/nubo" upgrade "$work/src/t20.NAB" -o "$deep/TAKE.NAB" >/dev/null
+  # Named on its own, a version-22 file is refused: status line 3 shows its path.
+  write_settings 0 "$deep/TAKE.NAB" "$work/out/"
+  start_program
+  click_control 21
+  sleep 1.5
+  xdotool mousemove --window "$wid" 0 0
+  sleep 0.3
+  screenshot long-path
+  import -window "$wid" "$work/long-path-window.png"
+  local box x y w h deviation
+  box=$(control_box 33)
+  read -r x y w h <<<"$box"
+  # Status line 3 shows the path (what it shows is the backend test's to check).
+  deviation=$(convert "$work/long-path-window.png" -crop "$((w / 2))x$((h - 6))+$((x + 4))+$((y + 3))" \
+                -format '%[fx:standard_deviation]' info:)
+  awk -v d="$deviation" 'BEGIN { exit !(d > 0.05) }' || fail "status line 3 shows nothing"
+  # Hovering shows the whole path.
+  xdotool mousemove --window "$wid" $((x + w / 2)) $((y + h / 2))
+  sleep 2
+  screenshot long-path-tooltip
+  local appeared
+  appeared=$(pixels_differing long-path long-path-tooltip)
+  note "pixels changed by hovering: $appeared"
+  [ "$appeared" -gt 1000 ] || fail "no tooltip appeared over the shortened path"
+  exit_program
+}
+
 # --- entry ----------------------------------------------------------------
 
 case_gtest() {
@@ -303,7 +553,7 @@ case $mode in
   no-display)
     case_no_display
     ;;
-  reencode | language | gtest)
+  reencode | language | close-during-run | broken-definitions | keyboard | long-paths | gtest)
     [ -n "$metrics_program" ] || fail "the metrics or test program is needed"
     if [ -z "${NUBO_GUI_UNDER_XVFB:-}" ]; then
       if [ "$mode" = gtest ]; then
@@ -322,7 +572,7 @@ case $mode in
       exit "$rc"
     fi
     xdotool getdisplaygeometry >/dev/null 2>&1 || exit $kDisplayFailed
-    "case_$mode"
+    "case_${mode//-/_}"
     ;;
   *)
     fail "unknown mode $mode"
