@@ -319,30 +319,6 @@ TEST_F(MainWindowTest, BrokenDefinitionFilesAreNamedWithTheirLine) {
     main_.reset();
     window_.reset();
   }
-
-  // LF line ends build the same window as CR LF.
-  std::vector<platform::HeadlessControl> built[2];
-  for (int lf = 0; lf < 2; ++lf) {
-    std::string bytes = shipped;
-    if (lf) bytes.erase(std::remove(bytes.begin(), bytes.end(), '\r'), bytes.end());
-    writeFile(stem_ + "h", bytes);
-    create();
-    EXPECT_TRUE(window_->messageBoxes().empty());
-    for (const int id : window_->creationOrder()) built[lf].push_back(*window_->control(id));
-    main_.reset();
-    window_.reset();
-  }
-  ASSERT_EQ(built[0].size(), built[1].size());
-  EXPECT_GE(built[0].size(), 20u);
-  for (std::size_t i = 0; i < built[0].size(); ++i) {
-    const platform::HeadlessControl &a = built[0][i], &b = built[1][i];
-    EXPECT_EQ(a.id, b.id);
-    EXPECT_EQ(a.caption, b.caption) << a.id;
-    EXPECT_EQ(a.style, b.style) << a.id;
-    EXPECT_EQ(std::tie(a.createdRect.x, a.createdRect.y, a.createdRect.width, a.createdRect.height),
-              std::tie(b.createdRect.x, b.createdRect.y, b.createdRect.width, b.createdRect.height))
-        << a.id;
-  }
 }
 
 TEST_F(MainWindowTest, ABrokenVariantIsNamedAtStartAndSteppedOverLater) {
