@@ -81,27 +81,31 @@ cmp -s ro/A.NAB ro.before || fail "a read-only output was replaced"
 grep -qF "$(basename "$(partials ro | head -n1)")" err.txt || fail "the message does not name the temporary file: $(cat err.txt)"
 
 # --- A killed process leaves no partial file under a final name ----------------
-# Ten minutes of silence, written sparse: long enough to be killed midway.
+# Six hours of silence (almost 4 GiB, written sparse): far too long to be
+# done before it is killed, however fast the machine.
 mkdir -p long
-{ printf 'RIFF'; printf '\x24\x40\xf1\x06'; printf 'WAVEfmt '; printf '\x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0'
-  printf 'data'; printf '\0\x40\xf1\x06'; } >long/silence.wav
-truncate -s $((44 + 0x06f14000)) long/silence.wav
+{ printf 'RIFF'; printf '\x24\0\0\xf0'; printf 'WAVEfmt '; printf '\x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0'
+  printf 'data'; printf '\0\0\0\xf0'; } >long/silence.wav
+truncate -s $((44 + 0xf0000000)) long/silence.wav
 "$nubo" encode long/silence.wav -o long/silence.NAB >/dev/null 2>&1 &
 pid=$!
-for _ in $(seq 200); do [[ -n $(partials long) ]] && break; sleep 0.05; done
-sleep 0.3
+for _ in $(seq 400); do [[ -n $(partials long) ]] && break; sleep 0.05; done
+sleep 0.2
 if kill -0 "$pid" 2>/dev/null; then
   # The Wine process itself (the script bin/nubo has exec'd into it).
   kill -9 "$pid"
   wait "$pid" 2>/dev/null
   [[ ! -e long/silence.NAB ]] || fail "long/silence.NAB exists after the process was killed"
   [[ -n $(partials long) ]] || fail "the killed run left no temporary file"
-  # The next run passes the leftover over and does not stop at it.
-  run 0 "$nubo" encode long/ -o long2/
+  # A later run passes the leftover over and does not stop at it.
+  mkdir -p left
+  mv "$(partials long | head -n1)" left/
+  cp music.wav left/
+  run 0 "$nubo" encode left/ -o left2/
   expect_in out.txt "1 file(s) converted"
-  [[ ! -e long2/$(basename "$(partials long | head -n1)") ]] || fail "a leftover temporary file was taken as an input"
+  [[ $(ls left2) == music.NAB ]] || fail "a leftover temporary file was taken as an input: $(ls left2)"
 else
-  fail "the encode of ten minutes ended before it could be killed"
+  fail "the encode of six hours ended before it could be killed"
 fi
 
 # --- The null device ---------------------------------------------------------------
