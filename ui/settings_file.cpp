@@ -73,8 +73,8 @@ void readSlots(LineReader& reader, Settings& settings) {
 std::string settingsPath(const std::string& stem) { return stem + "ini"; }
 
 std::string userSettingsPath(const char* xdgConfigHome, const char* home) {
-  // Only an absolute XDG_CONFIG_HOME counts; a relative one is ignored, as
-  // the base directory specification asks.
+  // Only an absolute XDG_CONFIG_HOME counts: a relative one would depend on
+  // the directory the program was started in, so it is ignored.
   if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') return std::string(xdgConfigHome) + "/nubo/NUBOCONV.ini";
   if (home != nullptr && home[0] == '/') return std::string(home) + "/.config/nubo/NUBOCONV.ini";
   return {};

@@ -2,6 +2,7 @@
 // stat, and output files that are written under a temporary name and given
 // their final name by link, renameat2 or a locked rename.
 #include "os.h"
+#include "os_names.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -38,31 +39,6 @@ std::string programDirectory() {
 }
 
 namespace {
-
-char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-// Iterative wildcard match with one backtracking point (the last '*'): linear
-// in practice and without recursion depth limits on long names.
-bool wildcardMatch(const std::string& pattern, const std::string& name) {
-  size_t p = 0, n = 0;
-  size_t starP = std::string::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && fold(pattern[p]) == fold(name[n])))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (starP != std::string::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
 
 // strerror_r comes in two shapes: the GNU one returns the text, the XSI one
 // fills the buffer and returns 0. Overloads pick whichever the C library has.
@@ -118,22 +94,9 @@ PathParts splitPath(const std::string& path) {
   return {slash == 0 ? "/" : path.substr(0, slash), path.substr(0, slash + 1), path.substr(slash + 1)};
 }
 
-constexpr const char kTemporarySuffix[] = ".nubo-part";
-constexpr size_t kTemporarySuffixLength = sizeof(kTemporarySuffix) - 1;
-constexpr size_t kRandomLength = 6;
-constexpr const char kRandomAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-constexpr size_t kAlphabetSize = sizeof(kRandomAlphabet) - 1;
-
-bool isRandomCharacter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
-uint64_t splitMix64(uint64_t x) {
-  x += 0x9e3779b97f4a7c15ull;
-  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
-  x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
-  return x ^ (x >> 31);
-}
+using names::kTemporaryDecoration;
+using names::kTemporarySuffix;
+using names::splitMix64;
 
 // 64 unpredictable bits for a temporary name. getrandom gives different
 // values in every process (also in children forked from one parent); when it
@@ -150,22 +113,12 @@ uint64_t randomBits() {
   return splitMix64(seed + counter.fetch_add(1) * 0x9e3779b97f4a7c15ull);
 }
 
-std::string randomCharacters() {
-  uint64_t bits = randomBits();
-  std::string out;
-  for (size_t i = 0; i < kRandomLength; ++i) {
-    out += kRandomAlphabet[bits % kAlphabetSize];
-    bits /= kAlphabetSize;
-  }
-  return out;
-}
-
 // The part of the final name that goes into the temporary name: all of it
 // when the result fits in one name component, else a prefix cut at a UTF-8
 // character boundary (the temporary name only has to be unique, and the
 // random part sees to that).
 std::string temporaryStem(const std::string& name) {
-  constexpr size_t kDecoration = 1 + 1 + kRandomLength + kTemporarySuffixLength;  // ".", ".", random, suffix
+  constexpr size_t kDecoration = kTemporaryDecoration;
   constexpr size_t kMaxStem = NAME_MAX - kDecoration;
   if (name.size() <= kMaxStem) return name;
   size_t cut = kMaxStem;
@@ -279,12 +232,6 @@ Step checkAndRename(const std::string& tempPath, const std::string& finalPath, c
 
 FileStatus fileStatus(const std::string& path) { return statusAt(AT_FDCWD, path.c_str()); }
 
-bool matchesPattern(const std::string& pattern, const std::string& name) {
-  // The desktop platform's searches treat "*.*" as "every name", dot or not.
-  if (pattern == "*.*") return true;
-  return wildcardMatch(pattern, name);
-}
-
 bool findEntries(const std::string& directory, const std::string& pattern, std::vector<DirectoryEntry>& entries,
                  std::string& error) {
   entries.clear();
@@ -336,19 +283,6 @@ std::string systemReason(int errorNumber) {
   return reasonText(::strerror_r(errorNumber, buffer, sizeof buffer), buffer, errorNumber);
 }
 
-bool isTemporaryName(const std::string& name) {
-  // "." stem "." random suffix, with a stem of at least one character.
-  constexpr size_t kMinimum = 1 + 1 + 1 + kRandomLength + kTemporarySuffixLength;
-  if (name.size() < kMinimum || name[0] != '.') return false;
-  if (name.compare(name.size() - kTemporarySuffixLength, kTemporarySuffixLength, kTemporarySuffix) != 0) return false;
-  const size_t randomStart = name.size() - kTemporarySuffixLength - kRandomLength;
-  if (name[randomStart - 1] != '.') return false;
-  for (size_t i = randomStart; i < randomStart + kRandomLength; ++i) {
-    if (!isRandomCharacter(name[i])) return false;
-  }
-  return true;
-}
-
 bool createTemporaryFile(const std::string& finalPath, std::string& tempPath, std::FILE*& stream, int& errorNumber,
                          std::string& error) {
   stream = nullptr;
@@ -365,7 +299,7 @@ bool createTemporaryFile(const std::string& finalPath, std::string& tempPath, st
   int fd = -1;
   std::string candidate;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    candidate = parts.prefix + "." + stem + "." + randomCharacters() + kTemporarySuffix;
+    candidate = parts.prefix + "." + stem + "." + names::randomCharacters(randomBits()) + kTemporarySuffix;
     fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0 || errno != EEXIST) break;
   }

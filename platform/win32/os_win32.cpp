@@ -9,6 +9,7 @@
 // takes them; '\' and '/' both separate components, a drive ("C:") or a UNC
 // share ("\\server\share") may lead.
 #include "os.h"
+#include "os_names.h"
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -172,48 +173,11 @@ FileStatus statusOfHandle(HANDLE h, const std::string& path) {
   return status;
 }
 
-char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-// Iterative wildcard match with one backtracking point (the last '*').
-bool wildcardMatch(const std::string& pattern, const std::string& name) {
-  size_t p = 0, n = 0;
-  size_t starP = std::string::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && fold(pattern[p]) == fold(name[n])))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (starP != std::string::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
-constexpr const char kTemporarySuffix[] = ".nubo-part";
-constexpr size_t kTemporarySuffixLength = sizeof(kTemporarySuffix) - 1;
-constexpr size_t kRandomLength = 6;
-constexpr const char kRandomAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-constexpr size_t kAlphabetSize = sizeof(kRandomAlphabet) - 1;
+using names::kTemporaryDecoration;
+using names::kTemporarySuffix;
+using names::splitMix64;
 // The longest name one component may have (NTFS, FAT32 long names).
 constexpr size_t kMaxNameLength = 255;
-
-bool isRandomCharacter(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
-uint64_t splitMix64(uint64_t x) {
-  x += 0x9e3779b97f4a7c15ull;
-  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ull;
-  x = (x ^ (x >> 27)) * 0x94d049bb133111ebull;
-  return x ^ (x >> 31);
-}
 
 // 64 unpredictable bits for a temporary name: the system's random number
 // generator, else the process id, the performance counter and a counter. A
@@ -231,23 +195,13 @@ uint64_t randomBits() {
   return splitMix64(seed + counter.fetch_add(1) * 0x9e3779b97f4a7c15ull);
 }
 
-std::string randomCharacters() {
-  uint64_t bits = randomBits();
-  std::string out;
-  for (size_t i = 0; i < kRandomLength; ++i) {
-    out += kRandomAlphabet[bits % kAlphabetSize];
-    bits /= kAlphabetSize;
-  }
-  return out;
-}
-
 // The part of the final name that goes into the temporary name: all of it
 // when the temporary path stays within what the ANSI functions take
 // (MAX_PATH) and its name within one component, else a prefix of at least
 // one character, cut at a character boundary of the code page (a
 // double-byte character is never split). The random part keeps it unique.
 std::string temporaryStem(const std::string& directoryPrefix, const std::string& name) {
-  constexpr size_t kDecoration = 1 + 1 + kRandomLength + kTemporarySuffixLength;  // ".", ".", random, suffix
+  constexpr size_t kDecoration = kTemporaryDecoration;
   size_t limit = kMaxNameLength - kDecoration;
   char full[MAX_PATH + 1] = {};
   const std::string directory = directoryPrefix.empty() ? "." : directoryPrefix;
@@ -354,12 +308,6 @@ FileStatus fileStatus(const std::string& path) {
   return status;
 }
 
-bool matchesPattern(const std::string& pattern, const std::string& name) {
-  // FindFirstFileA treats "*.*" as "every name", dot or not.
-  if (pattern == "*.*") return true;
-  return wildcardMatch(pattern, name);
-}
-
 bool findEntries(const std::string& directory, const std::string& pattern, std::vector<DirectoryEntry>& entries,
                  std::string& error) {
   entries.clear();
@@ -417,19 +365,6 @@ std::string systemReason(int errorNumber) {
   return text != nullptr ? text : "Unknown error " + std::to_string(errorNumber);
 }
 
-bool isTemporaryName(const std::string& name) {
-  // "." stem "." random suffix, with a stem of at least one character.
-  constexpr size_t kMinimum = 1 + 1 + 1 + kRandomLength + kTemporarySuffixLength;
-  if (name.size() < kMinimum || name[0] != '.') return false;
-  if (name.compare(name.size() - kTemporarySuffixLength, kTemporarySuffixLength, kTemporarySuffix) != 0) return false;
-  const size_t randomStart = name.size() - kTemporarySuffixLength - kRandomLength;
-  if (name[randomStart - 1] != '.') return false;
-  for (size_t i = randomStart; i < randomStart + kRandomLength; ++i) {
-    if (!isRandomCharacter(name[i])) return false;
-  }
-  return true;
-}
-
 bool createTemporaryFile(const std::string& finalPath, std::string& tempPath, std::FILE*& stream, int& errorNumber,
                          std::string& error) {
   stream = nullptr;
@@ -452,7 +387,7 @@ bool createTemporaryFile(const std::string& finalPath, std::string& tempPath, st
   DWORD createError = 0;
   std::string candidate;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    candidate = prefix + "." + stem + "." + randomCharacters() + kTemporarySuffix;
+    candidate = prefix + "." + stem + "." + names::randomCharacters(randomBits()) + kTemporarySuffix;
     h = ::CreateFileA(candidate.c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) break;
