@@ -144,6 +144,8 @@ bool OutputFile::seek(int64_t offset) {
   return !failed_;
 }
 
+int64_t OutputFile::position() const { return file_ == nullptr ? -1 : positionOf(file_); }
+
 bool OutputFile::flush() {
   if (std::fflush(file_) != 0) fail();
   return !failed_;

@@ -126,6 +126,8 @@ class OutputFile {
   int writeLE(int n, uint32_t value);
   bool write(const uint8_t* bytes, std::size_t n);
   bool seek(int64_t offset);
+  // Where the next byte goes, or -1.
+  int64_t position() const;
   bool flush();
   bool failed() const { return failed_; }
   // The system's reason for the first failure ("No space left on device").

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the release build, then the
 # Windows cross build with its tests under Wine (scripts/test-windows.sh),
-# then the address+undefined-behaviour sanitizer build, then a short fixed-time run of
+# then the address+undefined-behaviour sanitizer build, then the thread
+# sanitizer build (without the window and the long safety runs), then a short fixed-time run of
 # the fuzz targets (clang/libFuzzer), then two builds of the Debian packages'
 # configuration compared file by file, and (in CI only, see check-debs.sh)
 # the Debian packages built, installed and checked.
@@ -9,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs=$(nproc)
-for preset in release asan-ubsan; do
+for preset in release asan-ubsan tsan; do
   echo "== $preset =="
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"

@@ -49,6 +49,13 @@ bool openRegularFile(const std::string& path, std::FILE*& stream, int& errorNumb
 std::FILE* duplicateStandardStream(bool output) {
   const int fd = ::fcntl(output ? STDOUT_FILENO : STDIN_FILENO, F_DUPFD_CLOEXEC, 0);
   if (fd < 0) return nullptr;
+#ifdef F_SETPIPE_SZ
+  // A pipe of 64 KiB (Linux's default) makes the two processes take turns
+  // every 64 KiB; 1 MiB lets each run longer. Where the system refuses (a
+  // limit for unprivileged users), the pipe stays as it was.
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) ::fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+#endif
   std::FILE* stream = ::fdopen(fd, output ? "wb" : "rb");
   if (stream == nullptr) ::close(fd);
   return stream;

@@ -3,11 +3,12 @@
 # ever replaced, no output takes its final name before it is complete, one bad
 # file does not stop the rest, and the exit status and the messages tell what
 # happened. Every input's checksum is compared before and after each case.
-# Usage: safety_test.sh BIN_DIR WORK_DIR (run as root: some cases run nubo as
+# Usage: safety_test.sh BIN_DIR WORK_DIR [FLAC_FAULT.so] (run as root: some cases run nubo as
 # the user nobody, one mounts a small tmpfs).
 set -uo pipefail
 bin=$(cd "$1" && pwd) || exit 1
 work=$2
+flac_fault=${3:-}  # a preloaded library that bends the samples libFLAC's encoder gets; FLAC cases need it
 nubo=$bin/nubo
 make_old=$bin/make_old_nab
 rm -rf "$work"
@@ -463,6 +464,52 @@ else
   expect_in err.txt "No space left on device"
   md5sum --quiet -c keep.md5 >/dev/null 2>&1 || fail "the existing small/noise.NAB was harmed by the failed replacement"
   umount small && mounted=""
+fi
+
+# --- FLAC outputs: the same rules, with libFLAC's encoder and its checking
+# decoder on threads of their own ------------------------------------------------
+if [[ -n $flac_fault ]]; then
+  begin flac_full_disk
+  mkdir small
+  guard "$src/noise21.NAB"
+  if mount -t tmpfs -o size=300k tmpfs small 2>mount.txt; then
+    mounted=$PWD/small
+    run 1 "$nubo" decode "$src/noise21.NAB" -o small/noise.flac
+    expect_in err.txt "No space left on device"
+    expect_in err.txt "partial output kept as small/.noise.flac."
+    [[ ! -e small/noise.flac ]] || fail "small/noise.flac exists after the disk filled"
+    umount small && mounted=""
+  else
+    echo "SKIP [flac_full_disk]: cannot mount a tmpfs here ($(cat mount.txt))"
+  fi
+
+  begin flac_signals
+  mkdir out
+  guard "$src/long21.NAB"
+  interrupt INT out "$nubo" decode "$src/long21.NAB" -o out/long.flac
+  expect_stopped out/long.flac
+  rm -f out/.*.nubo-part
+  interrupt KILL out "$nubo" decode "$src/long21.NAB" -o out/long.flac
+  [[ $code -eq 137 ]] || fail "exit $code after SIGKILL (expected 137)"
+  [[ ! -e out/long.flac ]] || fail "out/long.flac exists after the process was killed"
+  # A reader that goes away ends the run at once, and leaves no final file.
+  timeout -k 5 30 bash -c '"$1" decode "$2" -o - --flac | head -c 1000 >/dev/null' _ "$nubo" "$src/long21.NAB" 2>err.txt
+  [[ $? -ne 124 ]] || fail "decode to FLAC on a closed pipe hangs"
+
+  # Audio that comes back from the FLAC output otherwise than it went in fails
+  # the file: nothing under the final name, exit 1, the reason said.
+  begin flac_mismatch
+  guard "$src/music22.NAB"
+  run 1 env LD_PRELOAD="$flac_fault" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
+    "$nubo" decode "$src/music22.NAB" -o music.flac
+  expect_in err.txt "does not decode to the audio given"
+  [[ ! -e music.flac ]] || fail "music.flac was given its name though its audio differs"
+  run 1 env LD_PRELOAD="$flac_fault" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
+    "$nubo" decode "$src/music22.NAB" -o - --flac
+  expect_in err.txt "does not decode to the audio given"
+  # Without the fault the same file converts: the case above failed for the fault alone.
+  run 0 "$nubo" decode "$src/music22.NAB" -o music.flac
+  expect_same_audio "$src/music22.NAB" music.flac
 fi
 
 # --- Incomplete and damaged files are said to be so ------------------------------
