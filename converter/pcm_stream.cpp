@@ -489,12 +489,15 @@ class FlacSink : public PcmSink {
     bytesEnded_ = true;
     verifierWake_.notify();
   }
+  // Ends both threads without finishing the stream. Nothing is written after
+  // this: the caller may close the output before the encoder is deleted.
   void stopThreads() {
     joinEncoder();
     if (verifierThread_.joinable()) {
       noteError("stopped");
       verifierThread_.join();
     }
+    abandoned_ = true;
   }
 
   void encodeChunks() {
@@ -615,6 +618,7 @@ class FlacSink : public PcmSink {
   static FLAC__StreamEncoderWriteStatus writeCallback(const FLAC__StreamEncoder*, const FLAC__byte buffer[],
                                                       size_t bytes, uint32_t, uint32_t, void* self) {
     auto& s = *static_cast<FlacSink*>(self);
+    if (s.abandoned_) return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     if (!s.out_.write(buffer, bytes)) {
       if (s.writeError_.empty()) s.writeError_ = s.out_.error();
       return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
@@ -626,6 +630,7 @@ class FlacSink : public PcmSink {
   }
   static FLAC__StreamEncoderSeekStatus seekCallback(const FLAC__StreamEncoder*, FLAC__uint64 offset, void* self) {
     auto& s = *static_cast<FlacSink*>(self);
+    if (s.abandoned_) return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     // The encoder seeks back only once the stream is whole, to fill in STREAMINFO.
     s.endVerifiedBytes();
     return s.out_.seek(static_cast<int64_t>(offset)) ? FLAC__STREAM_ENCODER_SEEK_STATUS_OK
@@ -651,6 +656,7 @@ class FlacSink : public PcmSink {
 
   // The caller's thread.
   Chunk* filling_ = nullptr;
+  bool abandoned_ = false;
   int64_t handedFrames_ = 0;
   // The verifier's thread.
   std::vector<uint8_t> reading_;
