@@ -148,6 +148,9 @@ int TerminalFrontEnd::finish(int jobKind) {
     if (jobKind == kJobTest) {
       std::snprintf(line, sizeof line, "%ld %s  %ld %s", s.converted, message(kEntryCountTested).c_str(), bad,
                     message(kEntryCountBad).c_str());
+    } else if (jobKind == kJobVerify) {
+      std::snprintf(line, sizeof line, "%ld %s  %ld %s", s.converted, message(kEntryCountSame).c_str(), bad,
+                    message(kEntryCountDifferent).c_str());
     } else {
       std::snprintf(line, sizeof line, "%ld %s  %ld %s  %ld %s", s.converted + s.incomplete,
                     message(kEntryCountDone).c_str(), s.skipped, message(kEntryCountSkipped).c_str(), s.notConverted,

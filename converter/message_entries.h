@@ -70,5 +70,7 @@ inline constexpr int kEntryCountTested = 93;
 inline constexpr int kEntryCountBad = 94;
 inline constexpr int kEntryFileIncomplete = 95;
 inline constexpr int kEntryExistingNotFlac = 96;
+inline constexpr int kEntryCountSame = 97;
+inline constexpr int kEntryCountDifferent = 98;
 
 }  // namespace nubo::converter

@@ -106,3 +106,5 @@
 #define NUBO_MSG_COUNT_BAD 94 /*file(s) damaged or incomplete*/
 #define NUBO_MSG_FILE_INCOMPLETE 95 /*The compressed file is incomplete (its header disagrees with its length):*/
 #define NUBO_MSG_EXISTING_NOT_FLAC 96 /*The existing output is not a FLAC file; not replaced:*/
+#define NUBO_MSG_COUNT_SAME 97 /*file(s) hold the same audio*/
+#define NUBO_MSG_COUNT_DIFFERENT 98 /*file(s) differ*/

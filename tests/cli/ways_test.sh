@@ -60,8 +60,10 @@ run 0 "$nubo" decode --flac --flac-level 8 music.NAB -o level8/
 (($(stat -c %s level8/music.flac) < $(stat -c %s level0/music.flac))) || fail "level 8 is not smaller than level 0"
 run 2 "$nubo" decode --flac-level 9 music.NAB -o x.flac
 run 0 "$nubo" verify music.NAB music.flac
+grep -qx "1 file(s) hold the same audio  0 file(s) differ" out.txt || fail "verify's summary: $(cat out.txt)"
 sox voice.wav -r 44100 -c 2 other.wav 2>/dev/null && flac -s -f other.wav -o other.flac
 run 1 "$nubo" verify music.NAB other.flac
+grep -qx "0 file(s) hold the same audio  1 file(s) differ" out.txt || fail "verify's summary: $(cat out.txt)"
 # A compressed file through FLAC and back: its preamble and coder parameter
 # travel in VORBIS_COMMENT, so the file comes back byte for byte.
 run 0 "$nubo" upgrade old.NAB -o old22.NAB
