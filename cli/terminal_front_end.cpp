@@ -99,7 +99,8 @@ void TerminalFrontEnd::fileDone(const FileOutcome& o) {
     report_->add(o, reason);
   }
   if (o.warningEntry >= 0) {
-    writeLine(err_, problemLine(o.warningEntry, o.input, "") + " [warning]");
+    writeLine(err_, problemLine(o.warningEntry, o.warningSubject.empty() ? o.input : o.warningSubject, o.warningDetail) +
+                        " [warning]");
   }
   switch (o.outcome) {
     case Outcome::Converted:

@@ -60,6 +60,8 @@ struct FileOutcome {
   std::string keptAs;      // the temporary file that holds a partial output
   std::string resultText;  // the size change line of a converted file
   int warningEntry = -1;   // a warning about a file that was converted
+  std::string warningSubject;  // what the warning is about ("" for the input)
+  std::string warningDetail;   // the system's reason behind it, if any
   int64_t inputBytes = 0;
   int64_t outputBytes = 0;
   int64_t frames = 0;

@@ -327,6 +327,7 @@ FileOutcome reencode(RunState& run) {
   if (!output.commit(failed)) return failed;
   FileOutcome o = converted(run, headerDisagreement(c, frames, lengthOf(c, blocks)), outBytes, inBytes, pcmBytes, true);
   o.frames = frames;
+  output.addCommitWarning(o);
   return o;
 }
 
@@ -477,6 +478,7 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   o.frames = frames;
   if (run.params->md5) o.md5 = md5.hex();
   if (sizeFieldWrong) o.warningEntry = kEntryWaveSizeWrong;
+  output.addCommitWarning(o);
   return o;
 }
 
@@ -562,6 +564,7 @@ FileOutcome decode(RunState& run) {
                             std::max<int64_t>(c.fileSize, lengthOf(c, blocks)), pcmBytes, false);
   o.frames = frames;
   if (run.params->md5) o.md5 = md5.hex();
+  output.addCommitWarning(o);
   return o;
 }
 

@@ -72,5 +72,6 @@ inline constexpr int kEntryFileIncomplete = 95;
 inline constexpr int kEntryExistingNotFlac = 96;
 inline constexpr int kEntryCountSame = 97;
 inline constexpr int kEntryCountDifferent = 98;
+inline constexpr int kEntryCommitWarning = 99;
 
 }  // namespace nubo::converter

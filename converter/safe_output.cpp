@@ -213,6 +213,7 @@ bool SafeOutput::commit(FileOutcome& o) {
   switch (platform::commitFile(tempPath_, run_.outputPath, replace, expected_, run_.params->sync, error)) {
     case platform::CommitResult::Committed:
       committed_ = true;
+      commitWarning_ = error;
       return true;
     case platform::CommitResult::OutputExists:
     case platform::CommitResult::OutputChanged:
@@ -223,6 +224,13 @@ bool SafeOutput::commit(FileOutcome& o) {
   }
   o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, error, keep());
   return false;
+}
+
+void SafeOutput::addCommitWarning(FileOutcome& o) const {
+  if (commitWarning_.empty()) return;
+  o.warningEntry = kEntryCommitWarning;
+  o.warningSubject = run_.outputPath;
+  o.warningDetail = commitWarning_;
 }
 
 std::string SafeOutput::keep() {

@@ -51,6 +51,10 @@ class SafeOutput {
   // input's times and permission bits, closed, and given its final name.
   // False when that failed, with `o` holding the outcome, already shown.
   bool commit(FileOutcome& o);
+  // After a commit that gave the output its name but then met a problem
+  // (the temporary name could not be removed, or --sync could not force the
+  // directory to the disk): that problem, as the warning of the outcome `o`.
+  void addCommitWarning(FileOutcome& o) const;
 
   // Closes the temporary file and leaves it where it is. Returns its path
   // ("" when there is none).
@@ -65,6 +69,7 @@ class SafeOutput {
   std::string tempPath_;
   platform::FileStatus expected_;  // what was at the output path when the job began
   bool committed_ = false;
+  std::string commitWarning_;
   bool direct_ = false;  // the null device, written in place
   bool toStdout_ = false;  // the output is the standard output ("-")
   bool spool_ = false;  // a compressed file for standard output, gathered first so that its header is right

@@ -108,3 +108,4 @@
 #define NUBO_MSG_EXISTING_NOT_FLAC 96 /*The existing output is not a FLAC file; not replaced:*/
 #define NUBO_MSG_COUNT_SAME 97 /*file(s) hold the same audio*/
 #define NUBO_MSG_COUNT_DIFFERENT 98 /*file(s) differ*/
+#define NUBO_MSG_COMMIT_WARNING 99 /*Converted, but after the output took its name:*/

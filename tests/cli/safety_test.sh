@@ -3,12 +3,13 @@
 # ever replaced, no output takes its final name before it is complete, one bad
 # file does not stop the rest, and the exit status and the messages tell what
 # happened. Every input's checksum is compared before and after each case.
-# Usage: safety_test.sh BIN_DIR WORK_DIR [FLAC_FAULT.so] (run as root: some cases run nubo as
-# the user nobody, one mounts a small tmpfs).
+# Usage: safety_test.sh BIN_DIR WORK_DIR SYNC_FAULT.so [FLAC_FAULT.so] (run as
+# root: some cases run nubo as the user nobody, one mounts a small tmpfs).
 set -uo pipefail
 bin=$(cd "$1" && pwd) || exit 1
 work=$2
-flac_fault=${3:-}  # a preloaded library that bends the samples libFLAC's encoder gets; FLAC cases need it
+sync_fault=$3      # a preloaded library under which fsync of a directory fails
+flac_fault=${4:-}  # a preloaded library that bends the samples libFLAC's encoder gets; FLAC cases need it
 nubo=$bin/nubo
 make_old=$bin/make_old_nab
 rm -rf "$work"
@@ -465,6 +466,23 @@ else
   md5sum --quiet -c keep.md5 >/dev/null 2>&1 || fail "the existing small/noise.NAB was harmed by the failed replacement"
   umount small && mounted=""
 fi
+
+# A disk that fails after the data was written: the output has its name and
+# is complete, but --sync could not force the directory to the disk, and the
+# run says so.
+begin sync_directory_fails
+guard "$src/music.wav" "$src/music22.NAB"
+no_dir_sync=(env LD_PRELOAD="$sync_fault" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0")
+run 0 "${no_dir_sync[@]}" "$nubo" encode --sync "$src/music.wav" -o synced.NAB
+expect_in err.txt "Converted, but after the output took its name: synced.NAB (the directory could not be forced to the disk: Input/output error) [warning]"
+expect_complete synced.NAB
+run 0 "${no_dir_sync[@]}" "$nubo" decode --sync "$src/music22.NAB" -o synced.wav
+expect_in err.txt "Converted, but after the output took its name: synced.wav (the directory could not be forced to the disk"
+expect_same_audio "$src/music22.NAB" synced.wav
+[[ $(count_parts .) -eq 0 ]] || fail "temporary files left: $(parts_in .)"
+# Without --sync no directory is forced to the disk, and there is nothing to say.
+run 0 "${no_dir_sync[@]}" "$nubo" encode "$src/music.wav" -o plain.NAB
+expect_not_in err.txt "[warning]"
 
 # --- FLAC outputs: the same rules, with libFLAC's encoder and its checking
 # decoder on threads of their own ------------------------------------------------
