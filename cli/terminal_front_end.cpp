@@ -146,12 +146,12 @@ int TerminalFrontEnd::finish(int jobKind) {
   if (!quiet_) {
     char line[512];
     const long bad = s.notConverted + s.incomplete;
-    if (jobKind == kJobTest) {
-      std::snprintf(line, sizeof line, "%ld %s  %ld %s", s.converted, message(kEntryCountTested).c_str(), bad,
-                    message(kEntryCountBad).c_str());
-    } else if (jobKind == kJobVerify) {
-      std::snprintf(line, sizeof line, "%ld %s  %ld %s", s.converted, message(kEntryCountSame).c_str(), bad,
-                    message(kEntryCountDifferent).c_str());
+    if (jobKind == kJobTest || jobKind == kJobVerify) {
+      // Jobs that write nothing: the files that passed, and the rest.
+      const bool test = jobKind == kJobTest;
+      std::snprintf(line, sizeof line, "%ld %s  %ld %s", s.converted,
+                    message(test ? kEntryCountTested : kEntryCountSame).c_str(), bad,
+                    message(test ? kEntryCountBad : kEntryCountDifferent).c_str());
     } else {
       std::snprintf(line, sizeof line, "%ld %s  %ld %s  %ld %s", s.converted + s.incomplete,
                     message(kEntryCountDone).c_str(), s.skipped, message(kEntryCountSkipped).c_str(), s.notConverted,

@@ -232,8 +232,10 @@ FileOutcome damaged(RunState& run, const BlockStream& blocks, SafeOutput* output
 
 // The end of a job that wrote a file: the size change, the count line, and
 // for an incomplete input the message that says so.
-FileOutcome converted(RunState& run, const std::string& disagreement, int64_t outBytes, int64_t inBytes,
-                      int64_t pcmBytes, bool showChange) {
+// The outcome of a file whose output has its name; a problem met after the
+// naming goes with it as its warning.
+FileOutcome converted(RunState& run, const SafeOutput& output, const std::string& disagreement, int64_t outBytes,
+                      int64_t inBytes, int64_t pcmBytes, bool showChange) {
   FrontEnd& fe = run.frontEnd;
   FileOutcome o;
   o.outcome = Outcome::Converted;
@@ -256,8 +258,10 @@ FileOutcome converted(RunState& run, const std::string& disagreement, int64_t ou
     warned.resultText = o.resultText;
     warned.inputBytes = inBytes;
     warned.outputBytes = outBytes;
+    output.addCommitWarning(warned);
     return warned;
   }
+  output.addCommitWarning(o);
   return o;
 }
 
@@ -325,9 +329,9 @@ FileOutcome reencode(RunState& run) {
   if (!finishCompressedFile(out, outBytes, frames)) return writeFailed(run, output);
   FileOutcome failed;
   if (!output.commit(failed)) return failed;
-  FileOutcome o = converted(run, headerDisagreement(c, frames, lengthOf(c, blocks)), outBytes, inBytes, pcmBytes, true);
+  FileOutcome o =
+      converted(run, output, headerDisagreement(c, frames, lengthOf(c, blocks)), outBytes, inBytes, pcmBytes, true);
   o.frames = frames;
-  output.addCommitWarning(o);
   return o;
 }
 
@@ -474,11 +478,10 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   }
   FileOutcome failed;
   if (!output.commit(failed)) return failed;
-  FileOutcome o = converted(run, "", outBytes, pcmBytes, pcmBytes, true);
+  FileOutcome o = converted(run, output, "", outBytes, pcmBytes, pcmBytes, true);
   o.frames = frames;
   if (run.params->md5) o.md5 = md5.hex();
-  if (sizeFieldWrong) o.warningEntry = kEntryWaveSizeWrong;
-  output.addCommitWarning(o);
+  if (sizeFieldWrong && o.warningEntry < 0) o.warningEntry = kEntryWaveSizeWrong;
   return o;
 }
 
@@ -560,11 +563,10 @@ FileOutcome decode(RunState& run) {
   sink.reset();
   FileOutcome failed;
   if (!output.commit(failed)) return failed;
-  FileOutcome o = converted(run, headerDisagreement(c, frames, lengthOf(c, blocks)), pcmBytes + 44,
+  FileOutcome o = converted(run, output, headerDisagreement(c, frames, lengthOf(c, blocks)), pcmBytes + 44,
                             std::max<int64_t>(c.fileSize, lengthOf(c, blocks)), pcmBytes, false);
   o.frames = frames;
   if (run.params->md5) o.md5 = md5.hex();
-  output.addCommitWarning(o);
   return o;
 }
 

@@ -393,13 +393,11 @@ class FlacSink : public PcmSink {
       if (channels == 2) {
         FLAC__int32* right = filling_->channel[1].data() + filling_->frames;
         for (std::size_t i = 0; i < take; ++i) {
-          left[i] = static_cast<int16_t>(static_cast<uint16_t>(bytes[4 * i] | bytes[4 * i + 1] << 8));
-          right[i] = static_cast<int16_t>(static_cast<uint16_t>(bytes[4 * i + 2] | bytes[4 * i + 3] << 8));
+          left[i] = sampleAt(bytes, 2 * i);
+          right[i] = sampleAt(bytes, 2 * i + 1);
         }
       } else {
-        for (std::size_t i = 0; i < take; ++i) {
-          left[i] = static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8));
-        }
+        for (std::size_t i = 0; i < take; ++i) left[i] = sampleAt(bytes, i);
       }
       filling_->frames += take;
       bytes += take * 2 * channels;
@@ -441,6 +439,10 @@ class FlacSink : public PcmSink {
     std::vector<FLAC__int32> channel[2];
     std::size_t frames = 0;
   };
+  // The i-th 16-bit little-endian sample of `bytes`.
+  static FLAC__int32 sampleAt(const uint8_t* bytes, std::size_t i) {
+    return static_cast<int16_t>(static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8));
+  }
 
   bool fail(const std::string& why) {
     if (error_.empty()) error_ = why;

@@ -54,6 +54,9 @@ run() {
   fi
 }
 as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+# "${preloaded[@]}" LD_PRELOAD=LIBRARY CMD...: CMD with a fault library loaded
+# first (the sanitizer build is told not to mind that its runtime comes second).
+preloaded=(env ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0")
 expect_in() { grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(head -c 600 "$1")"; }
 expect_not_in() { ! grep -qF -- "$2" "$1" || fail "$1 has '$2': $(grep -F -- "$2" "$1" | head -3)"; }
 expect_summary() { expect_in out.txt "$1 file(s) converted  $2 skipped (output existed)  $3 file(s) not converted"; }
@@ -472,7 +475,7 @@ fi
 # run says so.
 begin sync_directory_fails
 guard "$src/music.wav" "$src/music22.NAB"
-no_dir_sync=(env LD_PRELOAD="$sync_fault" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0")
+no_dir_sync=("${preloaded[@]}" LD_PRELOAD="$sync_fault")
 run 0 "${no_dir_sync[@]}" "$nubo" encode --sync "$src/music.wav" -o synced.NAB
 expect_in err.txt "Converted, but after the output took its name: synced.NAB (the directory could not be forced to the disk: Input/output error) [warning]"
 expect_complete synced.NAB
@@ -518,12 +521,10 @@ if [[ -n $flac_fault ]]; then
   # the file: nothing under the final name, exit 1, the reason said.
   begin flac_mismatch
   guard "$src/music22.NAB"
-  run 1 env LD_PRELOAD="$flac_fault" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
-    "$nubo" decode "$src/music22.NAB" -o music.flac
+  run 1 "${preloaded[@]}" LD_PRELOAD="$flac_fault" "$nubo" decode "$src/music22.NAB" -o music.flac
   expect_in err.txt "does not decode to the audio given"
   [[ ! -e music.flac ]] || fail "music.flac was given its name though its audio differs"
-  run 1 env LD_PRELOAD="$flac_fault" ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
-    "$nubo" decode "$src/music22.NAB" -o - --flac
+  run 1 "${preloaded[@]}" LD_PRELOAD="$flac_fault" "$nubo" decode "$src/music22.NAB" -o - --flac
   expect_in err.txt "does not decode to the audio given"
   # Without the fault the same file converts: the case above failed for the fault alone.
   run 0 "$nubo" decode "$src/music22.NAB" -o music.flac
