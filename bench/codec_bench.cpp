@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Throughput of NuboWaveConvert per coder version and direction, in MB/s of
 // PCM, on 60 s of a CD-quality stereo music-like signal (or a raw 16-bit
 // stereo PCM file given as the first argument), median of several runs.

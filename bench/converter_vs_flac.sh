@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Whole-process timings of nubo against FLAC's own tool doing the same work:
 #   nubo encode            vs  flac -0 --no-md5-sum          (WAVE -> compressed)
 #   nubo decode            vs  flac -d --no-md5-sum          (compressed -> WAVE)

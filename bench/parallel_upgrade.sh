@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Whole-process timings of `nubo upgrade` over a tree of old files with one
 # job at a time against several at once.
 #   bench/parallel_upgrade.sh [BIN_DIR] [JOBS]

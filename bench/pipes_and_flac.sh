@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Whole-process timings of the ways in and out:
 #   nubo decode -o x.flac --flac-level 0   vs  flac -0 of the same audio as a WAVE file
 #   nubo decode to a pipe                  vs  nubo decode to a file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // nubo: the command-line front end of the converter. It runs the same jobs
 // and the same batch worker as the NUBOCONV window, with the same messages
 // (read from NUBOCONV.h beside the program).

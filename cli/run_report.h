@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The report of a run: one JSON object a line (JSON Lines) for every file the
 // run found, in the order of the walk, so that runs split across machines can
 // be merged and checked by other tools. The report is written under a

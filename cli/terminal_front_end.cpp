@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "terminal_front_end.h"
 
 #include <unistd.h>

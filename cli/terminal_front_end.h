@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The command-line tool's front end. What became of each file arrives as a
 // FileOutcome: results (size changes, skipped files, files found complete)
 // go to stdout, problems and refusals to stderr (also under --quiet), and

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Cross build for 64-bit Windows from Debian with mingw-w64
 # (g++-mingw-w64-x86-64-posix: the "posix" thread model, whose std::thread
 # and std::mutex the converter's worker threads use).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Debian packages made by `cpack -G DEB` (or `cmake --workflow --preset deb`),
 # one per install component:
 #   libnubocodec1      the shared library (component lib)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # What the Windows build (cmake --preset windows, the mingw-w64 cross build of
 # cmake/mingw-w64-x86_64.cmake) needs beyond the Linux one. Included by the
 # top-level CMakeLists.txt when building for Windows, before any target.

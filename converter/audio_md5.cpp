@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "audio_md5.h"
 
 #ifdef NUBO_HAVE_NETTLE

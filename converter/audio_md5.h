@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The MD5 of decoded audio as FLAC keeps it in STREAMINFO (and metaflac
 // --show-md5sum prints it): of the samples as 16-bit little-endian,
 // channels interleaved, which is exactly the PCM byte stream of a WAVE file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Run preparation and the batch worker: the walk of every input's
 // directories into the list of files of the run, output naming, the checks
 // that need the whole run (no output is an input, no two inputs write one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Describing a compressed file, for the command-line front end's `info`.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The one interface through which the jobs and the batch worker show a run.
 // The window implements it with its controls, the command-line tool with its
 // terminal, the tests with a recorder. No toolkit type crosses it.

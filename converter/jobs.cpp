@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Re-encode, encode, verify, encode-and-verify, decode and test of one file,
 // and the description of a compressed file for the command-line front end.
 #include "jobs.h"

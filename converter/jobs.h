@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The conversion jobs of one run: each converts the file at the current
 // input path into the current output path, shows its progress and result on
 // the status lines and says what became of the file.

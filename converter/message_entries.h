@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Indexes of the message table entries (the texts of NUBOCONV.h and its
 // language variants) that the program shows. Both front ends and the
 // converter take their texts by these indexes, so one list keeps them apart.

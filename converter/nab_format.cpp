@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "nab_format.h"
 
 #include <algorithm>

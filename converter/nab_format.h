@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The compressed file (.NAB): a 66-byte RIFF header with the coder version, a
 // length-prefixed preamble, then code blocks back to back. Files go through
 // buffered streams; a block is read or written in one call.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The PCM side of encode, decode and verify: where samples come from (a WAVE
 // or RF64 file, or a FLAC file through libFLAC) and where decoded samples go
 // (a WAVE file, RF64 when the audio passes 4 GiB, or a FLAC file). Samples

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The output of one job: every rule about what may be written where, and
 // the temporary file that takes the output's final name only when the job
 // has succeeded. Every job that writes a file goes through it.

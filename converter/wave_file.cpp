@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "wave_file.h"
 
 namespace nubo::converter {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // PCM WAVE files: the header of a 16-bit PCM file (format tag 1, or the
 // extensible format with the PCM subformat) and a writer of such files.
 #pragma once

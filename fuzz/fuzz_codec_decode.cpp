@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Arbitrary bytes as a code block, decoded with every channel count: the
 // result is a known code, codeSize stays within the 4098-byte buffer, and no
 // byte outside either buffer is touched (ASan watches the exact-size heap buffers).

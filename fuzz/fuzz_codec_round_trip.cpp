@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Arbitrary bytes as samples: every version, with and without the count
 // extension, must decode back to the same samples with the encoder's code
 // size, and no block may exceed the stored size bound.

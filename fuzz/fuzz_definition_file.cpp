@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Arbitrary bytes as a definition file: the parse must succeed, stay inside
 // its buffers and leave every text NUL-terminated within the pool.
 #include <cstddef>

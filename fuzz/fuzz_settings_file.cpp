@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Arbitrary bytes as a settings file: every value in range after the read,
 // and what is written reads back the same.
 #include <cstddef>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Where the programs find the files they ship with: the definition file
 // NUBOCONV.h and its language variants.
 #pragma once

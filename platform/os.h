@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What the system needs of the operating system: its own directory, directory
 // searches with the pattern rules of the desktop platform the file formats
 // come from, directory creation, the worker thread, and output files that

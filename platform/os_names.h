@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The parts of the OS layer that are the same on every system: the pattern
 // rules of directory searches and the form of temporary output names. Each
 // backend (posix/, win32/) uses them; nothing outside platform/ needs this.

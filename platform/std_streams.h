@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The standard streams and streams whose length is not known in advance:
 // what the converter needs of the operating system to read from and write
 // to pipes ("-" on the command line).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The small windowing interface that the main window logic is written
 // against. Backends: fltk/ (a real window) and headless/ (records every call
 // and lets tests click, type and scroll without a display).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The Debian packages as a user gets them: `cmake --workflow --preset deb`
 # builds libnubocodec1, libnubocodec-dev, nubo and nuboconv (build/deb/packages/);
 # their names, contents and dependencies are checked; then they are installed

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Two builds of this source tree in different directories must install the
 # same files, byte for byte: the configuration of the Debian packages (the
 # preset "deb": release, /usr) is built twice, in directories of different

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs the Debian packages that the build, the tests and the example need,
 # when any is missing. Uses sudo when not run as root.
 set -euo pipefail

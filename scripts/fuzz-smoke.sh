@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Runs every fuzz target found in DIR for a fixed time each; fails on a crash
 # or sanitizer report. Usage: scripts/fuzz-smoke.sh DIR [SECONDS]
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Makes the bundled example: a few seconds of audio synthesised with sox (the
 # "recordings", in OUT_DIR/source) and a small archive of old compressed files
 # made from them by the test tool make_old_nab (coder versions 20 and 21, in a

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The main job on a bundled example: builds the release preset, makes a small
 # archive of old compressed files (coder versions 20 and 21, in a tree of
 # directories) from a few seconds of audio synthesised with sox

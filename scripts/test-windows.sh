@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The Windows build and its tests: the mingw-w64 cross build (preset
 # "windows": nubocodec.dll, nubo.exe, NUBOCONV.exe), every test program run
 # as .exe under Wine (codec, converter, OS layer, window logic; the nubo

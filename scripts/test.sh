@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Builds everything and runs every test: the release build, then the
 # Windows cross build with its tests under Wine (scripts/test-windows.sh),
 # then the address+undefined-behaviour sanitizer build, then the thread

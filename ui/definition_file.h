@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The definition file: every text the converter shows and the layout of every
 // control of the main window, read from NUBOCONV.h (or a numbered language
 // variant) beside the program. Both front ends take their messages from it.

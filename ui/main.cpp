@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // NUBOCONV, the converter's window program. It takes no arguments: every
 // choice comes from the window, from NUBOCONV.ini and from the definition
 // files (beside the program, or in ../share/nubo in an installed tree).

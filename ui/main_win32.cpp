@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // NUBOCONV.exe, the converter's window program on Windows: the main window
 // logic on the native Win32 backend. It takes no arguments: every choice
 // comes from the window, from NUBOCONV.ini and from the definition files

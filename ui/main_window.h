@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The converter's main window logic, written once against platform::Window.
 #pragma once
 

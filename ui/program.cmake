@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # The NUBOCONV window program: the main window logic on the FLTK backend
 # (on Windows, the Win32 one). It
 # binds libnubocodec.so at load time (through the converter) and finds it by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The settings file NUBOCONV.ini beside the program: the job kind, the two
 // options, the language number and ten path slots, remembered from one run
 // of the window to the next.

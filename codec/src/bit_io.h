@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Most-significant-bit-first bit packing of coded block bodies.
 //
 // Both tools move many bits per step through a 64-bit buffer, but the bytes

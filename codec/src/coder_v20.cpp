@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Coder version 20: first difference per channel, one width class per block
 // chosen from the width histogram (the median width or the class below it).
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Coder version 21: per block, the cheapest of nine slope predictors
 // P1 + p * floor((P1 - P2) / 8), sent as a 4-bit index before the sample codes.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Coder version 22, decoder and verify: reads the three coefficient fields,
 // then rebuilds each sample from its prediction and residual.
 #include <cstdint>

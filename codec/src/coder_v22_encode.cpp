@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Coder version 22, encoder: a third-order linear predictor per channel,
 // fitted to the block by least squares, its three coefficients sent in 10-bit
 // fields before the sample codes.

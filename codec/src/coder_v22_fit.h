@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The least-squares fit of the version-22 predictor, exposed for tests.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The nine block operations, three per coder version, and the dispatch that
 // NuboWaveConvert runs. Every operation takes the caller's record and buffers
 // (sample bytes are little-endian 16-bit values, channels interleaved).

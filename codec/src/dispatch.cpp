@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The call sequence of NuboWaveConvert: choose the coder, run the encode or
 // decode that the flags ask for, then the verify.
 #include "coders.h"

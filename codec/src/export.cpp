@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The library's one exported symbol; everything else is hidden.
 #include "coders.h"
 #include "nubocodec.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Field widths and limits of the code block format (docs/format.md), shared by
 // every coder so that both directions use the same names.
 #pragma once

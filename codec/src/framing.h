@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Code block framing shared by every coder: the block header (width class and
 // 12-bit size field), the count extension, the stored block, the decoder's
 // size check and the verify step.

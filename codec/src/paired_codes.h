@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Sample codes formed eight at a time with AVX2 and joined in pairs, so that
 // an encoder's bit writer takes two codes per step with one shift and one OR.
 // For the encoders' inner loops on machines that have AVX2; callers choose

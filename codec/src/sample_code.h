@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The sample code shared by every coder version: one width class per block,
 // a short prefix for residuals up to three bits wider than the class, and a
 // 21-bit escape code for the rest.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "fltk_controls.h"
 
 #include <FL/Fl.H>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The FLTK widgets behind the backend's controls and scroll bars. Internal to
 // platform/fltk; fltk_window.cpp creates and drives them.
 #pragma once

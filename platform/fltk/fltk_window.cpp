@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "fltk_window.h"
 
 #include <FL/Fl.H>

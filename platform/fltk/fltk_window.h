@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The FLTK 1.3 backend of platform::Window: one double-buffered top-level
 // window whose client area holds the child controls, with a vertical and a
 // horizontal scroll bar along its right and bottom edges. The scroll bars do

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A window backend without a display: it records every call the window logic
 // makes (controls with their class, caption, style and rectangle; texts,
 // checks, enabled and pressed states; scroll ranges and positions; the content

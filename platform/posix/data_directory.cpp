@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The data directory on POSIX: beside the program, else ../share/nubo.
 #include "data_directory.h"
 

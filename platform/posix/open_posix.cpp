@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Opening inputs on POSIX without ever blocking on a FIFO or a device.
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The OS layer on POSIX (Linux): /proc/self/exe, opendir/readdir, mkdir,
 // stat, and output files that are written under a temporary name and given
 // their final name by link, renameat2 or a locked rename.

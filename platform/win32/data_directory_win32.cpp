@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The data directory on Windows: beside the program (the zip keeps every
 // file in one folder), else ..\share\nubo (a `cmake --install` tree).
 #include "data_directory.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The OS layer on Win32: GetModuleFileNameA, FindFirstFileExA, CreateFileA
 // and GetFileInformationByHandle for what a path names, CreateDirectoryA, and
 // output files written under a temporary name and given their final name by

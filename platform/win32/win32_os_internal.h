@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Helpers of the Win32 OS layer that its other units (and the window
 // backend) share. Windows only.
 #pragma once

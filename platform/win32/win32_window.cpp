@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 #include "win32_window.h"
 
 #include <windows.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The native Win32 backend of platform::Window: a top-level window of the
 // registered class "NUBOCONV" with both scroll bars, whose child controls are
 // the system's own STATIC, BUTTON, EDIT and LISTBOX windows, created with the

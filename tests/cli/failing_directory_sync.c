@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Preloaded into nubo by the safety test: fsync of a directory fails with
 // EIO, as on a disk that fails after the data was written. fsync of a file
 // works as usual.

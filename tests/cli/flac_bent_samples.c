@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 // Preloaded into nubo by the safety test: the second block of samples given
 // to libFLAC's encoder reaches it with one sample changed, as a fault in the
 // encoder or in memory would. The caller's own samples stay as they were, so

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # A recording with more than 4 GiB of audio (over 6.7 hours of CD stereo),
 # made cheaply and never kept on disk: a compressed file's header followed
 # by one silent block repeated, streamed through pipes. `nubo test -` must

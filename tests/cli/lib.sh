@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Shared by the command-line test scripts: `source lib.sh BIN_DIR WORK_DIR`
 # sets bin (absolute), nubo and work, makes WORK_DIR afresh and enters it;
 # fail counts a failure; finish NAME ends the script with its status.

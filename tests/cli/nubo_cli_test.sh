@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The nubo command as a user runs it: real WAVE files made with sox, old
 # compressed files made with the test tool make_old_nab, and checks of exit
 # codes, stdout, stderr and the files left behind.

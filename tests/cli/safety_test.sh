@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Safe runs of nubo, checked on real processes and real files: no input is
 # ever replaced, no output takes its final name before it is complete, one bad
 # file does not stop the rest, and the exit status and the messages tell what

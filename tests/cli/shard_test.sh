@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # An archive split across workers as a scheduler would split it: the file
 # list of one tree cut into two shards, each upgraded by its own nubo process
 # under GNU parallel with --files-from and --report, the reports merged. The

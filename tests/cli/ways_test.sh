@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Ways in and out as a user strings them together: pipes to and from flac
 # and sox, FLAC files written and read through libFLAC, the header fields of
 # a compressed file carried through FLAC and back, the audio MD5 against

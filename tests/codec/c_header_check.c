@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* Uses the public header from C: one encode and decode of a short block. */
 #include <string.h>
 

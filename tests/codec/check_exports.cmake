@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # Fails unless NuboWaveConvert is the only symbol that LIB exports: the
 # defined dynamic symbols of a shared object (nm -D), or the export table of
 # a Windows DLL (OBJDUMP -p, the mingw-w64 objdump).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Bit writer and reader: byte images of known bit sequences.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Differential tests: the library's coders against plain reference coders
 // kept here, which follow the block format one bit and one sample at a time
 // with no table, no wide buffer and no vector trick. Encoders must give the

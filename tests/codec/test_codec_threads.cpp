@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The coder state belongs to each call: calls on different buffers may run
 // on several threads at once and give exactly the bytes of calls made one
 // after another.

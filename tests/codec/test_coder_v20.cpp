@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Version-20 coder through the public call: exact bytes of known blocks,
 // round trips, result codes and the verify report.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Version-21 coder through the public call: exact bytes of known blocks and
 // round trips over every signal shape.
 #include <gtest/gtest.h>

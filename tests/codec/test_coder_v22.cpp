@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Version-22 coder: the fitted coefficients, exact bytes of known blocks,
 // decoding of known codes, and round trips.
 #include <gtest/gtest.h>

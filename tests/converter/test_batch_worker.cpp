@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The jobs and the batch worker over real files in a scratch directory, seen
 // through a front end that records every status line.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The FLTK backend on a real (virtual) display: what the style numbers make
 // of the controls, the scroll requests, the UI-thread hand-over, the window's
 // life and the message boxes. Events are put into FLTK's own dispatch as the X

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Prints the text metrics of the FLTK backend as "averageCharWidth height
 // fixedPitch", so that the window tests can find each control from the layout
 // lines of the definition file, as the window itself places them.

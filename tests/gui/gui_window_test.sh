@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Drives the real NUBOCONV window.
 #
 #   gui_window_test.sh no-display BIN_DIR WORK_DIR

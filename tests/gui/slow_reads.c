@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /* A slow disk for the window tests: preloaded into NUBOCONV (LD_PRELOAD),
  * every fread waits NUBO_SLOW_READ_US microseconds before it reads, so that
  * a run over a few small files lasts long enough to be interrupted by hand.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Checks an installed nubo as a downstream developer and a user meet it: the
 # layout (library, header, pkg-config and CMake files, programs, data files,
 # man pages), the run paths, the library's one exported symbol, the programs

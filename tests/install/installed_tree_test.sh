@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Installs a build tree with `cmake --install --prefix` into a scratch
 # directory, as a user installing to a prefix of their own would, and checks
 # the result with check_installed_tree.sh.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # A library-only build, as a project that needs just the codec makes it:
 # every program, test and bench off, a static libnubocodec.a, and CLI11,
 # FLTK, X11 and GoogleTest made unfindable, so that the configuration fails

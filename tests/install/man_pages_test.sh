@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The man pages: groff formats them without a warning, and nubo(1) documents
 # every command and every option that `nubo --help` and `nubo COMMAND --help`
 # list, so that the page cannot fall behind the program.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Where the programs look for their data files: beside themselves first,
 // then in ../share/nubo, as laid out by an install.
 #include <gtest/gtest.h>

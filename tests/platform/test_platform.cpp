@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The POSIX OS layer over real files: what a path names, directory searches,
 // and output files that get their final name only when complete, also with
 // two processes committing the same output at once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The Win32 OS layer over real files: what a path names (with either
 // separator, a drive letter, a device), directory searches, directory
 // creation, and output files that get their final name only when complete,

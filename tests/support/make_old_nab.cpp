@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // make_old_nab IN.wav OUT.NAB VERSION [--preamble TEXT]
 //
 // Test tool: writes a compressed file with coder VERSION (0..22; the tests use

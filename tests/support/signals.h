@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Seeded test signals: interleaved 16-bit sample blocks of the shapes that
 // stress a lossless coder (silence, steps, noise, square waves, sines,
 // clipping, values near the extremes). Deterministic for a given seed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The main window logic on the headless backend: creation, every command
 // idle and during a run, the fields, scrolling, and complete converter runs.
 #ifndef _WIN32

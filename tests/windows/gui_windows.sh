@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # NUBOCONV.exe in its real window, under Wine on a virtual X display: one
 # re-encode run driven with the keyboard through xdotool (type the input
 # pattern, tick "Include subdirectories", type the output directory, press

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Safe runs of nubo.exe under Wine, with what Windows brings: paths with
 # backslashes and drive letters, names that differ only in case, read-only
 # files, a process killed in the middle of a file, and NUL as the output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The Win32 window backend on its own, with real windows (under Wine on a
 // virtual display, see with_display.sh): controls of the system's classes
 // with the given styles, texts, limits and states, the metrics, commands,

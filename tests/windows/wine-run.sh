@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Runs a Windows program of the cross build under Wine (Debian's wine64):
 #   tests/windows/wine-run.sh PROGRAM.exe [ARGUMENTS...]
 # The exit status, stdin, stdout and stderr are the program's. The Wine

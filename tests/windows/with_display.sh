@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Runs a Windows program under Wine on a virtual X display of its own, in a
 # Wine prefix of its own (WORK_DIR/wine-prefix), and returns its status.
 # Usage: with_display.sh WORK_DIR PROGRAM.exe [ARGUMENTS...]

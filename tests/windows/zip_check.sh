@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # The Windows zip as a user gets it: unpacked into a folder of its own, far
 # from the build tree, it holds what README.txt lists, the programs import
 # nothing but Windows' own DLLs and nubocodec.dll, and they run from there

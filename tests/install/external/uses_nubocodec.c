@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: BSD-3-Clause */
 /*
  * A program of someone who uses an installed libnubocodec, built outside
  * this source tree with pkg-config or with find_package(nubocodec CONFIG).
