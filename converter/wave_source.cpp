@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: BSD-3-Clause
+#include "wave_source.h"
+
+#include <algorithm>
+
+#include "wave_file.h"
+
+namespace nubo::converter {
+
+namespace {
+
+class WaveSource : public PcmSource {
+ public:
+  explicit WaveSource(std::unique_ptr<InputFile> in) : in_(std::move(in)) {}
+  bool start(uint32_t firstId, std::string& detail) {
+    WaveInfo info;
+    if (!readWaveHeaderAfterId(*in_, firstId, info)) {
+      detail = info.whatItIs;
+      return false;
+    }
+    format.channels = info.channels;
+    format.sampleRate = info.sampleRate;
+    format.byteRate = info.byteRate;
+    format.blockAlign = info.blockAlign;
+    format.bitsPerSample = info.bitsPerSample;
+    expectedBytes = info.dataBytes;
+    sizeFieldWrong = info.sizeFieldWrong;
+    left_ = info.readToEnd ? -1 : (info.dataBytes & ~int64_t{1});
+    kind = info.rf64 ? "RF64" : "WAVE";
+    return true;
+  }
+  std::size_t read(uint8_t* into, std::size_t n) override {
+    if (left_ >= 0) n = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(n), left_));
+    const std::size_t got = in_->read(into, n) & ~std::size_t{1};
+    if (left_ >= 0) left_ -= static_cast<int64_t>(got);
+    return got;
+  }
+
+ private:
+  std::unique_ptr<InputFile> in_;
+  int64_t left_ = 0;  // -1: to the end of the file
+};
+
+}  // namespace
+
+bool openWaveSource(std::unique_ptr<InputFile> in, uint32_t firstId, std::unique_ptr<PcmSource>& source,
+                    std::string& detail) {
+  auto wave = std::make_unique<WaveSource>(std::move(in));
+  if (!wave->start(firstId, detail)) return false;
+  source = std::move(wave);
+  return true;
+}
+
+}  // namespace nubo::converter
