@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// nubo: the command-line front end of the converter. It runs the same jobs
-// and the same batch worker as the NUBOCONV window, with the same messages
-// (read from NUBOCONV.h beside the program).
+// nubo: the command-line front end of the converter. It builds a run
+// request from its arguments and runs the same batch worker as the NUBOCONV
+// window; the terminal and the report observe the run. Its texts are the
+// English ones compiled in, or those of NUBOCONV.h when one is installed
+// beside the program.
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
@@ -9,49 +11,46 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "batch_worker.h"
 #include "data_directory.h"
 #include "definition_file.h"
-#include "file_tools.h"
-#include "front_end.h"
+#include "describe_file.h"
 #include "message_entries.h"
 #include "os.h"
+#include "outcome_text.h"
 #include "pcm_stream.h"
 #include "run_report.h"
-#include "terminal_front_end.h"
+#include "run_request.h"
+#include "terminal_observer.h"
 
 namespace nubo::cli {
 namespace {
 
-TerminalFrontEnd* gFrontEnd = nullptr;
+using converter::Job;
+using converter::Naming;
+using converter::OutputRule;
+using converter::RunInput;
+
+converter::StopFlag gStop;
 
 // Ctrl-C, SIGTERM and SIGHUP ask the run to stop after its current block
 // (the partial output stays under its temporary name); a second signal ends
 // the program at once, which leaves no partial file under a final name either.
 extern "C" void onStopSignal(int signalNumber) {
-  if (gFrontEnd != nullptr) gFrontEnd->requestCancel();
+  gStop.request();
   std::signal(signalNumber, SIG_DFL);
 }
 
-bool isDirectory(const std::string& path) {
-  std::error_code ec;
-  return !path.empty() && std::filesystem::is_directory(path, ec);
-}
-
-// The window's fields take a directory as "dir/"; on the command line a
-// directory is accepted with or without the trailing '/'.
-std::string asField(const std::string& argument) {
-  if (isDirectory(argument) && !platform::isPathSeparator(argument.back())) return argument + platform::kPathSeparator;
-  return argument;
-}
-
-// The directory part of a field, with its separator ("" when it has none).
-std::string directoryPart(const std::string& field) {
-  const std::size_t slash = field.find_last_of(platform::kPathSeparators);
-  return slash == std::string::npos ? std::string() : field.substr(0, slash + 1);
+// The directory part of a path ("." when it has none; a root stays itself).
+std::string directoryOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of(platform::kPathSeparators);
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
 }
 
 struct Options {
@@ -111,12 +110,97 @@ std::string mirroredDirectory(const std::string& path) {
   return dir.make_preferred().string() + platform::kPathSeparator;
 }
 
-// Runs one job kind over every input. `defaultOutput` is the output field
-// beside an input when no -o was given ("!" or "*"). Inputs from a
-// --files-from list keep their relative directories below an output
-// directory, so that a tree split into lists comes out as one tree.
-int runInputs(int jobKind, Options o, const std::string& defaultOutput, TerminalFrontEnd& fe) {
-  const std::size_t listed = o.inputs.size();
+// What a command-line input names: a directory, an existing file (taken as
+// named, whatever characters its name holds), or, when nothing of that name
+// exists, a pattern ('*' and '?', without regard to case). A name from a
+// --files-from list is never a pattern.
+RunInput::Kind inputKind(const std::string& input, bool listed) {
+  if (input == "-") return RunInput::Kind::StandardInput;
+  const platform::FileStatus status = platform::fileStatus(input);
+  if (status.kind == platform::FileKind::Directory) return RunInput::Kind::Directory;
+  if (listed || status.kind != platform::FileKind::Missing) return RunInput::Kind::File;
+  return RunInput::Kind::Pattern;
+}
+
+// The output rule of one input. `defaultNaming` applies beside the input
+// when no -o was given; inputs from a --files-from list keep their relative
+// directories below an output directory, so that a tree split into lists
+// comes out as one tree.
+OutputRule outputRule(Job job, const Options& o, const RunInput& input, bool listed, Naming defaultNaming) {
+  OutputRule rule;
+  if (job == Job::Test) {
+    rule.kind = OutputRule::Kind::None;
+    return rule;
+  }
+  if (o.output.empty()) {
+    rule.directory = input.kind == RunInput::Kind::Directory ? input.path : directoryOf(input.path);
+    rule.naming = defaultNaming;
+    return rule;
+  }
+  if (o.output == "-") {
+    rule.kind = OutputRule::Kind::StandardOutput;
+    return rule;
+  }
+  std::string field = o.output;
+  if (platform::fileStatus(field).kind == platform::FileKind::Directory && !platform::isPathSeparator(field.back())) {
+    field += platform::kPathSeparator;
+  }
+  const char last = field.back();
+  if (platform::isPathSeparator(last)) {
+    rule.directory = field.size() == 1 ? field : field.substr(0, field.size() - 1);
+    rule.naming = Naming::ReplaceExtension;
+  } else {
+    rule.directory = directoryOf(field);
+    const std::string name = field.substr(field.find_last_of(platform::kPathSeparators) + 1);
+    rule.naming = last == '*' ? Naming::ReplaceExtension : last == '!' ? Naming::ToggleMark : Naming::Exact;
+    if (rule.naming == Naming::Exact) rule.name = name;
+  }
+  if (listed && rule.naming != Naming::Exact) {
+    const std::string mirrored = mirroredDirectory(input.path);
+    if (!mirrored.empty()) {
+      rule.directory = rule.directory == "." ? mirrored.substr(0, mirrored.size() - 1)
+                                             : rule.directory + platform::kPathSeparator +
+                                                   mirrored.substr(0, mirrored.size() - 1);
+    }
+  }
+  return rule;
+}
+
+bool endsWithFlac(const std::string& name) {
+  std::string lower = name;
+  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return lower.size() > 5 && lower.compare(lower.size() - 5, 5, ".flac") == 0;
+}
+
+// Runs `request`, observed by the terminal and, when asked for, the report.
+int runRequest(const converter::RunRequest& request, const std::string& reportPath, TerminalObserver& terminal) {
+  converter::ObserverList observers;
+  observers.add(terminal);
+  RunReport report(terminal.text());
+  if (!reportPath.empty()) {
+    std::string error;
+    if (!report.open(reportPath, error)) {
+      terminal.reportError(reportPath + ": " + error);
+      return kExitFailed;
+    }
+    observers.add(report);
+  }
+  converter::runBatch(request, observers, gStop);
+  int status = terminal.finish(request.job);
+  if (report.isOpen()) {
+    std::string error;
+    if (!report.close(error)) {
+      terminal.reportError(error);
+      status = kExitFailed;
+    }
+  }
+  return status;
+}
+
+// Runs one job over every input. `defaultNaming` names the output beside an
+// input when no -o was given.
+int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
+  const std::size_t named = o.inputs.size();
   if (o.inputs.empty() && o.filesFrom.empty()) {
     fe.reportError("no input given (INPUT... or --files-from FILE; see nubo --help)");
     return kExitUsage;
@@ -129,93 +213,76 @@ int runInputs(int jobKind, Options o, const std::string& defaultOutput, Terminal
     }
   }
   if (o.inputs.empty()) {
-    fe.reportError(fe.message(converter::kEntryNothingFound));
+    fe.reportError(fe.text()(converter::kEntryNothingFound));
     return kExitFailed;
   }
-  const std::string outputField = o.output.empty() ? "" : asField(o.output);
-  const bool outputIsPattern =
-      !outputField.empty() &&
-      (platform::isPathSeparator(outputField.back()) || outputField.back() == '*' || outputField.back() == '!');
-  std::vector<converter::RunParameters> runs;
+  converter::RunRequest request;
+  request.job = job;
+  request.options.overwrite = o.overwrite;
+  request.options.recursive = o.recursive;
+  request.options.sync = o.sync;
+  request.options.workers = o.workers > 0 ? o.workers : platform::onlineProcessors();
+  request.options.flacLevel = o.flacLevel;
+  request.options.md5 = o.md5 || !o.report.empty();
+  const bool flacByName = o.output != "-" && endsWithFlac(o.output);
+  request.options.decodeFormat =
+      o.flac || flacByName ? converter::OutputFormat::Flac : converter::OutputFormat::Wave;
+  if (job == Job::Decode && request.options.decodeFormat == converter::OutputFormat::Flac &&
+      !converter::flacAvailable()) {
+    fe.reportError("this build of nubo was made without libFLAC: it writes no FLAC");
+    return kExitUsage;
+  }
+  const bool outputIsOneFile = !o.output.empty() && o.output != "-" &&
+                               platform::fileStatus(o.output).kind != platform::FileKind::Directory &&
+                               !platform::isPathSeparator(o.output.back()) && o.output.back() != '*' &&
+                               o.output.back() != '!';
   for (std::size_t i = 0; i < o.inputs.size(); ++i) {
-    const std::string& input = o.inputs[i];
-    const std::string in = asField(input);
-    std::string out;
-    if (input == "-" && jobKind != converter::kJobTest) {
+    const std::string& path = o.inputs[i];
+    const bool listed = i >= named;
+    if (path.empty()) {
+      fe.reportError(fe.text()(converter::kEntryNothingFound));
+      return kExitUsage;
+    }
+    if (path == "-" && job != Job::Test) {
       // The standard input has no name to derive an output's from, and
       // cannot be read a second time for a verify.
-      if (o.output.empty() || outputIsPattern) {
+      if (!outputIsOneFile && o.output != "-") {
         fe.reportError("the standard input (-) needs an output file: -o FILE, or -o - for the standard output");
         return kExitUsage;
       }
-      if (jobKind == converter::kJobEncodeVerify) {
+      if (job == Job::EncodeVerify) {
         fe.reportError("--verify cannot read the standard input a second time; encode a file to verify it");
         return kExitUsage;
       }
     }
-    if (jobKind != converter::kJobTest) {
-      if (outputField.empty()) {
-        out = directoryPart(in) + defaultOutput;
-      } else if (i >= listed && outputIsPattern) {
-        out = directoryPart(outputField) + mirroredDirectory(input) + outputField.substr(directoryPart(outputField).size());
-      } else {
-        out = outputField;
-      }
-    }
-    converter::RunParameters params;
-    if (converter::prepareRun(jobKind, o.overwrite, o.recursive, in, out, fe, params) != 0) {
-      fe.failBeforeRun();
-      return kExitUsage;
-    }
-    params.sync = o.sync;
-    params.flac = params.flac || o.flac;
-    if (params.flac) params.replacementExtension = ".flac";
-    params.flacLevel = o.flacLevel;
-    params.md5 = o.md5 || !o.report.empty();
-    if (params.flac && !converter::flacAvailable()) {
-      fe.reportError("this build of nubo was made without libFLAC: it writes no FLAC");
-      return kExitUsage;
-    }
-    runs.push_back(std::move(params));
+    RunInput input;
+    input.kind = inputKind(path, listed);
+    input.path = path;
+    input.output = outputRule(job, o, input, listed, defaultNaming);
+    request.inputs.push_back(std::move(input));
   }
-  // Several inputs into one output file would overwrite one another.
-  if (runs.size() > 1 && !o.output.empty() && runs.front().namingMode == 0) {
-    fe.reportError(fe.message(converter::kEntryWildcardNeedsPattern));
+  if (const std::optional<converter::Msg> problem = converter::requestProblem(request)) {
+    fe.reportError(fe.text()(*problem));
     return kExitUsage;
   }
-  RunReport report;
-  if (!o.report.empty()) {
-    std::string error;
-    if (!report.open(o.report, error)) {
-      fe.reportError(o.report + ": " + error);
-      return kExitFailed;
-    }
-    fe.setReport(&report);
-  }
-  converter::runBatch(runs, fe, o.workers > 0 ? o.workers : platform::onlineProcessors());
-  int status = fe.finish(jobKind);
-  if (report.isOpen()) {
-    fe.setReport(nullptr);
-    std::string error;
-    if (!report.close(error)) {
-      fe.reportError(error);
-      status = kExitFailed;
-    }
-  }
-  return status;
+  return runRequest(request, o.report, fe);
 }
 
-int commandVerify(const Options& o, TerminalFrontEnd& fe) {
-  converter::RunParameters params;
-  if (converter::prepareRun(converter::kJobVerify, true, false, o.nab, o.wav, fe, params) != 0) {
-    fe.failBeforeRun();
-    return kExitUsage;
-  }
-  converter::runBatch(params, fe);
-  return fe.finish(converter::kJobVerify);
+int commandVerify(const Options& o, TerminalObserver& fe) {
+  converter::RunRequest request;
+  request.job = Job::Verify;
+  request.options.overwrite = true;
+  RunInput input;
+  input.kind = inputKind(o.nab, false);
+  input.path = o.nab;
+  input.output.directory = directoryOf(o.wav);
+  input.output.naming = Naming::Exact;
+  input.output.name = o.wav.substr(o.wav.find_last_of(platform::kPathSeparators) + 1);
+  request.inputs.push_back(std::move(input));
+  return runRequest(request, "", fe);
 }
 
-int commandInfo(const std::string& path, bool quiet, TerminalFrontEnd& fe) {
+int commandInfo(const std::string& path, bool quiet, TerminalObserver& fe) {
   converter::FileDescription d;
   std::string error;
   if (!converter::describeFile(path, d, error)) {
@@ -250,16 +317,14 @@ int commandInfo(const std::string& path, bool quiet, TerminalFrontEnd& fe) {
     if (!d.md5.empty() && !d.damaged) std::printf("audio MD5          %s\n", d.md5.c_str());
     std::fflush(stdout);
   }
-  if (d.damaged) {
-    const std::string where =
-        d.damagedBlock > 0 ? fe.message(converter::kEntryWordBlock) + " " + std::to_string(d.damagedBlock) + ", " +
-                                 fe.message(converter::kEntryWordOffset) + " " + std::to_string(d.damagedOffset)
-                           : d.problem;
-    std::fprintf(stderr, "%s\n", fe.problemLine(converter::kEntryDamaged, path, where).c_str());
-    return kExitFailed;
-  }
-  if (d.incomplete) {
-    std::fprintf(stderr, "%s\n", fe.problemLine(converter::kEntryFileIncomplete, path, d.problem).c_str());
+  if (d.damaged || d.incomplete) {
+    converter::FileOutcome problem;
+    problem.reason = d.damaged ? converter::kEntryDamaged : converter::kEntryFileIncomplete;
+    problem.subject = path;
+    problem.block = d.damaged ? d.damagedBlock : 0;
+    problem.offset = d.damagedOffset;
+    if (problem.block == 0) problem.detail = d.problem;
+    fe.reportError(converter::problemText(problem, fe.text()));
     return kExitFailed;
   }
   return kExitOk;
@@ -357,35 +422,34 @@ int run(int argc, char** argv) {
     return code == 0 ? kExitOk : kExitUsage;
   }
 
-  // Every text a run shows comes from the definition file, beside the program
-  // or in the installed data directory.
-  ui::Definitions definitions;
-  int language = 0;
+  // The texts: those of the window's definition file when one is installed
+  // beside the program (or in the data directory), else the English ones.
+  auto definitions = std::make_shared<ui::Definitions>();
   bool haveDefinitions = true;
+  int language = 0;
   ui::loadDefinitions(platform::dataDirectory(platform::programDirectory(), "NUBOCONV.h") + "/NUBOCONV.", language,
-                      definitions,
-                      [&](const std::string& basePath) {
-                        std::fprintf(stderr, "nubo: I need %s\n", basePath.c_str());
-                        haveDefinitions = false;
-                      });
-  if (!haveDefinitions) return kExitFailed;
+                      *definitions, [&](const std::string&) { haveDefinitions = false; });
+  if (!haveDefinitions || definitions->problem().line != 0) definitions.reset();
+  converter::TextOf text = [definitions](int id) -> std::string {
+    if (definitions && definitions->defined(id)) return definitions->text(id);
+    return converter::englishText(id);
+  };
 
   // When the data goes to standard output, so that nothing else does, the
   // results are written to standard error instead.
   const bool dataOnStdout = o.output == "-";
-  TerminalFrontEnd frontEnd(definitions, o.quiet, dataOnStdout ? stderr : stdout);
-  gFrontEnd = &frontEnd;
+  TerminalObserver frontEnd(text, o.quiet, dataOnStdout ? stderr : stdout);
   for (int s : {SIGINT, SIGTERM}) std::signal(s, onStopSignal);
 #ifdef SIGHUP  // (Windows has none)
   std::signal(SIGHUP, onStopSignal);
 #endif
 
-  if (upgrade->parsed()) return runInputs(converter::kJobReencode, o, "!", frontEnd);
+  if (upgrade->parsed()) return runInputs(Job::Reencode, o, Naming::ToggleMark, frontEnd);
   if (encode->parsed()) {
-    return runInputs(o.verifyAfterEncode ? converter::kJobEncodeVerify : converter::kJobEncode, o, "*", frontEnd);
+    return runInputs(o.verifyAfterEncode ? Job::EncodeVerify : Job::Encode, o, Naming::ReplaceExtension, frontEnd);
   }
-  if (decode->parsed()) return runInputs(converter::kJobDecode, o, "*", frontEnd);
-  if (test->parsed()) return runInputs(converter::kJobTest, o, "", frontEnd);
+  if (decode->parsed()) return runInputs(Job::Decode, o, Naming::ReplaceExtension, frontEnd);
+  if (test->parsed()) return runInputs(Job::Test, o, Naming::ReplaceExtension, frontEnd);
   if (verify->parsed()) return commandVerify(o, frontEnd);
   if (info->parsed()) return commandInfo(o.nab, o.quiet, frontEnd);
   return kExitUsage;

@@ -15,6 +15,7 @@ const char* resultName(converter::Outcome outcome) {
     case converter::Outcome::NotConverted: return "not converted";
     case converter::Outcome::Stopped: return "stopped";
     case converter::Outcome::PassedOver: return "passed over";
+    case converter::Outcome::NotBegun: return "not begun";
   }
   return "?";
 }
@@ -54,8 +55,12 @@ bool RunReport::open(const std::string& path, std::string& error) {
   return platform::createTemporaryFile(path, tempPath_, stream_, errorNumber, error);
 }
 
-void RunReport::add(const converter::FileOutcome& o, const std::string& reason) {
+void RunReport::fileDone(const converter::FileOutcome& o) {
   if (stream_ == nullptr) return;
+  std::string reason;
+  const bool problem = o.outcome != converter::Outcome::Converted && o.outcome != converter::Outcome::Skipped &&
+                       o.outcome != converter::Outcome::NotBegun;
+  if (problem && o.reason != converter::kEntryEmpty) reason = converter::problemText(o, text_);
   const int n = std::fprintf(
       stream_,
       "{\"input\":%s,\"output\":%s,\"result\":\"%s\",\"reason\":%s,\"input_bytes\":%lld,\"output_bytes\":%lld,"

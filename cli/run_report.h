@@ -8,28 +8,30 @@
 #include <cstdio>
 #include <string>
 
-#include "front_end.h"
+#include "outcome_text.h"
+#include "run_events.h"
 
 namespace nubo::cli {
 
-class RunReport {
+class RunReport : public converter::RunObserver {
  public:
-  RunReport() = default;
+  explicit RunReport(converter::TextOf text) : text_(std::move(text)) {}
   RunReport(const RunReport&) = delete;
   RunReport& operator=(const RunReport&) = delete;
-  ~RunReport();
+  ~RunReport() override;
 
   // Starts the report at `path`. False with `error` when it cannot be created.
   bool open(const std::string& path, std::string& error);
   bool isOpen() const { return stream_ != nullptr; }
 
-  // One line for one file; `reason` is the text of its problem, if any.
-  void add(const converter::FileOutcome& outcome, const std::string& reason);
+  // One line for one file.
+  void fileDone(const converter::FileOutcome& outcome) override;
 
   // Gives the report its name. False with `error` when it cannot.
   bool close(std::string& error);
 
  private:
+  const converter::TextOf text_;
   std::string path_;
   std::string tempPath_;
   std::FILE* stream_ = nullptr;

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "audio_md5.h"
-#include "file_tools.h"
+#include "describe_file.h"
 #include "message_entries.h"
 #include "nab_format.h"
 #include "nubocodec.h"
@@ -35,21 +35,21 @@ struct Codec {
   int call() { return NuboWaveConvert(&params, samples, block.bytes); }
 };
 
-class Progress {
+// Tells the observer of the audio done when its whole number of mebibytes
+// changes, so at most once a MiB.
+class ProgressReporter {
  public:
-  Progress(RunState& run, int entry) : run_(run), entry_(entry) {}
-  // Shows the whole megabytes of PCM done when that number changes.
-  void update(int64_t pcmBytes) {
+  explicit ProgressReporter(RunState& run, bool verifying = false) : run_(run), verifying_(verifying) {}
+  void update(int64_t pcmBytes, int64_t inputBytes) {
     const int64_t m = pcmBytes >> 20;
     if (m == last_) return;
     last_ = m;
-    run_.frontEnd.setStatusLine(
-        1, format("%ld %s %s", static_cast<long>(m), run_.frontEnd.message(entry_).c_str(), run_.inputPath.c_str()));
+    run_.observer.progress(Progress{run_.index, run_.inputPath, pcmBytes, inputBytes, verifying_});
   }
 
  private:
   RunState& run_;
-  int entry_;
+  const bool verifying_;
   int64_t last_ = 0;
 };
 
@@ -107,22 +107,26 @@ int openPcmInput(const std::string& path, std::unique_ptr<PcmSource>& source, st
 
 // A file that a job does not take: passed over silently when it was found
 // in a directory and is merely of another kind, else refused with its reason.
+// `detail` is the system's reason for a file that cannot be opened, else
+// what the file is instead.
 FileOutcome refuseInput(RunState& run, int entry, const std::string& detail) {
   if (isNotOfTheKind(entry) && !run.explicitInput) {
-    FileOutcome o;
-    o.outcome = Outcome::PassedOver;
-    o.input = run.inputPath;
-    o.entry = entry;
+    FileOutcome o = makeOutcome(run, Outcome::PassedOver, entry, run.inputPath);
+    o.output.clear();
     return o;
   }
-  return showOutcome(run, Outcome::NotConverted, entry, run.inputPath, detail);
+  const bool system = entry == kEntryCannotOpenInput;
+  return makeOutcome(run, Outcome::NotConverted, entry, run.inputPath, system ? "" : detail, system ? detail : "");
 }
 
-// "block 12, byte offset 34567"
-std::string blockPosition(RunState& run, int64_t block, int64_t offset) {
-  FrontEnd& fe = run.frontEnd;
-  return format("%s %lld, %s %lld", fe.message(kEntryWordBlock).c_str(), static_cast<long long>(block),
-                fe.message(kEntryWordOffset).c_str(), static_cast<long long>(offset));
+// A block that does not decode, at its number and byte offset.
+FileOutcome damagedAt(RunState& run, const std::string& path, int64_t block, int64_t offset,
+                      const std::string& keptAs = "") {
+  FileOutcome o = makeOutcome(run, Outcome::NotConverted, kEntryDamaged, path);
+  o.block = block;
+  o.offset = offset;
+  o.keptAs = keptAs;
+  return o;
 }
 
 // The block stream of a compressed file, read and decoded one block at a
@@ -205,11 +209,13 @@ bool skipPreamble(CompressedInput& c) { return c.layout.preambleLength == 0 || c
 bool openBlocks(RunState& run, const std::string& path, CompressedInput& c, FileOutcome& o, bool asInput) {
   std::string detail;
   if (const int entry = openCompressedInput(path, 22, c, detail); entry != 0) {
-    o = asInput ? refuseInput(run, entry, detail) : showOutcome(run, Outcome::NotConverted, entry, path, detail);
+    o = asInput ? refuseInput(run, entry, detail)
+                : makeOutcome(run, Outcome::NotConverted, entry, path, entry == kEntryCannotOpenInput ? "" : detail,
+                              entry == kEntryCannotOpenInput ? detail : "");
     return false;
   }
   if (!skipPreamble(c)) {
-    o = showOutcome(run, Outcome::NotConverted, kEntryDamaged, path, "the file ends inside its preamble");
+    o = makeOutcome(run, Outcome::NotConverted, kEntryDamaged, path, "the file ends inside its preamble");
     return false;
   }
   return true;
@@ -219,49 +225,32 @@ bool openBlocks(RunState& run, const std::string& path, CompressedInput& c, File
 // partial output stays under its temporary name, which the message names.
 FileOutcome cancelled(RunState& run, SafeOutput* output) {
   const std::string kept = output != nullptr ? output->keep() : "";
-  return showOutcome(run, Outcome::Stopped, kEntryStopped, run.inputPath, "", kept);
+  return makeOutcome(run, Outcome::Stopped, kEntryStopped, run.inputPath, "", "", kept);
+}
+FileOutcome writeFailed(RunState& run, SafeOutput& output, const std::string& reason) {
+  return makeOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, "", reason, output.keep());
 }
 FileOutcome writeFailed(RunState& run, SafeOutput& output) {
   const std::string reason = output.file().error();
-  return showOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, reason, output.keep());
+  return writeFailed(run, output, reason);
 }
 FileOutcome damaged(RunState& run, const BlockStream& blocks, SafeOutput* output) {
   const std::string kept = output != nullptr ? output->keep() : "";
-  return showOutcome(run, Outcome::NotConverted, kEntryDamaged, run.inputPath,
-                     blockPosition(run, blocks.blockNumber(), blocks.blockOffset()), kept);
+  return damagedAt(run, run.inputPath, blocks.blockNumber(), blocks.blockOffset(), kept);
 }
 
-// The end of a job that wrote a file: the size change, the count line, and
-// for an incomplete input the message that says so.
-// The outcome of a file whose output has its name; a problem met after the
-// naming goes with it as its warning.
+// The outcome of a file whose output has its name: converted, or for an
+// input whose header disagrees with it, incomplete (converted as far as it
+// goes). A problem met after the naming goes with it as its warning.
 FileOutcome converted(RunState& run, const SafeOutput& output, const std::string& disagreement, int64_t outBytes,
                       int64_t inBytes, int64_t pcmBytes, bool showChange) {
-  FrontEnd& fe = run.frontEnd;
-  FileOutcome o;
-  o.outcome = Outcome::Converted;
-  o.input = run.inputPath;
-  o.output = run.outputPath;
+  FileOutcome o = disagreement.empty()
+                      ? makeOutcome(run, Outcome::Converted, kEntryEmpty, run.outputPath)
+                      : makeOutcome(run, Outcome::Incomplete, kEntryInputIncomplete, run.inputPath, disagreement);
   o.inputBytes = inBytes;
   o.outputBytes = outBytes;
-  if (showChange) {
-    // No audio at all: no change rather than a division by zero.
-    const double change =
-        pcmBytes == 0 ? 0.0 : static_cast<double>(outBytes - inBytes) / static_cast<double>(pcmBytes) * 100.0;
-    o.resultText = format("%8.3f %s%s", change, fe.message(kEntrySizeChange).c_str(), run.outputPath.c_str());
-    fe.setStatusLine(2, o.resultText);
-  }
-  ++run.doneCount;
-  showCountLine(run);
-  if (!disagreement.empty()) {
-    FileOutcome warned = showOutcome(run, Outcome::Incomplete, kEntryInputIncomplete, run.inputPath, disagreement);
-    warned.output = o.output;
-    warned.resultText = o.resultText;
-    warned.inputBytes = inBytes;
-    warned.outputBytes = outBytes;
-    output.addCommitWarning(warned);
-    return warned;
-  }
+  o.pcmBytes = pcmBytes;
+  o.showSizeChange = showChange;
   output.addCommitWarning(o);
   return o;
 }
@@ -269,7 +258,6 @@ FileOutcome converted(RunState& run, const SafeOutput& output, const std::string
 // --- Re-encode (job kind 4) ---------------------------------------------------
 
 FileOutcome reencode(RunState& run) {
-  FrontEnd& fe = run.frontEnd;
   CompressedInput c;
   std::string detail;
   if (const int entry = openCompressedInput(run.inputPath, 21, c, detail); entry != 0) {
@@ -288,8 +276,8 @@ FileOutcome reencode(RunState& run) {
   for (int64_t left = preambleLength; left > 0;) {
     const std::size_t n = c.file.read(chunk, static_cast<std::size_t>(std::min<int64_t>(left, sizeof chunk)));
     if (n == 0) {
-      return showOutcome(run, Outcome::NotConverted, kEntryDamaged, run.inputPath, "the file ends inside its preamble",
-                         output.keep());
+      return makeOutcome(run, Outcome::NotConverted, kEntryDamaged, run.inputPath, "the file ends inside its preamble",
+                         "", output.keep());
     }
     ok = out.write(chunk, n) && ok;
     left -= static_cast<int64_t>(n);
@@ -301,10 +289,10 @@ FileOutcome reencode(RunState& run) {
   int64_t inBytes = preambleLength + 2;
   int64_t outBytes = preambleLength + 2;
   int64_t pcmBytes = 0;
-  Progress progress(run, kEntryProgressReencode);
+  ProgressReporter progress(run);
   for (;;) {
-    if (fe.cancelRequested()) return cancelled(run, &output);
-    progress.update(pcmBytes);
+    if (run.stopRequested()) return cancelled(run, &output);
+    progress.update(pcmBytes, blocks.endOffset());
     const BlockStream::Step step = blocks.next(codec);
     if (step == BlockStream::Step::End) break;
     // A damaged block is never re-encoded from garbage.
@@ -318,12 +306,12 @@ FileOutcome reencode(RunState& run) {
     const int r = codec.call();
     outBytes += codec.params.codeSize;
     if (r != NUBO_OK) {
-      return showOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, "encoder result " + std::to_string(r),
-                         output.keep());
+      return makeOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath,
+                         "encoder result " + std::to_string(r), "", output.keep());
     }
     if (!out.write(codec.block.bytes, codec.params.codeSize)) return writeFailed(run, output);
     if (tooLarge(outBytes)) {
-      return showOutcome(run, Outcome::NotConverted, kEntryTooLarge, run.outputPath, "", output.keep());
+      return makeOutcome(run, Outcome::NotConverted, kEntryTooLarge, run.outputPath, "", "", output.keep());
     }
   }
   const int64_t frames = pcmBytes / (2 * c.header.channels);
@@ -341,16 +329,16 @@ FileOutcome reencode(RunState& run) {
 // Compares; Converted when the audio is the same, else the outcome already
 // shown (the subject is the file at fault).
 FileOutcome compareWithReference(RunState& run, const std::string& nabPath, const std::string& referencePath) {
-  FrontEnd& fe = run.frontEnd;
   CompressedInput c;
   if (FileOutcome refused; !openBlocks(run, nabPath, c, refused, false)) return refused;
   std::unique_ptr<PcmSource> reference;
   std::string detail;
   if (const int entry = openPcmSource(referencePath, reference, detail); entry != 0) {
-    return showOutcome(run, Outcome::NotConverted, entry, referencePath, detail);
+    const bool system = entry == kEntryCannotOpenInput;
+    return makeOutcome(run, Outcome::NotConverted, entry, referencePath, system ? "" : detail, system ? detail : "");
   }
   if (reference->format.channels != c.header.channels || reference->format.sampleRate != c.header.sampleRate) {
-    return showOutcome(run, Outcome::NotConverted, kEntryFormatDiffers, referencePath,
+    return makeOutcome(run, Outcome::NotConverted, kEntryFormatDiffers, referencePath,
                        format("%lld Hz, %d channel(s); the compressed file: %d Hz, %d channel(s)",
                               static_cast<long long>(reference->format.sampleRate), reference->format.channels,
                               c.header.sampleRate, c.header.channels));
@@ -360,47 +348,37 @@ FileOutcome compareWithReference(RunState& run, const std::string& nabPath, cons
   BlockStream blocks(c);
   uint8_t expected[2 * NUBO_MAX_SAMPLES];
   int64_t pcmBytes = 0;
-  Progress progress(run, kEntryProgressVerify);
+  ProgressReporter progress(run, true);
   for (;;) {
-    if (fe.cancelRequested()) return cancelled(run, nullptr);
-    progress.update(pcmBytes);
+    if (run.stopRequested()) return cancelled(run, nullptr);
+    progress.update(pcmBytes, blocks.endOffset());
     const BlockStream::Step step = blocks.next(codec);
     if (step == BlockStream::Step::End) break;
-    if (step == BlockStream::Step::Damaged) {
-      return showOutcome(run, Outcome::NotConverted, kEntryDamaged, nabPath,
-                         blockPosition(run, blocks.blockNumber(), blocks.blockOffset()));
-    }
+    if (step == BlockStream::Step::Damaged) return damagedAt(run, nabPath, blocks.blockNumber(), blocks.blockOffset());
     const std::size_t bytes = 2u * codec.params.decodedCount;
     if (reference->read(expected, bytes) != bytes || std::memcmp(expected, codec.samples, bytes) != 0) {
-      return showOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, referencePath, reference->error());
+      return makeOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, referencePath, reference->error());
     }
     pcmBytes += static_cast<int64_t>(bytes);
   }
   // Audio left over in the reference is a difference too.
   uint8_t extra[2];
   if (reference->read(extra, 2) != 0 || !reference->error().empty()) {
-    return showOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, referencePath, reference->error());
+    return makeOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, referencePath, reference->error());
   }
-  FileOutcome o;
-  o.outcome = Outcome::Converted;
+  FileOutcome o = makeOutcome(run, Outcome::Converted, kEntryEmpty, referencePath);
   o.input = nabPath;
   o.output = referencePath;
+  o.pcmBytes = pcmBytes;
   o.frames = pcmBytes / (2 * c.header.channels);
   return o;
 }
 
-FileOutcome verify(RunState& run) {
-  FileOutcome o = compareWithReference(run, run.inputPath, run.outputPath);
-  if (o.outcome != Outcome::Converted) return o;
-  ++run.doneCount;
-  showCountLine(run);
-  return o;
-}
+FileOutcome verify(RunState& run) { return compareWithReference(run, run.inputPath, run.outputPath); }
 
 // --- Encode pass (job kind 2), and encode and verify (3) ------------------------
 
 FileOutcome encode(RunState& run, bool verifyAfter) {
-  FrontEnd& fe = run.frontEnd;
   std::unique_ptr<PcmSource> source;
   std::string detail;
   if (const int entry = openPcmInput(run.inputPath, source, detail); entry != 0) return refuseInput(run, entry, detail);
@@ -411,10 +389,7 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   FileOutcome refused;
   if (!output.begin(refused)) return refused;
   OutputFile& out = output.file();
-  if (source->sizeFieldWrong) {
-    fe.setStatusLine(2, fe.message(kEntryWaveSizeWrong));
-    fe.setStatusLine(3, run.inputPath);
-  }
+  if (source->sizeFieldWrong) run.observer.fileNotice(FileNotice{run.index, kEntryWaveSizeWrong, run.inputPath});
   // A FLAC file made from a compressed file gives back its preamble and
   // coder parameter.
   NabHeader h;
@@ -438,33 +413,33 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   int64_t outBytes = 2 + static_cast<int64_t>(preamble.size());
   int64_t pcmBytes = 0;
   AudioMd5 md5;
-  Progress progress(run, kEntryProgressEncode);
+  ProgressReporter progress(run);
   for (;;) {
-    if (fe.cancelRequested()) return cancelled(run, &output);
-    progress.update(pcmBytes);
+    if (run.stopRequested()) return cancelled(run, &output);
+    progress.update(pcmBytes, pcmBytes);
     const std::size_t got = source->read(codec.samples, static_cast<std::size_t>(2 * blockLength));
     if (got == 0) break;
     const int n = static_cast<int>(got / 2);
     codec.params.flags = blockEncodeFlags(n, blockLength);
     codec.params.sampleCount = static_cast<uint16_t>(n);
     pcmBytes += static_cast<int64_t>(got);
-    if (run.params->md5) md5.update(codec.samples, got);
+    if (run.request.options.md5) md5.update(codec.samples, got);
     const int r = codec.call();
     if (r != NUBO_OK) {
-      fe.setStatusLine(2, format("ierr= %d, codesize=%d, smple No.=%ld", r, codec.params.codeSize,
-                                 static_cast<long>(pcmBytes)));
-      return showOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, "encoder result " + std::to_string(r),
-                         output.keep());
+      return makeOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath,
+                         format("encoder result %d, code size %d, after %ld sample bytes", r, codec.params.codeSize,
+                                static_cast<long>(pcmBytes)),
+                         "", output.keep());
     }
     outBytes += codec.params.codeSize;
     if (!out.write(codec.block.bytes, codec.params.codeSize)) return writeFailed(run, output);
     if (tooLarge(outBytes)) {
-      return showOutcome(run, Outcome::NotConverted, kEntryTooLarge, run.outputPath, "", output.keep());
+      return makeOutcome(run, Outcome::NotConverted, kEntryTooLarge, run.outputPath, "", "", output.keep());
     }
     if (n != blockLength) break;  // a shorter block, with its count extension, ends the stream
   }
   if (const std::string why = source->error(); !why.empty()) {
-    return showOutcome(run, Outcome::NotConverted, kEntryNotPcmWave, run.inputPath, why, output.keep());
+    return makeOutcome(run, Outcome::NotConverted, kEntryNotPcmWave, run.inputPath, why, "", output.keep());
   }
   source.reset();
   const int64_t frames = pcmBytes / (2 * pcm.channels);
@@ -474,22 +449,26 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
     const FileOutcome check = compareWithReference(run, output.temporaryPath(), run.inputPath);
     if (check.outcome == Outcome::Stopped) return cancelled(run, &output);
     if (check.outcome != Outcome::Converted) {
-      return showOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, run.outputPath, check.detail, output.keep());
+      FileOutcome failed =
+          makeOutcome(run, Outcome::NotConverted, kEntryVerifyFailed, run.outputPath, check.detail, "", output.keep());
+      failed.systemError = check.systemError;
+      failed.block = check.block;
+      failed.offset = check.offset;
+      return failed;
     }
   }
   FileOutcome failed;
   if (!output.commit(failed)) return failed;
   FileOutcome o = converted(run, output, "", outBytes, pcmBytes, pcmBytes, true);
   o.frames = frames;
-  if (run.params->md5) o.md5 = md5.hex();
-  if (sizeFieldWrong && o.warningEntry < 0) o.warningEntry = kEntryWaveSizeWrong;
+  if (run.request.options.md5) o.md5 = md5.hex();
+  if (sizeFieldWrong && o.warning == kEntryEmpty) o.warning = kEntryWaveSizeWrong;
   return o;
 }
 
 // --- Decode (job kind 6): a compressed file of any version to a PCM WAVE file ----
 
 FileOutcome decode(RunState& run) {
-  FrontEnd& fe = run.frontEnd;
   CompressedInput c;
   if (FileOutcome refused; !openBlocks(run, run.inputPath, c, refused, true)) return refused;
   // The frames to announce in the output's header: counted from the blocks'
@@ -500,10 +479,10 @@ FileOutcome decode(RunState& run) {
     const int64_t counted = framesByBlockSizes(c.file, c.blockLength, c.header.channels);
     if (counted >= 0) expectedFrames = counted;
     if (!c.file.seek(c.dataStart())) {
-      return showOutcome(run, Outcome::NotConverted, kEntryCannotOpenInput, run.inputPath, "cannot read it again");
+      return makeOutcome(run, Outcome::NotConverted, kEntryCannotOpenInput, run.inputPath, "cannot read it again");
     }
   }
-  const bool flac = run.params->flac;
+  const bool flac = outputFormatOf(run.request) == OutputFormat::Flac;
   SafeOutput output(run, flac ? OutputKind::Flac : OutputKind::Wave);
   FileOutcome refused;
   if (!output.begin(refused)) return refused;
@@ -512,7 +491,7 @@ FileOutcome decode(RunState& run) {
   pcm.sampleRate = c.header.sampleRate;
   SinkOptions options;
   options.flac = flac;
-  options.flacLevel = run.params->flacLevel;
+  options.flacLevel = run.request.options.flacLevel;
   options.seekable = output.seekable();
   options.carried.present = true;
   options.carried.coderParameter = c.header.coderParameter;
@@ -530,19 +509,19 @@ FileOutcome decode(RunState& run) {
     options.carried.preamble = preamble;
   }
   std::unique_ptr<PcmSink> sink = startPcmSink(output.file(), pcm, expectedFrames, options, error);
-  if (sink == nullptr) return showOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, error, output.keep());
+  if (sink == nullptr) return writeFailed(run, output, error);
 
   Codec codec;
   BlockStream blocks(c);
   int64_t pcmBytes = 0;
   AudioMd5 md5;
-  Progress progress(run, kEntryProgressDecode);
+  ProgressReporter progress(run);
   for (;;) {
-    if (fe.cancelRequested()) {
+    if (run.stopRequested()) {
       sink->finish(pcmBytes / (2 * pcm.channels));
       return cancelled(run, &output);
     }
-    progress.update(pcmBytes);
+    progress.update(pcmBytes, blocks.endOffset());
     const BlockStream::Step step = blocks.next(codec);
     if (step == BlockStream::Step::End) break;
     if (step == BlockStream::Step::Damaged) {
@@ -552,14 +531,14 @@ FileOutcome decode(RunState& run) {
     }
     const std::size_t bytes = 2u * codec.params.decodedCount;
     pcmBytes += static_cast<int64_t>(bytes);
-    if (run.params->md5) md5.update(codec.samples, bytes);
-    if (!sink->write(codec.samples, bytes)) {
-      return showOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, sink->error(), output.keep());
-    }
+    if (run.request.options.md5) md5.update(codec.samples, bytes);
+    if (!sink->write(codec.samples, bytes)) return writeFailed(run, output, sink->error());
   }
   const int64_t frames = pcmBytes / (2 * pcm.channels);
   if (!sink->finish(frames)) {
-    return showOutcome(run, Outcome::NotConverted, kEntryWriteError, run.outputPath, sink->error(), output.keep());
+    FileOutcome failed = writeFailed(run, output, sink->error());
+    failed.outcome = Outcome::NotConverted;
+    return failed;
   }
   sink.reset();
   FileOutcome failed;
@@ -567,61 +546,55 @@ FileOutcome decode(RunState& run) {
   FileOutcome o = converted(run, output, headerDisagreement(c, frames, lengthOf(c, blocks)), pcmBytes + 44,
                             std::max<int64_t>(c.fileSize, lengthOf(c, blocks)), pcmBytes, false);
   o.frames = frames;
-  if (run.params->md5) o.md5 = md5.hex();
+  if (run.request.options.md5) o.md5 = md5.hex();
   return o;
 }
 
 // --- Test (job kind 7): every block decodes and the header agrees ------------------
 
 FileOutcome test(RunState& run) {
-  FrontEnd& fe = run.frontEnd;
   CompressedInput c;
   if (FileOutcome refused; !openBlocks(run, run.inputPath, c, refused, true)) return refused;
   Codec codec;
   BlockStream blocks(c);
   int64_t samples = 0;
   AudioMd5 md5;
-  Progress progress(run, kEntryProgressVerify);
+  ProgressReporter progress(run);
   for (;;) {
-    if (fe.cancelRequested()) return cancelled(run, nullptr);
-    progress.update(2 * samples);
+    if (run.stopRequested()) return cancelled(run, nullptr);
+    progress.update(2 * samples, blocks.endOffset());
     const BlockStream::Step step = blocks.next(codec);
     if (step == BlockStream::Step::End) break;
     if (step == BlockStream::Step::Damaged) return damaged(run, blocks, nullptr);
     samples += codec.params.decodedCount;
-    if (run.params->md5) md5.update(codec.samples, 2u * codec.params.decodedCount);
+    if (run.request.options.md5) md5.update(codec.samples, 2u * codec.params.decodedCount);
   }
   const int64_t frames = samples / c.header.channels;
   if (const std::string what = headerDisagreement(c, frames, lengthOf(c, blocks)); !what.empty()) {
-    return showOutcome(run, Outcome::NotConverted, kEntryFileIncomplete, run.inputPath, what);
+    return makeOutcome(run, Outcome::NotConverted, kEntryFileIncomplete, run.inputPath, what);
   }
-  FileOutcome o = showOutcome(run, Outcome::Converted, kEntryTestOk, run.inputPath);
+  FileOutcome o = makeOutcome(run, Outcome::Converted, kEntryTestOk, run.inputPath);
   o.frames = frames;
+  o.pcmBytes = 2 * samples;
   o.inputBytes = lengthOf(c, blocks);
-  if (run.params->md5) o.md5 = md5.hex();
-  ++run.doneCount;
+  if (run.request.options.md5) o.md5 = md5.hex();
   return o;
 }
 
 }  // namespace
 
-FileOutcome showOutcome(RunState& run, Outcome outcome, int entry, const std::string& subject,
-                        const std::string& detail, const std::string& keptAs) {
-  FrontEnd& fe = run.frontEnd;
-  std::string note = detail;
-  if (!keptAs.empty()) {
-    if (!note.empty()) note += "; ";
-    note += fe.message(kEntryPartialKept) + " " + keptAs;
-  }
-  fe.setStatusLine(2, fe.message(entry));
-  fe.setStatusLine(3, note.empty() ? subject : subject + " (" + note + ")");
+FileOutcome makeOutcome(const RunState& run, Outcome outcome, int reason, const std::string& subject,
+                        const std::string& detail, const std::string& systemError, const std::string& keptAs) {
   FileOutcome o;
+  o.index = run.index;
   o.outcome = outcome;
+  o.job = run.request.job;
   o.input = run.inputPath;
   o.output = run.outputPath;
-  o.entry = entry;
+  o.reason = static_cast<Msg>(reason);
   o.subject = subject;
   o.detail = detail;
+  o.systemError = systemError;
   o.keptAs = keptAs;
   return o;
 }
@@ -630,51 +603,36 @@ bool isNotOfTheKind(int entry) {
   return entry == kEntryAlreadyVersion22 || entry == kEntryNotCompressed || entry == kEntryNotPcmWave;
 }
 
-bool isJobInput(int jobKind, const std::string& path, int& entry, std::string& detail) {
+bool isJobInput(Job job, const std::string& path, int& entry, std::string& detail) {
   detail.clear();
   if (path == "-") {  // the standard input is read once, by the job
     entry = 0;
-  } else if (jobKind == kJobEncode || jobKind == kJobEncodeVerify) {
+  } else if (job == Job::Encode || job == Job::EncodeVerify) {
     std::unique_ptr<PcmSource> source;
     entry = openPcmInput(path, source, detail);
   } else {
     CompressedInput c;
-    entry = openCompressedInput(path, jobKind == kJobReencode ? 21 : 22, c, detail);
+    entry = openCompressedInput(path, job == Job::Reencode ? 21 : 22, c, detail);
   }
   return entry == 0;
 }
 
-void showCountLine(RunState& run) {
-  FrontEnd& fe = run.frontEnd;
-  if (run.params->optionA) {
-    fe.setStatusLine(3, format("%ld %s", run.doneCount, fe.message(kEntryCountDone).c_str()));
-  } else {
-    fe.setStatusLine(3, format("%ld %s  %ld %s", run.doneCount, fe.message(kEntryCountDone).c_str(),
-                               run.skippedCount, fe.message(kEntryCountSkipped).c_str()));
-  }
-}
-
-FileOutcome runJob(RunState& run, int jobKind) {
-  switch (jobKind) {
-    case kJobEncode:
+FileOutcome runJob(RunState& run) {
+  switch (run.request.job) {
+    case Job::Encode:
       return encode(run, false);
-    case kJobEncodeVerify:
+    case Job::EncodeVerify:
       return encode(run, true);
-    case kJobReencode:
+    case Job::Reencode:
       return reencode(run);
-    case kJobVerify:
+    case Job::Verify:
       return verify(run);
-    case kJobDecode:
+    case Job::Decode:
       return decode(run);
-    case kJobTest:
+    case Job::Test:
       return test(run);
-    default: {
-      FileOutcome o;
-      o.outcome = Outcome::PassedOver;
-      o.input = run.inputPath;
-      return o;
-    }
   }
+  return makeOutcome(run, Outcome::PassedOver, kEntryEmpty, run.inputPath);
 }
 
 // --- Description of a compressed file --------------------------------------------

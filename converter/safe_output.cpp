@@ -83,20 +83,20 @@ bool SafeOutput::begin(FileOutcome& o) {
     spool_ = kind_ == OutputKind::Compressed;
     std::FILE* stream = spool_ ? std::tmpfile() : platform::duplicateStandardStream(true);
     if (stream == nullptr) {
-      o = showOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, platform::systemReason(errno));
+      o = makeOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, "", platform::systemReason(errno));
       return false;
     }
     file_.adopt(stream);
     return true;
   }
   if (out == run_.inputPath || platform::sameFile(out, run_.inputPath)) {
-    o = showOutcome(run_, Outcome::NotConverted, kEntryOutputIsInput, out);
+    o = makeOutcome(run_, Outcome::NotConverted, kEntryOutputIsInput, out);
     return false;
   }
   expected_ = platform::fileStatus(out);
   if (expected_.kind == platform::FileKind::Regular && run_.runInputs != nullptr &&
       run_.runInputs->count({expected_.device, expected_.inode}) != 0) {
-    o = showOutcome(run_, Outcome::NotConverted, kEntryOutputIsRunInput, out);
+    o = makeOutcome(run_, Outcome::NotConverted, kEntryOutputIsRunInput, out);
     return false;
   }
   const int otherKind = kind_ == OutputKind::Compressed ? kEntryExistingNotVersion22
@@ -113,19 +113,19 @@ bool SafeOutput::begin(FileOutcome& o) {
       if (expected_.characterDevice && platform::sameFile(out, platform::kNullDevice)) {
         direct_ = true;
         if (file_.open(out)) return true;
-        o = showOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, file_.error());
+        o = makeOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, "", file_.error());
         return false;
       }
       [[fallthrough]];
     case platform::FileKind::Directory:
       // Nothing that is not a file is written into.
-      o = showOutcome(run_, Outcome::NotConverted, kEntryNotRegular, out);
+      o = makeOutcome(run_, Outcome::NotConverted, kEntryNotRegular, out);
       return false;
     case platform::FileKind::DanglingLink:
-      o = showOutcome(run_, Outcome::NotConverted, otherKind, out, expected_.error);
+      o = makeOutcome(run_, Outcome::NotConverted, otherKind, out, "", expected_.error);
       return false;
     case platform::FileKind::Error:
-      o = showOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, expected_.error);
+      o = makeOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, "", expected_.error);
       return false;
     case platform::FileKind::Regular: {
       std::string unreadable;
@@ -136,16 +136,15 @@ bool SafeOutput::begin(FileOutcome& o) {
           : kind_ == OutputKind::Wave     ? existing == ExistingOutput::CompleteWave || existing == ExistingOutput::IncompleteWave
                                           : existing == ExistingOutput::Flac;
       if (!sameKind) {
-        o = showOutcome(run_, Outcome::NotConverted, otherKind, out, unreadable);
+        o = makeOutcome(run_, Outcome::NotConverted, otherKind, out, "", unreadable);
         return false;
       }
-      if (!run_.params->optionA) {
+      if (!run_.request.options.overwrite) {
         if (existing == ExistingOutput::CompleteCompressed || existing == ExistingOutput::CompleteWave ||
             existing == ExistingOutput::Flac) {
-          ++run_.skippedCount;
-          o = showOutcome(run_, Outcome::Skipped, kEntryOutputExists, out);
+          o = makeOutcome(run_, Outcome::Skipped, kEntryOutputExists, out);
         } else {
-          o = showOutcome(run_, Outcome::NotConverted, kEntryExistingIncomplete, out);
+          o = makeOutcome(run_, Outcome::NotConverted, kEntryExistingIncomplete, out);
         }
         return false;
       }
@@ -159,14 +158,14 @@ bool SafeOutput::createTemporary(FileOutcome& o) {
   const std::string directory = directoryOf(run_.outputPath);
   std::string error;
   if (platform::fileStatus(directory).kind == platform::FileKind::Missing && !makeDirectories(directory, error)) {
-    o = showOutcome(run_, Outcome::Stopped, kEntryCannotMakeDirectory, directory, error);
+    o = makeOutcome(run_, Outcome::Stopped, kEntryCannotMakeDirectory, directory, "", error);
     return false;
   }
   std::FILE* stream = nullptr;
   int errorNumber = 0;
   if (!platform::createTemporaryFile(run_.outputPath, tempPath_, stream, errorNumber, error)) {
     tempPath_.clear();
-    o = showOutcome(run_, Outcome::Stopped, kEntryCannotCreate, run_.outputPath, error);
+    o = makeOutcome(run_, Outcome::Stopped, kEntryCannotCreate, run_.outputPath, "", error);
     return false;
   }
   file_.adopt(stream);
@@ -188,18 +187,18 @@ bool SafeOutput::commit(FileOutcome& o) {
     copied = stdoutStream != nullptr && std::fclose(stdoutStream) == 0 && copied;
     file_.close();
     if (copied) return committed_ = true;
-    o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, reason);
+    o = makeOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, "", reason);
     return false;
   }
   if (direct_) {
     if (file_.close()) return committed_ = true;
-    o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, file_.error());
+    o = makeOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, "", file_.error());
     return false;
   }
-  const bool written = file_.flush() && (!run_.params->sync || platform::syncFile(file_.stream(), error));
+  const bool written = file_.flush() && (!run_.request.options.sync || platform::syncFile(file_.stream(), error));
   if (!written) {
     if (error.empty()) error = file_.error();
-    o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, error, keep());
+    o = makeOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, "", error, keep());
     return false;
   }
   // Times and permission bits are kept where the file system allows; an
@@ -207,29 +206,29 @@ bool SafeOutput::commit(FileOutcome& o) {
   std::string ignored;
   platform::copyTimesAndMode(file_.stream(), run_.inputPath, ignored);
   if (!file_.close()) {
-    o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, file_.error(), keep());
+    o = makeOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, "", file_.error(), keep());
     return false;
   }
-  const bool replace = run_.params->optionA && expected_.kind != platform::FileKind::Missing;
-  switch (platform::commitFile(tempPath_, run_.outputPath, replace, expected_, run_.params->sync, error)) {
+  const bool replace = run_.request.options.overwrite && expected_.kind != platform::FileKind::Missing;
+  switch (platform::commitFile(tempPath_, run_.outputPath, replace, expected_, run_.request.options.sync, error)) {
     case platform::CommitResult::Committed:
       committed_ = true;
       commitWarning_ = error;
       return true;
     case platform::CommitResult::OutputExists:
     case platform::CommitResult::OutputChanged:
-      o = showOutcome(run_, Outcome::NotConverted, kEntryOutputChanged, run_.outputPath, "", keep());
+      o = makeOutcome(run_, Outcome::NotConverted, kEntryOutputChanged, run_.outputPath, "", "", keep());
       return false;
     case platform::CommitResult::Failed:
       break;
   }
-  o = showOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, error, keep());
+  o = makeOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, "", error, keep());
   return false;
 }
 
 void SafeOutput::addCommitWarning(FileOutcome& o) const {
   if (commitWarning_.empty()) return;
-  o.warningEntry = kEntryCommitWarning;
+  o.warning = kEntryCommitWarning;
   o.warningSubject = run_.outputPath;
   o.warningDetail = commitWarning_;
 }

@@ -8,6 +8,8 @@
 #include <memory>
 #include <system_error>
 
+#include "field_syntax.h"
+#include "batch_worker.h"
 #include "message_entries.h"
 #include "os.h"
 
@@ -78,7 +80,7 @@ MainWindow::MainWindow(platform::Window& window, std::string definitionStem, std
       settingsStem_(settingsStem.empty() ? stem_ : std::move(settingsStem)) {}
 
 MainWindow::~MainWindow() {
-  cancel_ = true;
+  cancel_.request();
   joinWorker();
 }
 
@@ -142,7 +144,7 @@ void MainWindow::onCreate() {
 
   showJobKindTexts();
   clearStatusLines();
-  cancel_ = false;
+  cancel_.clear();
   running_ = false;
   window_.enable(kCancelButton, false);
 
@@ -157,13 +159,13 @@ void MainWindow::onCreate() {
 void MainWindow::onDestroy() {
   // A run still going is asked to stop; the worker is joined when the
   // window object goes, after the message loop has ended.
-  if (running_) cancel_ = true;
+  if (running_) cancel_.request();
   int code = 0;
   if (created_) {
     readControls();
     std::string reason;
     if (!writeSettings(settingsPath_, settings_, &reason)) {
-      window_.showError("Error", textOr(kEntrySettingsNotSaved, "The settings could not be saved:") + " " +
+      window_.showError("Error", textOr(converter::kEntrySettingsNotSaved, "The settings could not be saved:") + " " +
                                      settingsPath_ + " (" + reason + ")");
       code = kExitFailed;
     }
@@ -174,7 +176,7 @@ void MainWindow::onDestroy() {
 bool MainWindow::onClose() {
   if (!running_) return true;
   if (closePending_) return false;  // already waiting for the run to stop
-  if (cancel_) {
+  if (cancel_.requested()) {
     window_.setText(kStatusLine1, definitions_.text(converter::kEntryAlreadyCancelled));
   } else {
     if (!askCancel()) return false;
@@ -253,7 +255,7 @@ void MainWindow::onCommand(int id) {
     case kStartButton:
       window_.focusMainWindow();
       if (active) {
-        if (cancel_) {
+        if (cancel_.requested()) {
           window_.setText(kStatusLine1, definitions_.text(converter::kEntryAlreadyCancelled));
           window_.showPressed(kStartButton, false);
         } else {
@@ -266,7 +268,7 @@ void MainWindow::onCommand(int id) {
     case kExitButton:
       if (!active) {
         window_.destroy();
-      } else if (cancel_ && !closePending_) {
+      } else if (cancel_.requested() && !closePending_) {
         // Exit is enabled again once a stop has been asked for: the window
         // closes when the run has stopped.
         window_.setText(kStatusLine1, definitions_.text(converter::kEntryAlreadyCancelled));
@@ -284,31 +286,36 @@ void MainWindow::onCommand(int id) {
 void MainWindow::start() {
   clearStatusLines();
   readControls();
-  converter::RunParameters params;
-  if (converter::prepareRun(settings_.jobKind, settings_.optionA != 0, settings_.optionB != 0,
-                            settings_.slots[inputSlot()], settings_.slots[outputSlot()], *this, params) != 0) {
+  // A job number that names no job (a settings file written by hand) makes
+  // no run: the window enters the running state and leaves it stopped.
+  const std::optional<converter::Job> job = jobOfControl(settings_.jobKind);
+  converter::RunRequest request;
+  if (const std::optional<FieldProblem> problem =
+          requestFromFields(job.value_or(converter::Job::Reencode), settings_.optionA != 0, settings_.optionB != 0,
+                            settings_.slots[inputSlot()], settings_.slots[outputSlot()], request)) {
+    setStatusLine(problem->line, definitions_.text(problem->message));
     return;
   }
   running_ = true;
-  if (params.jobKind < converter::kJobEncode || params.jobKind > converter::kJobVerify) {
-    idleState(999);
+  if (!job) {
+    idleState(true);
     return;
   }
   // The previous worker has passed its idle state; it only has to return.
   joinWorker();
-  params_ = params;  // written only here, while no worker exists
+  request_ = std::move(request);  // written only here, while no worker exists
   try {
-    worker_ = platform::startThread([this] { converter::runBatch(params_, *this); });
+    worker_ = platform::startThread([this] { converter::runBatch(request_, presenter_, cancel_); });
   } catch (const std::system_error&) {
     // No thread: the run ends as a failed one, so that Start works again.
-    idleState(999);
+    idleState(true);
   }
 }
 
 // Returns whether the user answered Yes.
 bool MainWindow::askCancel() {
   const bool yes = window_.askYesNo(definitions_.text(converter::kEntryCancelQuestion), "Cancel",
-                                    textOr(kEntryYes, "Yes"), textOr(kEntryNo, "No"));
+                                    textOr(converter::kEntryYes, "Yes"), textOr(converter::kEntryNo, "No"));
   // WATCHOUT: the worker is served while the box is open, so the run may have
   // ended meanwhile; its idle state has set the controls, and a stop asked for
   // now would stay set and stop the next run at once.
@@ -324,7 +331,7 @@ bool MainWindow::askCancel() {
 
 void MainWindow::stopRun() {
   window_.setText(kStatusLine1, definitions_.text(converter::kEntryCancelled));
-  cancel_ = true;
+  cancel_.request();
   window_.showPressed(kStartButton, false);
   window_.enable(kCancelButton, false);
   window_.enable(kExitButton, true);
@@ -372,8 +379,8 @@ void MainWindow::runningState() {
   });
 }
 
-void MainWindow::idleState(int code) {
-  if (code == 999) setStatusLine(1, definitions_.text(converter::kEntryStopped));
+void MainWindow::idleState(bool stopped) {
+  if (stopped) setStatusLine(1, definitions_.text(converter::kEntryStopped));
   // WATCHOUT: the flags are cleared on the UI thread, together with the
   // controls, so that a command there (the answer to the Cancel question)
   // sees either a run with its controls or the idle window, never a mix.
@@ -382,7 +389,7 @@ void MainWindow::idleState(int code) {
     window_.enable(kCancelButton, false);
     window_.enable(kExitButton, true);
     window_.showPressed(kStartButton, false);
-    cancel_ = false;
+    cancel_.clear();
     running_ = false;
     done = true;
     if (closePending_) {
@@ -392,12 +399,12 @@ void MainWindow::idleState(int code) {
   });
   if (!done) {
     // The message loop has ended: no command can come any more.
-    cancel_ = false;
+    cancel_.clear();
     running_ = false;
   }
 }
 
-std::string MainWindow::message(int index) const { return definitions_.text(index); }
+std::string MainWindow::text(int id) const { return definitions_.text(id); }
 
 // --- size and scrolling ------------------------------------------------------
 

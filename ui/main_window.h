@@ -7,9 +7,11 @@
 #include <thread>
 
 #include "definition_file.h"
-#include "front_end.h"
+#include "run_events.h"
+#include "run_request.h"
 #include "settings_file.h"
 #include "window.h"
+#include "window_presenter.h"
 
 namespace nubo::ui {
 
@@ -34,13 +36,6 @@ inline constexpr int kStatusLine1 = 31;
 inline constexpr int kStatusLine2 = 32;
 inline constexpr int kStatusLine3 = 33;
 
-// Message table entries that only the window shows: the buttons of the
-// Cancel question and the failure to save the settings. A definition file
-// without them gets these English texts.
-inline constexpr int kEntryYes = 24;
-inline constexpr int kEntryNo = 25;
-inline constexpr int kEntrySettingsNotSaved = 26;
-
 // Exit status of the program when it cannot show its window: no definition
 // file, or one that cannot give the window its controls; also when the
 // settings could not be saved at the end.
@@ -51,11 +46,11 @@ inline constexpr int kCanvasColumns = 100;
 inline constexpr int kCanvasLines = 40;
 
 // The main window: builds its controls from the definition file, carries out
-// the commands, and is the front end of the batch worker that Start runs on a
-// worker thread. All WindowEvents arrive on the UI thread; the FrontEnd calls
-// come from the worker (or, at Start, from the UI thread) and reach the
-// controls through Window::runOnUiThread.
-class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
+// the commands, and shows the runs that Start begins on a worker thread. All
+// WindowEvents arrive on the UI thread; the run's presenter calls the
+// RunDisplay operations from the worker (or, at Start, from the UI thread),
+// which reach the controls through Window::runOnUiThread.
+class MainWindow : public platform::WindowEvents, public RunDisplay {
  public:
   // `definitionStem` (".../NUBOCONV.") finds the definition files,
   // `settingsStem` the settings file beside the program (empty: the same).
@@ -74,12 +69,12 @@ class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
   // settings are saved) when the run has stopped after its current block.
   bool onClose() override;
 
-  // converter::FrontEnd
+  // RunDisplay
   void setStatusLine(int line, const std::string& text) override;
   void runningState() override;
-  void idleState(int code) override;
-  std::string message(int index) const override;
-  bool cancelRequested() const override { return cancel_.load(); }
+  void idleState(bool stopped) override;
+  std::string text(int id) const override;
+  bool cancelRequested() const { return cancel_.requested(); }
 
   // Waits for the worker of the last run to end.
   void joinWorker();
@@ -89,7 +84,7 @@ class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
   bool running() const { return running_.load(); }
   const Settings& settings() const { return settings_; }
   const std::string& settingsFile() const { return settingsPath_; }
-  const converter::RunParameters& runParameters() const { return params_; }
+  const converter::RunRequest& runRequest() const { return request_; }
   int charWidth() const { return cw_; }
   int lineHeight() const { return lh_; }
   int topMargin() const { return tm_; }
@@ -120,7 +115,8 @@ class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
   std::string settingsPath_;
   Definitions definitions_;
   Settings settings_;
-  converter::RunParameters params_;
+  converter::RunRequest request_;
+  WindowPresenter presenter_{*this};
   bool created_ = false;
   bool closePending_ = false;  // UI thread only: close the window when the run has stopped
   int cw_ = 1;
@@ -130,7 +126,7 @@ class MainWindow : public platform::WindowEvents, public converter::FrontEnd {
   int maximum_[2] = {0, 0};
   int lastSize_[2] = {0, 0};
 
-  std::atomic<bool> cancel_{false};
+  converter::StopFlag cancel_;
   std::atomic<bool> running_{false};
   std::thread worker_;
 };

@@ -426,31 +426,35 @@ TEST_F(MainWindowTest, FieldsAreCheckedAndSplitAtStart) {
   fs::create_directories(in);
   struct Case {
     std::string input, output;
-    std::string inDir, pattern;
-    bool wildcard;
-    std::string outDir, outName;
-    int mode;
+    converter::RunInput::Kind kind;
+    std::string path;
+    std::string outDir;
+    converter::Naming naming;
+    std::string outName;
   };
   const std::string d = in.string();
+  using K = converter::RunInput::Kind;
+  using N = converter::Naming;
   const Case cases[] = {
-      {d + "/", "/o/", d, "*.*", true, "/o", "*", 1},
-      {d + "/a.wav", "x.dat", d, "a.wav", false, ".", "x.dat", 0},
-      {"a?.NAB", "/o/!", ".", "a?.NAB", true, "/o", "!", 2},
-      {d + "/*.NAB", "/o/b*", d, "*.NAB", true, "/o", "b*", 1},
+      {d + "/", "/o/", K::Pattern, d + "/*.*", "/o", N::ReplaceExtension, ""},
+      {d + "/a.wav", "x.dat", K::Pattern, d + "/a.wav", ".", N::Exact, "x.dat"},
+      {"a?.NAB", "/o/!", K::Pattern, "a?.NAB", "/o", N::ToggleMark, ""},
+      {d + "/*.NAB", "/o/b*", K::Pattern, d + "/*.NAB", "/o", N::ReplaceExtension, ""},
   };
   for (const Case& c : cases) {
     window_->type(12, c.input);
     window_->type(17, c.output);
     window_->click(21);
     ASSERT_TRUE(waitIdle()) << c.input;
-    const converter::RunParameters& p = main_->runParameters();
-    EXPECT_EQ(p.jobKind, 4);
-    EXPECT_EQ(p.inputDirectory, c.inDir) << c.input;
-    EXPECT_EQ(p.inputPattern, c.pattern) << c.input;
-    EXPECT_EQ(p.wildcard, c.wildcard) << c.input;
-    EXPECT_EQ(p.outputDirectory, c.outDir) << c.output;
-    EXPECT_EQ(p.outputName, c.outName) << c.output;
-    EXPECT_EQ(p.namingMode, c.mode) << c.output;
+    const converter::RunRequest& r = main_->runRequest();
+    EXPECT_EQ(r.job, converter::Job::Reencode);
+    ASSERT_EQ(r.inputs.size(), 1u);
+    const converter::RunInput& i = r.inputs[0];
+    EXPECT_EQ(i.kind, c.kind) << c.input;
+    EXPECT_EQ(i.path, c.path) << c.input;
+    EXPECT_EQ(i.output.directory, c.outDir) << c.output;
+    EXPECT_EQ(i.output.naming, c.naming) << c.output;
+    EXPECT_EQ(i.output.name, c.outName) << c.output;
     EXPECT_EQ(window_->statusLine(1), "No input.");  // nothing matched
   }
 

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: BSD-3-Clause
+#include "outcome_text.h"
+
+#include <cstdio>
+
+namespace nubo::converter {
+
+std::string englishTextOf(int id) { return englishText(id); }
+
+Msg progressEntry(Job job, bool verifying) {
+  if (verifying) return kEntryProgressVerify;
+  switch (job) {
+    case Job::Encode:
+    case Job::EncodeVerify: return kEntryProgressEncode;
+    case Job::Reencode: return kEntryProgressReencode;
+    case Job::Decode: return kEntryProgressDecode;
+    case Job::Verify:
+    case Job::Test: break;
+  }
+  return kEntryProgressVerify;
+}
+
+std::string blockPosition(const TextOf& text, int64_t block, int64_t offset) {
+  return text(kEntryWordBlock) + " " + std::to_string(block) + ", " + text(kEntryWordOffset) + " " +
+         std::to_string(offset);
+}
+
+std::string outcomeNote(const FileOutcome& o, const TextOf& text) {
+  std::string note = o.detail;
+  const auto add = [&note](const std::string& part) {
+    if (part.empty()) return;
+    if (!note.empty()) note += "; ";
+    note += part;
+  };
+  add(o.systemError);
+  if (o.block > 0) add(blockPosition(text, o.block, o.offset));
+  if (!o.keptAs.empty()) add(text(kEntryPartialKept) + " " + o.keptAs);
+  return note;
+}
+
+std::string subjectWithNote(const FileOutcome& o, const TextOf& text) {
+  const std::string note = outcomeNote(o, text);
+  if (note.empty()) return o.subject;
+  return o.subject.empty() ? "(" + note + ")" : o.subject + " (" + note + ")";
+}
+
+std::string problemText(const FileOutcome& o, const TextOf& text) {
+  std::string line = text(o.reason);
+  const std::string rest = subjectWithNote(o, text);
+  if (!rest.empty()) line += " " + rest;
+  return line;
+}
+
+std::string sizeChangeLine(const FileOutcome& o, const TextOf& text) {
+  char change[64];
+  std::snprintf(change, sizeof change, "%8.3f ", sizeChange(o));
+  return change + text(kEntrySizeChange) + o.output;
+}
+
+double sizeChange(const FileOutcome& o) {
+  // No audio at all: no change rather than a division by zero.
+  if (o.pcmBytes == 0) return 0.0;
+  return static_cast<double>(o.outputBytes - o.inputBytes) / static_cast<double>(o.pcmBytes) * 100.0;
+}
+
+}  // namespace nubo::converter
