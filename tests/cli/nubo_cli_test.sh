@@ -133,6 +133,26 @@ run 0 "$nubo" verify long22.NAB long.wav
 run 0 "$nubo" --quiet upgrade --overwrite long20.NAB -o long22.NAB
 [[ ! -s out.txt ]] || fail "--quiet printed: $(cat out.txt)"
 
+# --- without definition files ---------------------------------------------------
+# nubo copied alone with its library (no NUBOCONV.h beside it, none installed)
+# speaks with its own English texts, and a damaged file is still named.
+mkdir -p alone
+cp "$nubo" alone/
+cp -P "$bin"/libnubocodec.so* alone/
+run 0 alone/nubo upgrade long20.NAB -o alone/long22.NAB
+expect_in out.txt "% size change: alone/long22.NAB"
+expect_in out.txt "1 file(s) converted"
+cmp -s alone/long22.NAB long22.NAB || fail "nubo without definition files wrote other bytes"
+run 1 alone/nubo test cut.NAB
+expect_in err.txt "nubo: The input file is damaged (a block cannot be decoded): cut.NAB (block "
+run 0 alone/nubo decode alone/long22.NAB -o alone/long.wav
+same_audio alone/long.wav long.wav
+# A definition file beside it overrides the texts it defines.
+sed 's|/\*file(s) converted\*/|/*Datei(en) umgewandelt*/|' "$bin/NUBOCONV.h" >alone/NUBOCONV.h
+run 0 alone/nubo upgrade --overwrite long20.NAB -o alone/long22.NAB
+expect_in out.txt "1 Datei(en) umgewandelt"
+expect_in out.txt "% size change: alone/long22.NAB"
+
 if [[ $failures -ne 0 ]]; then
   echo "$failures failure(s)" >&2
   exit 1
