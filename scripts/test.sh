@@ -7,10 +7,21 @@
 # the fuzz targets (clang/libFuzzer), then two builds of the Debian packages'
 # configuration compared file by file, and (in CI only, see check-debs.sh)
 # the Debian packages built, installed and checked.
+#
+# scripts/test.sh --quick is the tier for the edit loop (a few minutes): the
+# release build and its unit and command-line tests, without the window
+# tests on a display, the long safety runs, the installs and the other builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs=$(nproc)
+if [[ ${1:-} == --quick ]]; then
+  cmake --preset release >/dev/null
+  cmake --build --preset release -j "$jobs"
+  ctest --preset release -j "$jobs" -E 'GuiWindow|FltkBackend|nubo_safety|nubo_large|nubo_shards|installed|library_only|man_pages|reproducib'
+  echo "Quick tests passed (scripts/test.sh without --quick runs everything)."
+  exit 0
+fi
 for preset in release asan-ubsan tsan; do
   echo "== $preset =="
   cmake --preset "$preset" >/dev/null
