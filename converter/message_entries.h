@@ -79,11 +79,15 @@ enum Msg : int {
   kEntryCommitWarning = 99,
 };
 
-// Entries that only the window shows: the buttons of the Cancel question
-// and the failure to save the settings.
+// Entries that only the window shows: the buttons and the title of the
+// Cancel question, the failure to save the settings, the title of error
+// messages and a language file passed over.
 inline constexpr Msg kEntryYes = static_cast<Msg>(24);
 inline constexpr Msg kEntryNo = static_cast<Msg>(25);
 inline constexpr Msg kEntrySettingsNotSaved = static_cast<Msg>(26);
+inline constexpr Msg kEntryQuestionTitle = static_cast<Msg>(27);
+inline constexpr Msg kEntryErrorTitle = static_cast<Msg>(28);
+inline constexpr Msg kEntryVariantPassedOver = static_cast<Msg>(29);
 
 // The English text of message `id` ("" for an id that has none).
 const char* englishText(int id);

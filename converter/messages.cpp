@@ -10,6 +10,9 @@ const char* englishText(int id) {
     case 24: return "Yes";
     case 25: return "No";
     case 26: return "The settings could not be saved:";
+    case 27: return "Cancel";
+    case 28: return "Error";
+    case 29: return "This language file cannot be used and is passed over:";
     case 40: return "Input:";
     case 41: return "Output:";
     case 43: return "Input: PCM WAVE file, directory/ or pattern. Output: file, directory/, name* or name!";

@@ -55,6 +55,9 @@
 #define NUBO_MSG_YES 24 /*Yes*/
 #define NUBO_MSG_NO 25 /*No*/
 #define NUBO_MSG_SETTINGS_NOT_SAVED 26 /*The settings could not be saved:*/
+#define NUBO_MSG_QUESTION_TITLE 27 /*Cancel*/
+#define NUBO_MSG_ERROR_TITLE 28 /*Error*/
+#define NUBO_MSG_VARIANT_PASSED_OVER 29 /*This language file cannot be used and is passed over:*/
 #define NUBO_MSG_PROGRESS_ENCODE 46 /*MB encoded:*/
 #define NUBO_MSG_PROGRESS_REENCODE 47 /*MB re-encoded:*/
 #define NUBO_MSG_PROGRESS_VERIFY 48 /*MB verified:*/

@@ -27,52 +27,7 @@ constexpr int kHorizontalPage = 8;
 // clamped so that no value of the file can overflow it.
 int clampToInt(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
 
-// The controls without which the window cannot be worked, with the class
-// their role needs.
-struct RequiredControl {
-  int id;
-  int type;
-  const char* role;
-};
-constexpr RequiredControl kRequiredControls[] = {
-    {kInputField, 2, "the input field"},   {kOutputField, 2, "the output field"},
-    {kStartButton, 1, "the Start button"}, {kExitButton, 1, "the Exit button"},
-    {kCancelButton, 1, "the Cancel button"}, {kStatusLine1, 0, "status line 1"},
-    {kStatusLine2, 0, "status line 2"},    {kStatusLine3, 0, "status line 3"},
-};
-constexpr const char* kTypeNames[] = {"a static text", "a button", "an edit field", "a list box"};
-
-// The canvas in layout units: x and width in tenths of a column, y in units
-// of 0.14 line, height in tenths of a line.
-constexpr int64_t kCanvasTenthColumns = int64_t{kCanvasColumns} * 10;
-constexpr int64_t kCanvasHundredthLines = int64_t{kCanvasLines} * 100;
-
 }  // namespace
-
-DefinitionProblem windowDefinitionProblem(const Definitions& d) {
-  if (d.problem().line != 0) return d.problem();
-  for (const RequiredControl& required : kRequiredControls) {
-    const ControlRecord& r = d.control(required.id);
-    const std::string name = "control " + std::to_string(required.id) + " (" + required.role + ")";
-    if (r.type < 0) {
-      if (d.textLine(required.id) != 0) return {d.textLine(required.id), name + " has no layout line after its text"};
-      return {d.lastLine(), "the file ends without defining " + name};
-    }
-    const int line = d.layoutLine(required.id);
-    if (r.type != required.type) {
-      return {line, name + " has type " + std::to_string(r.type) + "; it must be " +
-                        std::to_string(required.type) + ", " + kTypeNames[required.type]};
-    }
-    if ((static_cast<uint32_t>(r.style) & platform::style::kVisible) == 0) {
-      return {line, name + " is not visible (its style lacks 0x10000000)"};
-    }
-    const bool inside = r.x >= 0 && r.y >= 0 && r.width > 0 && r.height > 0 &&
-                        int64_t{r.x} + r.width <= kCanvasTenthColumns &&
-                        int64_t{r.y} * 14 + int64_t{r.height} * 10 <= kCanvasHundredthLines;
-    if (!inside) return {line, name + " has no size or lies outside the window's 100 x 40 canvas"};
-  }
-  return {};
-}
 
 MainWindow::MainWindow(platform::Window& window, std::string definitionStem, std::string settingsStem)
     : window_(window),
@@ -90,15 +45,28 @@ void MainWindow::joinWorker() {
 
 // The definition file that builds the window. Without one that can, the
 // window is not made: a message names the file (and the line), and the
-// program ends with kExitFailed.
+// program ends with kExitFailed. A saved language whose file can no longer
+// be used is named and passed over for the base file, so that a damaged
+// variant never locks the user out.
 bool MainWindow::loadStartTexts() {
-  if (loadDefinitions(stem_, settings_.languageNumber, definitions_, [this](const std::string& basePath) {
-        window_.showError("Error", "I need " + basePath);
-      }) != 0) {
+  const auto missingBase = [this](const std::string& basePath) { window_.showError("Error", "I need " + basePath); };
+  if (loadDefinitions(stem_, settings_.languageNumber, definitions_, missingBase) != 0) {
     window_.quit(kExitFailed);
     return false;
   }
-  const DefinitionProblem problem = windowDefinitionProblem(definitions_);
+  DefinitionProblem problem = windowDefinitionProblem(definitions_);
+  if (problem.line != 0 && settings_.languageNumber != 0) {
+    const std::string variant = definitionPath(stem_, settings_.languageNumber);
+    const DefinitionProblem variantProblem = problem;
+    settings_.languageNumber = 0;
+    if (loadDefinitions(stem_, settings_.languageNumber, definitions_, missingBase) != 0) {
+      window_.quit(kExitFailed);
+      return false;
+    }
+    problem = windowDefinitionProblem(definitions_);
+    // Said in the words of the base file, when it can be used.
+    if (problem.line == 0) showPassedOver(variant, variantProblem);
+  }
   if (problem.line != 0) {
     showDefinitionProblem(definitionPath(stem_, settings_.languageNumber), problem);
     window_.quit(kExitFailed);
@@ -107,10 +75,23 @@ bool MainWindow::loadStartTexts() {
   return true;
 }
 
+namespace {
+std::string describeProblem(const DefinitionProblem& problem) {
+  return "Line " + std::to_string(problem.line) + ": " + problem.what + ".";
+}
+}  // namespace
+
 // The texts are English: a definition file that fails cannot give them.
 void MainWindow::showDefinitionProblem(const std::string& path, const DefinitionProblem& problem) {
-  std::string where = "Line " + std::to_string(problem.line);
-  window_.showError("Error", "The definition file " + path + " cannot be used.\n" + where + ": " + problem.what + ".");
+  window_.showError("Error", "The definition file " + path + " cannot be used.\n" + describeProblem(problem));
+}
+
+// A variant passed over, said with the texts of the file in use; what is
+// wrong with it stays in the words of the check.
+void MainWindow::showPassedOver(const std::string& path, const DefinitionProblem& problem) {
+  window_.showError(textOr(converter::kEntryErrorTitle, "Error"),
+                    textOr(converter::kEntryVariantPassedOver, "This language file cannot be used and is passed over:") + " " +
+                        path + "\n" + describeProblem(problem));
 }
 
 std::string MainWindow::textOr(int index, const char* fallback) const {
@@ -165,7 +146,8 @@ void MainWindow::onDestroy() {
     readControls();
     std::string reason;
     if (!writeSettings(settingsPath_, settings_, &reason)) {
-      window_.showError("Error", textOr(converter::kEntrySettingsNotSaved, "The settings could not be saved:") + " " +
+      window_.showError(textOr(converter::kEntryErrorTitle, "Error"),
+                        textOr(converter::kEntrySettingsNotSaved, "The settings could not be saved:") + " " +
                                      settingsPath_ + " (" + reason + ")");
       code = kExitFailed;
     }
@@ -314,7 +296,8 @@ void MainWindow::start() {
 
 // Returns whether the user answered Yes.
 bool MainWindow::askCancel() {
-  const bool yes = window_.askYesNo(definitions_.text(converter::kEntryCancelQuestion), "Cancel",
+  const bool yes = window_.askYesNo(definitions_.text(converter::kEntryCancelQuestion),
+                                    textOr(converter::kEntryQuestionTitle, "Cancel"),
                                     textOr(converter::kEntryYes, "Yes"), textOr(converter::kEntryNo, "No"));
   // WATCHOUT: the worker is served while the box is open, so the run may have
   // ended meanwhile; its idle state has set the controls, and a stop asked for
@@ -337,23 +320,22 @@ void MainWindow::stopRun() {
   window_.enable(kExitButton, true);
 }
 
+// The next language whose file builds the window: a variant that cannot is
+// named and stepped over, as a missing one is (a missing variant leads back
+// to the base file).
 void MainWindow::switchLanguage() {
   int language = settings_.languageNumber + 1;
   auto loaded = std::make_unique<Definitions>();
   // A missing base file is said, and the texts shown stay: the window is
   // built already and ending it here would lose what was typed.
   const auto missingBase = [this](const std::string& basePath) { window_.showError("Error", "I need " + basePath); };
-  if (loadDefinitions(stem_, language, *loaded, missingBase) != 0) return;
-  if (loaded->problem().line != 0 && language != 0) {
-    // A variant that cannot be used is said and stepped over to the base
-    // file, as a missing one is.
-    showDefinitionProblem(definitionPath(stem_, language), loaded->problem());
-    language = 0;
+  for (;;) {
     if (loadDefinitions(stem_, language, *loaded, missingBase) != 0) return;
-  }
-  if (loaded->problem().line != 0) {
-    showDefinitionProblem(definitionPath(stem_, language), loaded->problem());
-    return;
+    const DefinitionProblem problem = windowDefinitionProblem(*loaded);
+    if (problem.line == 0) break;
+    showPassedOver(definitionPath(stem_, language), problem);
+    if (language == 0) return;  // the base file itself: the texts shown stay
+    ++language;
   }
   settings_.languageNumber = language;
   definitions_ = *loaded;

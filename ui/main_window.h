@@ -12,6 +12,7 @@
 #include "settings_file.h"
 #include "window.h"
 #include "window_presenter.h"
+#include "window_definitions.h"
 
 namespace nubo::ui {
 
@@ -98,6 +99,7 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
   bool loadStartTexts();
   void switchLanguage();
   void showDefinitionProblem(const std::string& path, const DefinitionProblem& problem);
+  void showPassedOver(const std::string& path, const DefinitionProblem& problem);
   std::string textOr(int index, const char* fallback) const;
   void showJobKindTexts();
   void clearStatusLines();
@@ -130,12 +132,6 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
   std::atomic<bool> running_{false};
   std::thread worker_;
 };
-
-// Why a definition file cannot build the main window: a fault of its parse,
-// or one of the controls the window cannot work without (the two fields,
-// Start, Exit, Cancel and the three status lines) missing, of the wrong
-// class, hidden, without size or outside the canvas. Line 0: none.
-DefinitionProblem windowDefinitionProblem(const Definitions& definitions);
 
 // Creates the main window titled "format converter ver1.2 ..." on `window`,
 // runs its message loop and returns the quit code (kExitFailed when no window

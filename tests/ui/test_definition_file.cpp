@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "definition_file.h"
+#include "window_definitions.h"
 
 namespace nubo::ui {
 namespace {
@@ -203,6 +204,43 @@ TEST(DefinitionProblems, LinesOfTextsLayoutsAndFaults) {
   EXPECT_STREQ(d.text(21), "");
   EXPECT_EQ(d.control(21).style, 5);
   EXPECT_STREQ(d.text(22), "Exit");
+}
+
+// The shipped files give the window everything it needs, and each entry the
+// window shows is missed by the check when its line is gone.
+TEST(WindowDefinitions, TheShippedFilesHaveEveryEntryAndEachOneIsMissed) {
+  for (const char* name : {"NUBOCONV.h", "NUBOCONV.h01"}) {
+    const std::string file = readBytes(std::filesystem::path(NUBO_DATA_DIR) / name);
+    const DefinitionProblem whole = windowDefinitionProblem(parsed(file));
+    EXPECT_EQ(whole.line, 0) << name << ": " << whole.what;
+    for (const ShownEntry& entry : shownEntries()) {
+      const Definitions full = parsed(file);
+      const int line = full.textLine(entry.index);
+      ASSERT_GT(line, 0) << name << " entry " << entry.index;
+      // The file without that line.
+      std::size_t begin = 0;
+      for (int l = 1; l < line; ++l) begin = file.find('\n', begin) + 1;
+      const std::string without = file.substr(0, begin) + file.substr(file.find('\n', begin) + 1);
+      const DefinitionProblem problem = windowDefinitionProblem(parsed(without));
+      EXPECT_NE(problem.what.find("entry " + std::to_string(entry.index) + " ("), std::string::npos)
+          << name << ": " << problem.what;
+      EXPECT_EQ(problem.line, parsed(without).lastLine()) << name << " entry " << entry.index;
+    }
+    for (const RequiredControl& control : requiredControls()) {
+      // Each required control's layout line moved off the canvas is named.
+      std::string moved = file;
+      const Definitions full = parsed(file);
+      const int line = full.layoutLine(control.id);
+      ASSERT_GT(line, 0) << name << " control " << control.id;
+      std::size_t begin = 0;
+      for (int l = 1; l < line; ++l) begin = moved.find('\n', begin) + 1;
+      moved.replace(begin, moved.find('\r', begin) - begin, "// " + std::to_string(control.type) + ", 0x50000000, 0, 300, 10, 10");
+      const DefinitionProblem problem = windowDefinitionProblem(parsed(moved));
+      EXPECT_EQ(problem.line, line) << name << ": " << problem.what;
+      EXPECT_NE(problem.what.find("control " + std::to_string(control.id) + " ("), std::string::npos)
+          << name << ": " << problem.what;
+    }
+  }
 }
 
 TEST(DefinitionFiles, VariantNamesAndFallBack) {
