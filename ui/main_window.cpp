@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <system_error>
+#include <thread>
 
 #include "field_syntax.h"
 #include "batch_worker.h"
@@ -110,6 +112,7 @@ void MainWindow::onCreate() {
   settings_ = readSettings(settingsPath_);
   if (!loadStartTexts()) return;  // the message box is shown and the quit requested
 
+  int64_t contentBottom = 0;  // pixels
   for (int i = 0; i < kTableEntries; ++i) {
     const ControlRecord& r = definitions_.control(i);
     if (r.type < 0 || r.type > 3) continue;
@@ -120,7 +123,13 @@ void MainWindow::onCreate() {
     rect.height = clampToInt(int64_t{r.height} * lh_ / 10);
     window_.createControl(i, static_cast<ControlClass>(r.type), definitions_.text(i),
                           static_cast<uint32_t>(r.style), rect);
+    if ((static_cast<uint32_t>(r.style) & platform::style::kVisible) != 0) {
+      contentBottom = std::max<int64_t>(contentBottom, int64_t{rect.y} + rect.height);
+    }
   }
+  // The vertical scroll range covers the lines the controls take, not the
+  // whole canvas (which the layout fills only half way down).
+  contentLines_ = clampToInt(std::min<int64_t>(kCanvasLines, (contentBottom + lh_ - 1) / lh_));
   created_ = true;
 
   showJobKindTexts();
@@ -182,7 +191,20 @@ void MainWindow::clearStatusLines() {
   for (int line = 1; line <= 3; ++line) window_.setText(kStatusLine1 + line - 1, definitions_.text(converter::kEntryEmpty));
 }
 
-void MainWindow::refuse() { window_.setText(kStatusLine1 + 1, definitions_.text(converter::kEntryRefused)); }
+// A refused command does nothing else; the refusal stays readable for a
+// while although the run writes the same line after every file.
+void MainWindow::refuse() {
+  window_.setText(kStatusLine2, definitions_.text(converter::kEntryRefused));
+  hold_.refused();
+}
+
+// A radio button or check box clicked during a run has changed its look by
+// itself; it shows again what the run was started with.
+void MainWindow::restoreChoices() {
+  for (int kind = 2; kind <= 4; ++kind) window_.setCheck(kind, kind == settings_.jobKind);
+  window_.setCheck(kOptionACheck, settings_.optionA != 0);
+  window_.setCheck(kOptionBCheck, settings_.optionB != 0);
+}
 
 void MainWindow::readControls() {
   // A control that the definition file did not create keeps its value.
@@ -218,7 +240,12 @@ void MainWindow::onCommand(int id) {
     case 2:
     case 3:
     case 4:
-      if (active) refuse(); else clearStatusLines();
+      if (active) {
+        refuse();
+        restoreChoices();
+        return;
+      }
+      clearStatusLines();
       if (window_.getCheck(id)) {
         readControls();  // into the slots of the previous job kind
         settings_.jobKind = id;
@@ -227,12 +254,21 @@ void MainWindow::onCommand(int id) {
       return;
     case kInputBrowse:
     case kOutputBrowse:
-      if (active) refuse(); else clearStatusLines();
+      if (active) {
+        refuse();
+        return;
+      }
+      clearStatusLines();
       browse(id == kOutputBrowse);
       return;
     case kOptionBCheck:
     case kOptionACheck:
-      if (active) refuse(); else clearStatusLines();
+      if (active) {
+        refuse();
+        restoreChoices();
+        return;
+      }
+      clearStatusLines();
       return;
     case kStartButton:
       window_.focusMainWindow();
@@ -266,6 +302,7 @@ void MainWindow::onCommand(int id) {
 }
 
 void MainWindow::start() {
+  hold_.reset();
   clearStatusLines();
   readControls();
   // A job number that names no job (a settings file written by hand) makes
@@ -350,7 +387,11 @@ void MainWindow::switchLanguage() {
 
 void MainWindow::setStatusLine(int line, const std::string& text) {
   if (line < 1 || line > 3) return;
-  window_.runOnUiThread([&] { window_.setText(kStatusLine1 + line - 1, text); });
+  window_.runOnUiThread([&] {
+    if (const std::optional<std::string> due = hold_.due()) window_.setText(kStatusLine2, *due);
+    if (line == 2 && hold_.keepBack(text)) return;
+    window_.setText(kStatusLine1 + line - 1, text);
+  });
 }
 
 void MainWindow::runningState() {
@@ -363,11 +404,18 @@ void MainWindow::runningState() {
 
 void MainWindow::idleState(bool stopped) {
   if (stopped) setStatusLine(1, definitions_.text(converter::kEntryStopped));
+  // A text kept back by a refusal is shown when its hold is over, before the
+  // window goes idle. The worker waits for that (at most the hold); from the
+  // UI thread nothing is ever kept back (no run, no refusal).
+  RefusalHold::Clock::duration wait{};
+  window_.runOnUiThread([&] { wait = hold_.keepsBack() ? hold_.remaining() : RefusalHold::Clock::duration{}; });
+  if (wait > RefusalHold::Clock::duration::zero()) std::this_thread::sleep_for(wait);
   // WATCHOUT: the flags are cleared on the UI thread, together with the
   // controls, so that a command there (the answer to the Cancel question)
   // sees either a run with its controls or the idle window, never a mix.
   bool done = false;
   window_.runOnUiThread([&] {
+    if (const std::optional<std::string> keptBack = hold_.takeKeptBack()) window_.setText(kStatusLine2, *keptBack);
     window_.enable(kCancelButton, false);
     window_.enable(kExitButton, true);
     window_.showPressed(kStartButton, false);
@@ -393,7 +441,7 @@ std::string MainWindow::text(int id) const { return definitions_.text(id); }
 void MainWindow::onSize(int clientWidth, int clientHeight) {
   const int sizes[2] = {clientWidth, clientHeight};
   const int units[2] = {cw_, lh_};
-  const int canvas[2] = {kCanvasColumns, kCanvasLines};
+  const int canvas[2] = {kCanvasColumns, contentLines_};
   const ScrollBar bars[2] = {ScrollBar::Horizontal, ScrollBar::Vertical};
   for (int i = 0; i < 2; ++i) {
     int d = (lastSize_[i] - sizes[i]) / units[i] - 1;

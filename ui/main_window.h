@@ -7,12 +7,13 @@
 #include <thread>
 
 #include "definition_file.h"
+#include "refusal_hold.h"
 #include "run_events.h"
 #include "run_request.h"
 #include "settings_file.h"
 #include "window.h"
-#include "window_presenter.h"
 #include "window_definitions.h"
+#include "window_presenter.h"
 
 namespace nubo::ui {
 
@@ -42,7 +43,9 @@ inline constexpr int kStatusLine3 = 33;
 // settings could not be saved at the end.
 inline constexpr int kExitFailed = 1;
 
-// The virtual canvas that the scroll bars move over.
+// The virtual canvas that the controls are laid out on. The horizontal
+// scroll range spans its width; the vertical one the lines down to the
+// lowest control.
 inline constexpr int kCanvasColumns = 100;
 inline constexpr int kCanvasLines = 40;
 
@@ -77,6 +80,9 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
   std::string text(int id) const override;
   bool cancelRequested() const { return cancel_.requested(); }
 
+  // The clock of the refusal's hold (tests set their own). UI thread, idle.
+  void setClock(RefusalHold::Now now) { hold_.setClock(std::move(now)); }
+
   // Waits for the worker of the last run to end.
   void joinWorker();
 
@@ -91,6 +97,7 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
   int topMargin() const { return tm_; }
   int scrollPosition(platform::ScrollBar bar) const { return position_[index(bar)]; }
   int scrollMaximum(platform::ScrollBar bar) const { return maximum_[index(bar)]; }
+  int contentLines() const { return contentLines_; }
 
  private:
   static int index(platform::ScrollBar bar) { return bar == platform::ScrollBar::Horizontal ? 0 : 1; }
@@ -104,6 +111,7 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
   void showJobKindTexts();
   void clearStatusLines();
   void refuse();
+  void restoreChoices();
   void readControls();
   void browse(bool save);
   void start();
@@ -127,6 +135,8 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
   int position_[2] = {0, 0};
   int maximum_[2] = {0, 0};
   int lastSize_[2] = {0, 0};
+  int contentLines_ = kCanvasLines;  // lines down to the lowest visible control
+  RefusalHold hold_;  // UI thread only
 
   converter::StopFlag cancel_;
   std::atomic<bool> running_{false};

@@ -561,17 +561,27 @@ TEST_F(MainWindowTest, CommandsDuringARunAndCancel) {
   // The worker now waits for its first change of the controls (the running
   // state), which only this thread carries out: the run is surely active.
   ASSERT_TRUE(main_->running());
-  for (const int id : {0, 13, 18, 11, 16, 2}) {
+  // Every control but Cancel, Exit and Start is refused and changes nothing:
+  // not the job, not an option (their boxes show what the run started
+  // with), not the language, no dialog.
+  writeFile(stem_ + "h01", withEveryShownEntry(kGermanFile));
+  for (const int id : {0, 13, 18, 11, 16, 2, 3}) {
     window_->setText(32, "");
-    window_->answerFileDialog(std::nullopt);
+    window_->answerFileDialog(std::string("/chosen"));
     window_->click(id);
     EXPECT_EQ(window_->statusLine(2), "Refused.") << id;
+    EXPECT_TRUE(window_->control(4)->checked) << id;
+    EXPECT_FALSE(window_->control(2)->checked) << id;
+    EXPECT_FALSE(window_->control(3)->checked) << id;
+    EXPECT_FALSE(window_->control(13)->checked) << id;
+    EXPECT_FALSE(window_->control(18)->checked) << id;
+    EXPECT_EQ(field(19), "hint re-encode") << id;
+    EXPECT_EQ(field(12), (dir_ / "in").string() + "/") << id;
+    EXPECT_EQ(field(21), "Start") << id;
   }
-  // A job-kind click is refused and still switches the fields.
-  EXPECT_EQ(field(19), "hint encode");
-  window_->click(4);
-  EXPECT_EQ(main_->settings().languageNumber, 0);  // language was refused
-  EXPECT_EQ(window_->dialogs().size(), 2u);        // browsing still works
+  EXPECT_TRUE(window_->dialogs().empty());
+  EXPECT_EQ(main_->settings().jobKind, 4);
+  EXPECT_EQ(main_->settings().languageNumber, 0);
   window_->click(22);
   EXPECT_FALSE(window_->destroyed());              // Exit does nothing
   window_->click(21);
@@ -600,6 +610,58 @@ TEST_F(MainWindowTest, CommandsDuringARunAndCancel) {
   EXPECT_FALSE(window_->control(23)->enabled);
   EXPECT_TRUE(window_->control(22)->enabled);
   EXPECT_FALSE(window_->control(21)->pressed);
+  // What was refused did not reach the next run either.
+  window_->click(22);
+  const Settings saved = readSettings(stem_ + "ini");
+  EXPECT_EQ(saved.jobKind, 4);
+  EXPECT_EQ(saved.optionA, 0);
+  EXPECT_EQ(saved.optionB, 0);
+  EXPECT_EQ(saved.languageNumber, 0);
+}
+
+// Makes a version-20 compressed file at `nab` (false when the tool is not built).
+bool makeOldFile(const fs::path& dir, const fs::path& nab, uint32_t seed);
+
+// A refusal stays on status line 2 for two seconds of the window's clock
+// while the run goes on writing that line; then the run's last text for it
+// shows (here when the run ends).
+TEST_F(MainWindowTest, ARefusalStaysReadableWhileTheRunGoesOn) {
+  for (uint32_t i = 0; i < 3; ++i) {
+    if (!makeOldFile(dir_, dir_ / "in" / ("F" + std::to_string(i) + ".NAB"), 10 + i)) {
+      GTEST_SKIP() << "make_old_nab is not built";
+    }
+  }
+  create();
+  auto now = RefusalHold::Clock::now();
+  main_->setClock([&now] { return now; });
+  window_->type(12, (dir_ / "in").string() + "/*.NAB");
+  window_->type(17, (dir_ / "out").string() + "/");
+  window_->click(21);
+  ASSERT_TRUE(main_->running());
+  window_->click(18);
+  ASSERT_EQ(window_->statusLine(2), "Refused.");
+  // Two files done: each has shown its size change on line 2 meanwhile.
+  now += std::chrono::milliseconds(1900);
+  ASSERT_TRUE(window_->pumpUntil([&] { return fs::exists(dir_ / "out" / "F1.NAB"); }));
+  EXPECT_EQ(window_->statusLine(2), "Refused.");
+  // A second refusal holds the line anew.
+  window_->click(13);
+  now += std::chrono::milliseconds(1900);
+  ASSERT_TRUE(window_->pumpUntil([&] { return fs::exists(dir_ / "out" / "F2.NAB"); }));
+  EXPECT_EQ(window_->statusLine(2), "Refused.");
+  now += std::chrono::milliseconds(200);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_NE(window_->statusLine(2).find("% change:"), std::string::npos) << window_->statusLine(2);
+  EXPECT_EQ(window_->statusLine(3), "3 done  0 skipped");
+  EXPECT_FALSE(window_->control(13)->checked);
+  EXPECT_FALSE(window_->control(18)->checked);
+
+  // A new run starts without a hold: its texts show at once.
+  window_->type(17, (dir_ / "out2").string() + "/");
+  window_->click(21);
+  ASSERT_TRUE(window_->pumpUntil([&] { return fs::exists(dir_ / "out2" / "F0.NAB"); }));
+  ASSERT_TRUE(waitIdle());
+  EXPECT_NE(window_->statusLine(2).find("% change:"), std::string::npos) << window_->statusLine(2);
 }
 
 TEST_F(MainWindowTest, StartRunsTheConverterToTheEnd) {
@@ -967,7 +1029,10 @@ TEST_F(MainWindowTest, ADirectoryLinkLoopIsWalkedOnce) {
 TEST_F(MainWindowTest, ScrollAndResizeArithmetic) {
   create();  // 800 x 600: 66 columns, 37 lines
   EXPECT_EQ(window_->scrollMaximum(ScrollBar::Horizontal), 102 - 800 / 12);
-  EXPECT_EQ(window_->scrollMaximum(ScrollBar::Vertical), 42 - 600 / 16);
+  // The controls reach down to status line 3: 3 + 138 * 16 * 14 / 100 + 19 =
+  // 331 pixels, 21 lines; a client 600 pixels high holds them all.
+  EXPECT_EQ(main_->contentLines(), 21);
+  EXPECT_EQ(window_->scrollMaximum(ScrollBar::Vertical), 0);
   EXPECT_EQ(window_->scrollPosition(ScrollBar::Horizontal), 0);
 
   window_->scroll(ScrollBar::Horizontal, ScrollRequest::PageDown);
@@ -1000,23 +1065,30 @@ TEST_F(MainWindowTest, ScrollAndResizeArithmetic) {
   EXPECT_EQ(window_->scrollMaximum(ScrollBar::Horizontal), 102 - 400 / 12);
   EXPECT_EQ(window_->scrollPosition(ScrollBar::Horizontal), 0);
 
-  // Vertical: 200 pixels = 12 lines; maximum 40 - 12 + 2 = 30, page 12.
-  window_->resize(400, 200);
-  EXPECT_EQ(window_->scrollMaximum(ScrollBar::Vertical), 30);
+  // Vertical: 100 pixels = 6 lines; maximum 21 - 6 + 2 = 17, page 6.
+  window_->resize(400, 100);
+  EXPECT_EQ(window_->scrollMaximum(ScrollBar::Vertical), 17);
   window_->scroll(ScrollBar::Vertical, ScrollRequest::PageDown);
-  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 12);
-  EXPECT_EQ(window_->contentOffsetY(), -12 * 16);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 6);
+  EXPECT_EQ(window_->contentOffsetY(), -6 * 16);
   window_->scroll(ScrollBar::Vertical, ScrollRequest::Bottom);
-  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 30);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 17);
+  // At the bottom the last control is in sight with two lines to spare.
+  const int bottom = window_->control(33)->rect.y + window_->control(33)->rect.height;
+  EXPECT_LE(bottom, 100);
+  EXPECT_GE(bottom, 100 - 3 * 16);
   window_->scroll(ScrollBar::Vertical, ScrollRequest::LineDown);
-  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 30);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 17);
   window_->scroll(ScrollBar::Vertical, ScrollRequest::PageUp);
-  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 18);
+  EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 11);
   window_->scroll(ScrollBar::Vertical, ScrollRequest::ThumbTrack, 5);
   EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 5);
   window_->scroll(ScrollBar::Vertical, ScrollRequest::Top);
   EXPECT_EQ(window_->scrollPosition(ScrollBar::Vertical), 0);
   EXPECT_EQ(window_->contentOffsetY(), 0);
+  // A client just as high as the content keeps the two lines in hand.
+  window_->resize(400, 21 * 16);
+  EXPECT_EQ(window_->scrollMaximum(ScrollBar::Vertical), 2);
   // A client lower than one line still pages by one line.
   window_->resize(400, 10);
   window_->scroll(ScrollBar::Vertical, ScrollRequest::PageDown);
