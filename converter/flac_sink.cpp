@@ -33,7 +33,7 @@ namespace {
 // the output between start() and the join in finish().
 class FlacSink : public PcmSink {
  public:
-  FlacSink(OutputFile& out, const PcmFormat& format, bool seekable) : out_(out), format_(format), seekable_(seekable) {}
+  FlacSink(ByteSink& out, const PcmFormat& format, bool seekable) : out_(out), format_(format), seekable_(seekable) {}
   ~FlacSink() override {
     stopThreads();
     if (encoder_ != nullptr) FLAC__stream_encoder_delete(encoder_);
@@ -54,9 +54,7 @@ class FlacSink : public PcmSink {
       ok = ok && FLAC__stream_encoder_set_total_samples_estimate(encoder_, static_cast<FLAC__uint64>(expectedFrames));
     }
     if (options.carried.present) {
-      addTag("NUBO_PREAMBLE", toHex(options.carried.preamble));
-      addTag("NUBO_CODER_PARAMETER", std::to_string(options.carried.coderParameter));
-      addTag("NUBO_CODER_VERSION", std::to_string(options.carried.coderVersion));
+      for (const auto& [name, value] : carriedTags(options.carried)) addTag(name.c_str(), value);
       ok = ok && FLAC__stream_encoder_set_metadata(encoder_, &tags_, 1);
     }
     if (!ok) return fail("the FLAC encoder refused the stream's format");
@@ -350,7 +348,7 @@ class FlacSink : public PcmSink {
     return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
   }
 
-  OutputFile& out_;
+  ByteSink& out_;
   const PcmFormat format_;
   const bool seekable_;
   FLAC__StreamEncoder* encoder_ = nullptr;
@@ -407,7 +405,7 @@ class FlacSink : public PcmSink {
 
 }  // namespace
 
-std::unique_ptr<PcmSink> startFlacSink(OutputFile& out, const PcmFormat& format, int64_t expectedFrames,
+std::unique_ptr<PcmSink> startFlacSink(ByteSink& out, const PcmFormat& format, int64_t expectedFrames,
                                        const SinkOptions& options, std::string& error) {
   auto flac = std::make_unique<FlacSink>(out, format, options.seekable);
   if (!flac->start(expectedFrames, options)) {

@@ -13,7 +13,7 @@ namespace nubo::converter {
 
 // Starts the encoder and its checking decoder on their threads; nullptr with
 // `error` when libFLAC refuses the stream.
-std::unique_ptr<PcmSink> startFlacSink(OutputFile& out, const PcmFormat& format, int64_t expectedFrames,
+std::unique_ptr<PcmSink> startFlacSink(ByteSink& out, const PcmFormat& format, int64_t expectedFrames,
                                        const SinkOptions& options, std::string& error);
 
 }  // namespace nubo::converter

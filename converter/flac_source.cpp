@@ -17,7 +17,7 @@ namespace {
 
 class FlacSource : public PcmSource {
  public:
-  FlacSource(std::unique_ptr<InputFile> in, const uint8_t* consumed, std::size_t count)
+  FlacSource(std::unique_ptr<ByteSource> in, const uint8_t* consumed, std::size_t count)
       : in_(std::move(in)), prefix_(consumed, consumed + count) {}
   ~FlacSource() override {
     if (decoder_ != nullptr) {
@@ -136,7 +136,7 @@ class FlacSource : public PcmSource {
     if (s.error_.empty()) s.error_ = std::string("FLAC: ") + FLAC__StreamDecoderErrorStatusString[status];
   }
 
-  std::unique_ptr<InputFile> in_;
+  std::unique_ptr<ByteSource> in_;
   std::vector<uint8_t> prefix_;
   std::size_t prefixAt_ = 0;
   FLAC__StreamDecoder* decoder_ = nullptr;
@@ -151,7 +151,7 @@ class FlacSource : public PcmSource {
 
 }  // namespace
 
-bool openFlacSource(std::unique_ptr<InputFile> in, const uint8_t* consumed, std::size_t count,
+bool openFlacSource(std::unique_ptr<ByteSource> in, const uint8_t* consumed, std::size_t count,
                     std::unique_ptr<PcmSource>& source, std::string& detail) {
   auto flac = std::make_unique<FlacSource>(std::move(in), consumed, count);
   if (!flac->start(detail)) return false;

@@ -15,7 +15,7 @@ namespace nubo::converter {
 // Starts decoding `in`, whose first `count` bytes (`consumed`) have been read
 // already. False, with `detail`, when it is a damaged FLAC file or not one of
 // 16 bits and 1 or 2 channels.
-bool openFlacSource(std::unique_ptr<InputFile> in, const uint8_t* consumed, std::size_t count,
+bool openFlacSource(std::unique_ptr<ByteSource> in, const uint8_t* consumed, std::size_t count,
                     std::unique_ptr<PcmSource>& source, std::string& detail);
 
 }  // namespace nubo::converter

@@ -29,6 +29,12 @@ bool fromHex(const std::string& hex, std::string& bytes) {
   return true;
 }
 
+std::vector<std::pair<std::string, std::string>> carriedTags(const CarriedFields& carried) {
+  return {{"NUBO_PREAMBLE", toHex(carried.preamble)},
+          {"NUBO_CODER_PARAMETER", std::to_string(carried.coderParameter)},
+          {"NUBO_CODER_VERSION", std::to_string(carried.coderVersion)}};
+}
+
 void applyCarriedTag(const std::string& name, const std::string& value, CarriedFields& carried) {
   if (name == "NUBO_PREAMBLE" && fromHex(value, carried.preamble)) carried.present = true;
   if (name == "NUBO_CODER_PARAMETER") {

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "pcm_stream.h"
 
@@ -16,6 +18,8 @@ std::string toHex(const std::string& bytes);
 // for anything else.
 bool fromHex(const std::string& hex, std::string& bytes);
 
+// The comments (name, value) that carry `carried`, in the order written.
+std::vector<std::pair<std::string, std::string>> carriedTags(const CarriedFields& carried);
 // Takes one comment of a FLAC file (name and value) into `carried` when it
 // is one of the carried fields; other comments change nothing.
 void applyCarriedTag(const std::string& name, const std::string& value, CarriedFields& carried);

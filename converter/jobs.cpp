@@ -65,17 +65,24 @@ struct CompressedInput {
   NabLayout layout;
   int64_t blockLength = 0;
   int64_t fileSize = 0;
+  std::string preamble;  // once read
   int64_t dataStart() const { return layout.dataOffset + 2 + layout.preambleLength; }
 };
 
 // The entry of why an input file cannot be opened.
 int openFailureEntry(const InputFile& in) { return in.refusedAsNotRegular() ? kEntryNotRegular : kEntryCannotOpenInput; }
 
+// The file at `path`, or the standard input ("-") from `streams`.
+bool openInput(InputFile& in, const std::string& path, StandardStreams& streams) {
+  return path == "-" ? in.adopt(streams.input()) : in.open(path);
+}
+
 // 0 when `c` is ready, else the entry of the reason (with `detail`).
 // `maxVersion` is 21 for the re-encode (only old files need it) and 22 for
 // every reader.
-int openCompressedInput(const std::string& path, int32_t maxVersion, CompressedInput& c, std::string& detail) {
-  if (!c.file.open(path)) {
+int openCompressedInput(const std::string& path, int32_t maxVersion, CompressedInput& c, std::string& detail,
+                        StandardStreams& streams = processStandardStreams()) {
+  if (!openInput(c.file, path, streams)) {
     detail = c.file.error();
     return openFailureEntry(c.file);
   }
@@ -97,8 +104,16 @@ int openCompressedInput(const std::string& path, int32_t maxVersion, CompressedI
 
 // 0 when `path` is a 16-bit PCM input the encoder takes (WAVE, RF64 or
 // FLAC), else the entry of the reason (with `detail`).
-int openPcmInput(const std::string& path, std::unique_ptr<PcmSource>& source, std::string& detail) {
-  if (const int entry = openPcmSource(path, source, detail); entry != 0) return entry;
+int openPcmInput(const std::string& path, std::unique_ptr<PcmSource>& source, std::string& detail,
+                 StandardStreams& streams = processStandardStreams()) {
+  int entry;
+  if (path == "-") {
+    auto in = std::make_unique<InputFile>();
+    entry = in->adopt(streams.input()) ? openPcmSource(std::move(in), source, detail) : kEntryCannotOpenInput;
+  } else {
+    entry = openPcmSource(path, source, detail);
+  }
+  if (entry != 0) return entry;
   if (!usableBlockLength(blockLengthOf(source->format.channels, source->format.sampleRate))) {
     return kEntryUnsupportedRate;
   }
@@ -200,7 +215,12 @@ int64_t lengthOf(const CompressedInput& c, const BlockStream& blocks) {
   return c.fileSize >= 0 ? c.fileSize : blocks.endOffset();
 }
 
-bool skipPreamble(CompressedInput& c) { return c.layout.preambleLength == 0 || c.file.skip(c.layout.preambleLength); }
+// Reads the preamble into `c.preamble`, leaving the file at its first block.
+bool readPreamble(CompressedInput& c) {
+  if (c.layout.preambleLength <= 0) return true;
+  c.preamble.resize(static_cast<std::size_t>(c.layout.preambleLength));
+  return c.file.read(reinterpret_cast<uint8_t*>(c.preamble.data()), c.preamble.size()) == c.preamble.size();
+}
 
 // Opens a compressed file of any version to read its blocks: header checked,
 // preamble skipped. False, with `o` the outcome shown, when it cannot be
@@ -208,13 +228,13 @@ bool skipPreamble(CompressedInput& c) { return c.layout.preambleLength == 0 || c
 // file a verify compares it is named with its reason.
 bool openBlocks(RunState& run, const std::string& path, CompressedInput& c, FileOutcome& o, bool asInput) {
   std::string detail;
-  if (const int entry = openCompressedInput(path, 22, c, detail); entry != 0) {
+  if (const int entry = openCompressedInput(path, 22, c, detail, *run.streams); entry != 0) {
     o = asInput ? refuseInput(run, entry, detail)
                 : makeOutcome(run, Outcome::NotConverted, entry, path, entry == kEntryCannotOpenInput ? "" : detail,
                               entry == kEntryCannotOpenInput ? detail : "");
     return false;
   }
-  if (!skipPreamble(c)) {
+  if (!readPreamble(c)) {
     o = makeOutcome(run, Outcome::NotConverted, kEntryDamaged, path, "the file ends inside its preamble");
     return false;
   }
@@ -260,7 +280,7 @@ FileOutcome converted(RunState& run, const SafeOutput& output, const std::string
 FileOutcome reencode(RunState& run) {
   CompressedInput c;
   std::string detail;
-  if (const int entry = openCompressedInput(run.inputPath, 21, c, detail); entry != 0) {
+  if (const int entry = openCompressedInput(run.inputPath, 21, c, detail, *run.streams); entry != 0) {
     return refuseInput(run, entry, detail);
   }
   SafeOutput output(run, OutputKind::Compressed);
@@ -381,7 +401,9 @@ FileOutcome verify(RunState& run) { return compareWithReference(run, run.inputPa
 FileOutcome encode(RunState& run, bool verifyAfter) {
   std::unique_ptr<PcmSource> source;
   std::string detail;
-  if (const int entry = openPcmInput(run.inputPath, source, detail); entry != 0) return refuseInput(run, entry, detail);
+  if (const int entry = openPcmInput(run.inputPath, source, detail, *run.streams); entry != 0) {
+    return refuseInput(run, entry, detail);
+  }
   const PcmFormat pcm = source->format;
   const bool sizeFieldWrong = source->sizeFieldWrong;
   const int64_t blockLength = blockLengthOf(pcm.channels, pcm.sampleRate);
@@ -497,17 +519,7 @@ FileOutcome decode(RunState& run) {
   options.carried.coderParameter = c.header.coderParameter;
   options.carried.coderVersion = c.header.coderVersion;
   std::string error;
-  {
-    // The preamble travels with the audio into a FLAC file.
-    std::string preamble(static_cast<std::size_t>(c.layout.preambleLength), '\0');
-    if (flac && c.layout.preambleLength > 0) {
-      InputFile again;
-      if (again.open(run.inputPath) && again.seek(c.layout.dataOffset + 2)) {
-        again.read(reinterpret_cast<uint8_t*>(preamble.data()), preamble.size());
-      }
-    }
-    options.carried.preamble = preamble;
-  }
+  options.carried.preamble = c.preamble;  // the preamble travels with the audio into a FLAC file
   std::unique_ptr<PcmSink> sink = startPcmSink(output.file(), pcm, expectedFrames, options, error);
   if (sink == nullptr) return writeFailed(run, output, error);
 
@@ -665,7 +677,7 @@ bool describeFile(const std::string& path, FileDescription& d, std::string& erro
   d.blockLength = blockLengthOf(h.channels, h.sampleRate);
   d.preambleLength = c.layout.preambleLength;
   d.fileSize = c.fileSize;
-  if (entry == kEntryDamaged || !skipPreamble(c)) {
+  if (entry == kEntryDamaged || !readPreamble(c)) {
     d.damaged = true;
     d.problem = "the file ends inside its header or preamble";
     return true;

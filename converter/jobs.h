@@ -10,6 +10,7 @@
 #include <string>
 #include <utility>
 
+#include "file_io.h"
 #include "run_events.h"
 #include "run_request.h"
 
@@ -32,6 +33,8 @@ struct RunState {
   // The files this run converts, by device and inode: no output may
   // replace one of them. Shared, read-only, by every worker of the run.
   const std::set<std::pair<uint64_t, uint64_t>>* runInputs = nullptr;
+  // The standard input and output ("-"), as the front end hands them in.
+  StandardStreams* streams = &processStandardStreams();
 
   bool stopRequested() const { return stop.requested() || (runStop != nullptr && runStop->load()); }
 };

@@ -2,157 +2,11 @@
 #include "nab_format.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-
-#include "os.h"
-#include "std_streams.h"
 
 namespace nubo::converter {
 
-namespace {
-constexpr std::size_t kStreamBuffer = std::size_t{1} << 16;
-
-// File positions of 64 bits: long, which fseek and ftell take, has 32 bits
-// on Windows.
-int seekTo(std::FILE* file, int64_t offset) {
-#ifdef _WIN32
-  return ::_fseeki64(file, offset, SEEK_SET);
-#else
-  return std::fseek(file, static_cast<long>(offset), SEEK_SET);
-#endif
-}
-
-int64_t positionOf(std::FILE* file) {
-#ifdef _WIN32
-  return ::_ftelli64(file);
-#else
-  return std::ftell(file);
-#endif
-}
-}
-
-void StreamBuffer::attach(std::FILE* file) {
-  if (file == nullptr) return;
-  if (!bytes_) bytes_ = std::make_unique<char[]>(kStreamBuffer);
-  std::setvbuf(file, bytes_.get(), _IOFBF, kStreamBuffer);
-}
-
-bool InputFile::open(const std::string& path) {
-  close();
-  if (path == "-") {
-    // The standard input: a pipe as often as a file.
-    file_ = platform::duplicateStandardStream(false);
-    notRegular_ = false;
-    if (file_ == nullptr) {
-      error_ = "no standard input";
-      return false;
-    }
-    buffer_.attach(file_);
-    return true;
-  }
-  int errorNumber = 0;
-  if (!platform::openRegularFile(path, file_, errorNumber, error_)) {
-    notRegular_ = errorNumber == 0;
-    return false;
-  }
-  notRegular_ = false;
-  buffer_.attach(file_);
-  return true;
-}
-
-int64_t InputFile::size() const { return platform::regularFileSize(file_); }
-
-int64_t InputFile::position() const { return positionOf(file_); }
-
-bool InputFile::seek(int64_t offset) { return seekTo(file_, offset) == 0; }
-
-void InputFile::close() {
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = nullptr;
-}
-
-uint32_t InputFile::readLE(int n) {
-  uint32_t value = 0;
-  for (int i = 0; i < n && i < 4; ++i) {
-    int c = std::getc(file_);
-    if (c == EOF) c = 0xFF;
-    value |= static_cast<uint32_t>(c) << (8 * i);
-  }
-  return value;
-}
-
-std::size_t InputFile::read(uint8_t* into, std::size_t n) { return std::fread(into, 1, n, file_); }
-
-bool InputFile::skip(int64_t n) {
-  // Read, not sought: a pipe cannot seek, and the end must be noticed.
-  uint8_t scratch[4096];
-  while (n > 0) {
-    const std::size_t want = static_cast<std::size_t>(std::min<int64_t>(n, sizeof scratch));
-    if (std::fread(scratch, 1, want, file_) != want) return false;
-    n -= static_cast<int64_t>(want);
-  }
-  return true;
-}
-
-bool OutputFile::open(const std::string& path) {
-  adopt(std::fopen(path.c_str(), "wb"));
-  if (file_ == nullptr) fail();
-  return file_ != nullptr;
-}
-
-void OutputFile::adopt(std::FILE* stream) {
-  close();
-  failed_ = false;
-  errorNumber_ = 0;
-  file_ = stream;
-  buffer_.attach(file_);
-}
-
-void OutputFile::fail() {
-  if (!failed_) errorNumber_ = errno;
-  failed_ = true;
-}
-
-std::string OutputFile::error() const { return platform::systemReason(errorNumber_); }
-
-bool OutputFile::close() {
-  if (file_ != nullptr) {
-    errno = 0;
-    if (std::fclose(file_) != 0) fail();
-    file_ = nullptr;
-  }
-  return !failed_;
-}
-
-int OutputFile::writeLE(int n, uint32_t value) {
-  for (int i = 0; i < n; ++i) {
-    if (std::putc(static_cast<int>((value >> (8 * i)) & 0xFF), file_) == EOF) {
-      fail();
-      return 1;
-    }
-  }
-  return 0;
-}
-
-bool OutputFile::write(const uint8_t* bytes, std::size_t n) {
-  if (n > 0 && std::fwrite(bytes, 1, n, file_) != n) fail();
-  return !failed_;
-}
-
-bool OutputFile::seek(int64_t offset) {
-  if (seekTo(file_, offset) != 0) fail();
-  return !failed_;
-}
-
-int64_t OutputFile::position() const { return file_ == nullptr ? -1 : positionOf(file_); }
-
-bool OutputFile::flush() {
-  if (std::fflush(file_) != 0) fail();
-  return !failed_;
-}
-
-void readHeader(InputFile& in, NabHeader& h) {
+void readHeader(ByteSource& in, NabHeader& h) {
   auto s32 = [&](int n) { return static_cast<int32_t>(in.readLE(n)); };
   h.riffId = s32(4);
   h.riffSize = s32(4);
@@ -170,7 +24,7 @@ void readHeader(InputFile& in, NabHeader& h) {
   h.coderParameter = s32(4);
 }
 
-bool readCompressedHeader(InputFile& in, NabHeader& h, NabLayout& layout) {
+bool readCompressedHeader(ByteSource& in, NabHeader& h, NabLayout& layout) {
   layout = NabLayout{};
   readHeader(in, h);
   if (h.riffId != static_cast<int32_t>(fourCC("RIFF")) || h.formType != static_cast<int32_t>(fourCC("WAVE")) ||
@@ -195,12 +49,12 @@ bool readCompressedHeader(InputFile& in, NabHeader& h, NabLayout& layout) {
   // Counted, not asked of the stream: a pipe has no position.
   layout.dataOffset = layout.hasFact ? 54 + std::max<int64_t>(chunkSize, 4) + 8 : 54;
   const int first = in.get();
-  const int second = first == EOF ? EOF : in.get();
-  if (second != EOF) layout.preambleLength = first | (second << 8);
+  const int second = first == -1 ? -1 : in.get();
+  if (second != -1) layout.preambleLength = first | (second << 8);
   return true;
 }
 
-bool writeHeader(OutputFile& out, const NabHeader& h) {
+bool writeHeader(ByteSink& out, const NabHeader& h) {
   int failed = 0;
   auto u = [](int32_t v) { return static_cast<uint32_t>(v); };
   failed |= out.writeLE(4, u(h.riffId));
@@ -225,18 +79,18 @@ bool writeHeader(OutputFile& out, const NabHeader& h) {
   return failed == 0;
 }
 
-int64_t framesByBlockSizes(InputFile& in, int64_t blockLength, int channels) {
+int64_t framesByBlockSizes(ByteSource& in, int64_t blockLength, int channels) {
   int64_t samples = 0;
   for (;;) {
     const int first = in.get();
-    if (first == EOF) break;
+    if (first == -1) break;
     const int second = in.get();
-    if (second == EOF) return -1;
+    if (second == -1) return -1;
     const int size = (first | (second << 8)) & 0x0FFF;
     if (size == kCountExtensionSize) {
       const int low = in.get();
       const int high = in.get();
-      if (high == EOF) return -1;
+      if (high == -1) return -1;
       samples += low | (high << 8);
       break;  // the last block; what follows is not read
     }
@@ -246,13 +100,13 @@ int64_t framesByBlockSizes(InputFile& in, int64_t blockLength, int channels) {
   return samples / channels;
 }
 
-BlockRead readBlock(InputFile& in, CodeBlock& block) {
+BlockRead readBlock(ByteSource& in, CodeBlock& block) {
   const int first = in.get();
-  if (first == EOF) return BlockRead::End;
+  if (first == -1) return BlockRead::End;
   const int second = in.get();
   block.bytes[0] = static_cast<uint8_t>(first);
   block.available = 1;
-  if (second == EOF) return BlockRead::Truncated;
+  if (second == -1) return BlockRead::Truncated;
   block.bytes[1] = static_cast<uint8_t>(second);
   block.available = 2;
   block.sizeField = (first | (second << 8)) & 0x0FFF;
@@ -272,7 +126,7 @@ BlockRead readBlock(InputFile& in, CodeBlock& block) {
   return BlockRead::Block;
 }
 
-bool finishCompressedFile(OutputFile& out, int64_t dataBytes, int64_t frames) {
+bool finishCompressedFile(ByteSink& out, int64_t dataBytes, int64_t frames) {
   out.seek(62);
   out.writeLE(4, static_cast<uint32_t>(dataBytes));
   out.seek(4);

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The compressed file (.NAB): a 66-byte RIFF header with the coder version, a
 // length-prefixed preamble, then code blocks back to back. Files go through
-// buffered streams; a block is read or written in one call.
+// byte streams handed in (a file, a pipe, memory); a block is read or written
+// in one call.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 #include <string>
 
+#include "file_io.h"
 #include "nubocodec.h"
 
 namespace nubo::converter {
@@ -53,97 +53,8 @@ inline uint16_t blockEncodeFlags(int64_t n, int64_t blockLength) {
   return n != blockLength ? NUBO_FLAG_ENCODE | NUBO_FLAG_COUNT_EXTENSION : NUBO_FLAG_ENCODE;
 }
 
-// The stream buffer of InputFile and OutputFile: owned by the object because
-// glibc ignores the size given to setvbuf without a buffer and keeps its 4 KiB
-// default, which costs one system call per 4 KiB.
-class StreamBuffer {
- public:
-  // Attaches a 64 KiB buffer to a freshly opened stream.
-  void attach(std::FILE* file);
-
- private:
-  std::unique_ptr<char[]> bytes_;
-};
-
-// A regular file opened for binary reading with a 64 KiB buffer. A FIFO or
-// device is refused at the open, never waited on.
-class InputFile {
- public:
-  InputFile() = default;
-  InputFile(const InputFile&) = delete;
-  InputFile& operator=(const InputFile&) = delete;
-  ~InputFile() { close(); }
-
-  // False with the system's reason in error() when the file cannot be opened.
-  bool open(const std::string& path);
-  void close();
-  bool isOpen() const { return file_ != nullptr; }
-  const std::string& error() const { return error_; }
-  // The open failed because the path names no regular file (a FIFO, a device, a directory).
-  bool refusedAsNotRegular() const { return notRegular_; }
-  // The size of the open file in bytes; -1 when it is a pipe (the path "-",
-  // the standard input, may be one).
-  int64_t size() const;
-  // The position of the next byte read.
-  int64_t position() const;
-
-  // n bytes as a little-endian unsigned number; bytes past the end of the
-  // file read as 0xFF. n <= 0 reads nothing and gives 0.
-  uint32_t readLE(int n);
-  // Up to n bytes; returns how many were there.
-  std::size_t read(uint8_t* into, std::size_t n);
-  // Reads one byte; -1 at the end of the file.
-  int get() { return std::getc(file_); }
-  bool skip(int64_t n);
-  bool seek(int64_t offset);
-
- private:
-  std::FILE* file_ = nullptr;
-  std::string error_;
-  bool notRegular_ = false;
-  StreamBuffer buffer_;
-};
-
-// A file opened for binary writing with a 64 KiB buffer. Every failure is
-// remembered, with its system error number, including one of the final
-// close, so that nothing counts as written that is not.
-class OutputFile {
- public:
-  OutputFile() = default;
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
-  ~OutputFile() { close(); }
-
-  bool open(const std::string& path);
-  // Takes over a stream opened for binary writing elsewhere.
-  void adopt(std::FILE* stream);
-  // Closes the file; false when this or any earlier write failed.
-  bool close();
-  bool isOpen() const { return file_ != nullptr; }
-  std::FILE* stream() const { return file_; }
-
-  // Writes the low n bytes of value, least significant first. 0 on success,
-  // 1 at the first byte that cannot be written.
-  int writeLE(int n, uint32_t value);
-  bool write(const uint8_t* bytes, std::size_t n);
-  bool seek(int64_t offset);
-  // Where the next byte goes, or -1.
-  int64_t position() const;
-  bool flush();
-  bool failed() const { return failed_; }
-  // The system's reason for the first failure ("No space left on device").
-  std::string error() const;
-
- private:
-  void fail();
-  std::FILE* file_ = nullptr;
-  bool failed_ = false;
-  int errorNumber_ = 0;
-  StreamBuffer buffer_;
-};
-
 // Reads the header fields up to the coder parameter. The checks are the caller's.
-void readHeader(InputFile& in, NabHeader& h);
+void readHeader(ByteSource& in, NabHeader& h);
 
 // Where the parts of a compressed file lie, from its header.
 struct NabLayout {
@@ -156,19 +67,19 @@ struct NabLayout {
 // length, leaving `in` at the first preamble byte. False when the file is not
 // a compressed file: identifiers, format tag, channels 1 or 2, and a "fact"
 // or "data" chunk after the format chunk. The coder version is the caller's.
-bool readCompressedHeader(InputFile& in, NabHeader& h, NabLayout& layout);
+bool readCompressedHeader(ByteSource& in, NabHeader& h, NabLayout& layout);
 // Writes the header in file order with coder version and sizes as given in
 // `h`, always with a 4-byte fact chunk. False when a byte could not be written.
-bool writeHeader(OutputFile& out, const NabHeader& h);
+bool writeHeader(ByteSink& out, const NabHeader& h);
 // Writes the data size (`dataBytes`, everything after the 66 header bytes),
 // the RIFF size and the sample-frame count in place and flushes the file
 // (it stays open). False when anything of the file could not be written.
-bool finishCompressedFile(OutputFile& out, int64_t dataBytes, int64_t frames);
+bool finishCompressedFile(ByteSink& out, int64_t dataBytes, int64_t frames);
 
 // The frames the blocks of a compressed file hold, from their size fields
 // and count extensions alone (nothing is decoded), reading from the first
 // block on. -1 when the file ends inside a block.
-int64_t framesByBlockSizes(InputFile& in, int64_t blockLength, int channels);
+int64_t framesByBlockSizes(ByteSource& in, int64_t blockLength, int channels);
 
 enum class BlockRead {
   End,        // the file ended before a block's first byte
@@ -185,6 +96,6 @@ struct CodeBlock {
   std::size_t available = 0;  // bytes that came from the file
   bool countExtension() const { return sizeField == kCountExtensionSize; }
 };
-BlockRead readBlock(InputFile& in, CodeBlock& block);
+BlockRead readBlock(ByteSource& in, CodeBlock& block);
 
 }  // namespace nubo::converter

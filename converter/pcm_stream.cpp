@@ -25,6 +25,10 @@ int openPcmSource(const std::string& path, std::unique_ptr<PcmSource>& source, s
     detail = in->error();
     return in->refusedAsNotRegular() ? kEntryNotRegular : kEntryCannotOpenInput;
   }
+  return openPcmSource(std::unique_ptr<ByteSource>(std::move(in)), source, detail);
+}
+
+int openPcmSource(std::unique_ptr<ByteSource> in, std::unique_ptr<PcmSource>& source, std::string& detail) {
   uint8_t magic[4];
   const std::size_t got = in->read(magic, 4);
   const uint32_t id = got == 4 ? static_cast<uint32_t>(magic[0] | magic[1] << 8 | magic[2] << 16) |
@@ -41,7 +45,7 @@ int openPcmSource(const std::string& path, std::unique_ptr<PcmSource>& source, s
   return openWaveSource(std::move(in), id, source, detail) ? 0 : kEntryNotPcmWave;
 }
 
-std::unique_ptr<PcmSink> startPcmSink(OutputFile& out, const PcmFormat& format, int64_t expectedFrames,
+std::unique_ptr<PcmSink> startPcmSink(ByteSink& out, const PcmFormat& format, int64_t expectedFrames,
                                       const SinkOptions& options, std::string& error) {
   if (options.flac) {
 #ifdef NUBO_HAVE_FLAC

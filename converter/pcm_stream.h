@@ -47,9 +47,11 @@ class PcmSource {
 };
 
 // Opens a 16-bit PCM input of 1 or 2 channels: WAVE (also extensible), RF64,
-// or FLAC (by its "fLaC" signature). `path` "-" is the standard input.
-// 0, or the entry of the reason with `detail` (what the file is instead).
+// or FLAC (by its "fLaC" signature), the file at `path` (taken as given) or
+// the stream `in` handed in. 0, or the entry of the reason with `detail`
+// (what the file is instead).
 int openPcmSource(const std::string& path, std::unique_ptr<PcmSource>& source, std::string& detail);
+int openPcmSource(std::unique_ptr<ByteSource> in, std::unique_ptr<PcmSource>& source, std::string& detail);
 
 class PcmSink {
  public:
@@ -68,9 +70,9 @@ struct SinkOptions {
   CarriedFields carried;
 };
 
-// Starts a PCM output on the open `out`; `expectedFrames` is what the
+// Starts a PCM output on the stream `out`; `expectedFrames` is what the
 // compressed file says it holds (exact when its blocks were counted).
-std::unique_ptr<PcmSink> startPcmSink(OutputFile& out, const PcmFormat& format, int64_t expectedFrames,
+std::unique_ptr<PcmSink> startPcmSink(ByteSink& out, const PcmFormat& format, int64_t expectedFrames,
                                       const SinkOptions& options, std::string& error);
 
 // Whether this build reads and writes FLAC.

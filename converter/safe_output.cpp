@@ -4,7 +4,6 @@
 #include <cerrno>
 
 #include "message_entries.h"
-#include "std_streams.h"
 
 namespace nubo::converter {
 
@@ -81,7 +80,7 @@ bool SafeOutput::begin(FileOutcome& o) {
     toStdout_ = true;
     direct_ = true;
     spool_ = kind_ == OutputKind::Compressed;
-    std::FILE* stream = spool_ ? std::tmpfile() : platform::duplicateStandardStream(true);
+    std::FILE* stream = spool_ ? std::tmpfile() : run_.streams->output();
     if (stream == nullptr) {
       o = makeOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, "", platform::systemReason(errno));
       return false;
@@ -176,7 +175,7 @@ bool SafeOutput::commit(FileOutcome& o) {
   std::string error;
   if (spool_) {
     // The gathered compressed file, now complete, goes to standard output.
-    std::FILE* stdoutStream = platform::duplicateStandardStream(true);
+    std::FILE* stdoutStream = run_.streams->output();
     std::FILE* spool = file_.stream();
     bool copied = stdoutStream != nullptr && file_.flush() && std::fseek(spool, 0, SEEK_SET) == 0;
     uint8_t chunk[1 << 16];

@@ -17,9 +17,9 @@ std::string describeFormat(uint32_t tag, int bits, int channels) {
 }
 }  // namespace
 
-bool readWaveHeader(InputFile& in, WaveInfo& info) { return readWaveHeaderAfterId(in, in.readLE(4), info); }
+bool readWaveHeader(ByteSource& in, WaveInfo& info) { return readWaveHeaderAfterId(in, in.readLE(4), info); }
 
-bool readWaveHeaderAfterId(InputFile& in, uint32_t firstId, WaveInfo& info) {
+bool readWaveHeaderAfterId(ByteSource& in, uint32_t firstId, WaveInfo& info) {
   info = WaveInfo{};
   info.rf64 = firstId == fourCC("RF64");
   if (firstId != fourCC("RIFF") && !info.rf64) {
@@ -119,7 +119,7 @@ bool readWaveHeaderAfterId(InputFile& in, uint32_t firstId, WaveInfo& info) {
   }
 }
 
-bool writeWaveHeader(OutputFile& out, int channels, int64_t sampleRate, int64_t dataBytes) {
+bool writeWaveHeader(ByteSink& out, int channels, int64_t sampleRate, int64_t dataBytes) {
   int failed = 0;
   const auto data = static_cast<uint32_t>(dataBytes);
   failed |= out.writeLE(4, fourCC("RIFF"));
@@ -138,7 +138,7 @@ bool writeWaveHeader(OutputFile& out, int channels, int64_t sampleRate, int64_t 
   return failed == 0;
 }
 
-bool finishWaveFile(OutputFile& out, int64_t dataBytes) {
+bool finishWaveFile(ByteSink& out, int64_t dataBytes) {
   out.seek(4);
   out.writeLE(4, static_cast<uint32_t>(dataBytes + 36));
   out.seek(40);

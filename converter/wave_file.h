@@ -30,15 +30,15 @@ struct WaveInfo {
 // Reads the chunks up to the start of the data chunk. False (with
 // `info.whatItIs` saying why) unless the file is a 16-bit PCM WAVE file with
 // 1 or 2 channels.
-bool readWaveHeader(InputFile& in, WaveInfo& info);
+bool readWaveHeader(ByteSource& in, WaveInfo& info);
 // The same, when the first four bytes ("RIFF" or "RF64") have been read already.
-bool readWaveHeaderAfterId(InputFile& in, uint32_t firstId, WaveInfo& info);
+bool readWaveHeaderAfterId(ByteSource& in, uint32_t firstId, WaveInfo& info);
 
 // The 44-byte header of a 16-bit PCM WAVE file with `dataBytes` of samples.
-bool writeWaveHeader(OutputFile& out, int channels, int64_t sampleRate, int64_t dataBytes);
+bool writeWaveHeader(ByteSink& out, int channels, int64_t sampleRate, int64_t dataBytes);
 
 // Writes the RIFF and data sizes of a 44-byte-header WAVE file in place and
 // flushes it. False when anything of the file could not be written.
-bool finishWaveFile(OutputFile& out, int64_t dataBytes);
+bool finishWaveFile(ByteSink& out, int64_t dataBytes);
 
 }  // namespace nubo::converter

@@ -12,7 +12,7 @@ namespace {
 constexpr int64_t kPlainWaveLimit = 0xFFFFFFFFLL - 36;  // the most audio a 44-byte-header WAVE file can say it holds
 class WaveSink : public PcmSink {
  public:
-  WaveSink(OutputFile& out, const PcmFormat& format, int64_t expectedFrames, bool seekable)
+  WaveSink(ByteSink& out, const PcmFormat& format, int64_t expectedFrames, bool seekable)
       : out_(out), format_(format), seekable_(seekable) {
     expectedBytes_ = std::max<int64_t>(expectedFrames, 0) * 2 * format.channels;
     rf64_ = expectedBytes_ > kPlainWaveLimit;
@@ -86,7 +86,7 @@ class WaveSink : public PcmSink {
     return failed == 0;
   }
 
-  OutputFile& out_;
+  ByteSink& out_;
   const PcmFormat format_;
   const bool seekable_;
   int64_t expectedBytes_ = 0;
@@ -97,7 +97,7 @@ class WaveSink : public PcmSink {
 
 }  // namespace
 
-std::unique_ptr<PcmSink> startWaveSink(OutputFile& out, const PcmFormat& format, int64_t expectedFrames, bool seekable,
+std::unique_ptr<PcmSink> startWaveSink(ByteSink& out, const PcmFormat& format, int64_t expectedFrames, bool seekable,
                                        std::string& error) {
   auto wave = std::make_unique<WaveSink>(out, format, expectedFrames, seekable);
   if (!wave->start()) {

@@ -14,7 +14,7 @@ namespace nubo::converter {
 // Writes the header for `expectedFrames` frames and returns the sink; nullptr
 // with `error` when the header could not be written. On an output that cannot
 // seek (`seekable` false) the header is never corrected afterwards.
-std::unique_ptr<PcmSink> startWaveSink(OutputFile& out, const PcmFormat& format, int64_t expectedFrames, bool seekable,
+std::unique_ptr<PcmSink> startWaveSink(ByteSink& out, const PcmFormat& format, int64_t expectedFrames, bool seekable,
                                        std::string& error);
 
 }  // namespace nubo::converter

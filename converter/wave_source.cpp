@@ -11,7 +11,7 @@ namespace {
 
 class WaveSource : public PcmSource {
  public:
-  explicit WaveSource(std::unique_ptr<InputFile> in) : in_(std::move(in)) {}
+  explicit WaveSource(std::unique_ptr<ByteSource> in) : in_(std::move(in)) {}
   bool start(uint32_t firstId, std::string& detail) {
     WaveInfo info;
     if (!readWaveHeaderAfterId(*in_, firstId, info)) {
@@ -37,13 +37,13 @@ class WaveSource : public PcmSource {
   }
 
  private:
-  std::unique_ptr<InputFile> in_;
+  std::unique_ptr<ByteSource> in_;
   int64_t left_ = 0;  // -1: to the end of the file
 };
 
 }  // namespace
 
-bool openWaveSource(std::unique_ptr<InputFile> in, uint32_t firstId, std::unique_ptr<PcmSource>& source,
+bool openWaveSource(std::unique_ptr<ByteSource> in, uint32_t firstId, std::unique_ptr<PcmSource>& source,
                     std::string& detail) {
   auto wave = std::make_unique<WaveSource>(std::move(in));
   if (!wave->start(firstId, detail)) return false;

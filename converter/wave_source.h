@@ -14,7 +14,7 @@ namespace nubo::converter {
 // Reads the header of `in`, whose first four bytes (`firstId`) have been read
 // already. False, with `detail` saying what the file is instead, unless it is
 // a 16-bit PCM WAVE or RF64 file of 1 or 2 channels.
-bool openWaveSource(std::unique_ptr<InputFile> in, uint32_t firstId, std::unique_ptr<PcmSource>& source,
+bool openWaveSource(std::unique_ptr<ByteSource> in, uint32_t firstId, std::unique_ptr<PcmSource>& source,
                     std::string& detail);
 
 }  // namespace nubo::converter

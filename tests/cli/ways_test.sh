@@ -72,6 +72,12 @@ run 0 "$nubo" decode old22.NAB -o old22.flac
 metaflac --export-tags-to=- old22.flac | grep -q '^NUBO_CODER_PARAMETER=42$' || fail "coder parameter not in the tags"
 run 0 "$nubo" encode old22.flac -o again.NAB
 cmp -s again.NAB old22.NAB || fail "NAB -> FLAC -> NAB did not give the same file back"
+# The same through a pipe, where the input cannot be read twice: the preamble
+# still travels, and only once the whole file has been read.
+cat old22.NAB | "$nubo" decode - -o piped22.flac || fail "cat | nubo decode - -o .flac"
+[[ $(metaflac --export-tags-to=- piped22.flac) == "$(metaflac --export-tags-to=- old22.flac)" ]] ||
+  fail "the piped FLAC file's tags differ: $(metaflac --export-tags-to=- piped22.flac)"
+same_audio piped22.flac old22.flac
 # 24-bit FLAC is refused with what it is.
 sox music.wav -b 24 deep.flac 2>/dev/null
 run 1 "$nubo" encode deep.flac -o deep.NAB
