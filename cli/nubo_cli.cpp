@@ -62,6 +62,7 @@ struct Options {
   int workers = 0;  // 0: one per online processor
   std::vector<std::string> inputs;
   std::string output;
+  bool outputGiven = false;  // -o was given (also as "")
   std::string filesFrom;  // a list of input paths, "-" for stdin
   bool nullSeparated = false;
   bool flac = false;
@@ -152,8 +153,18 @@ OutputRule outputRule(Job job, const Options& o, const RunInput& input, bool lis
   } else {
     rule.directory = directoryOf(field);
     const std::string name = field.substr(field.find_last_of(platform::kPathSeparators) + 1);
-    rule.naming = last == '*' ? Naming::ReplaceExtension : last == '!' ? Naming::ToggleMark : Naming::Exact;
-    if (rule.naming == Naming::Exact) rule.name = name;
+    const std::size_t star = name.find('*');
+    if (star != std::string::npos) {
+      // The input's name (without its extension) stands where the '*' is.
+      rule.naming = Naming::ReplaceExtension;
+      rule.prefix = name.substr(0, star);
+      rule.suffix = name.substr(star + 1);
+    } else if (last == '!') {
+      rule.naming = Naming::ToggleMark;
+    } else {
+      rule.naming = Naming::Exact;
+      rule.name = name;
+    }
   }
   if (listed && rule.naming != Naming::Exact) {
     const std::string mirrored = mirroredDirectory(input.path);
@@ -166,22 +177,57 @@ OutputRule outputRule(Job job, const Options& o, const RunInput& input, bool lis
   return rule;
 }
 
-bool endsWithFlac(const std::string& name) {
+bool endsWith(const std::string& name, const char* extension) {
   std::string lower = name;
   for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return lower.size() > 5 && lower.compare(lower.size() - 5, 5, ".flac") == 0;
+  const std::size_t n = std::strlen(extension);
+  return lower.size() > n && lower.compare(lower.size() - n, n, extension) == 0;
+}
+bool endsWithFlac(const std::string& name) { return endsWith(name, ".flac"); }
+
+// Why an -o value cannot name the outputs of `job` ("" when it can): one
+// '*' at most, what follows it ending in an extension of the format
+// written, and a '!' toggled into the name only where the output is of the
+// input's kind (upgrade).
+std::string outputProblem(Job job, const std::string& output) {
+  if (output.empty()) return "-o needs a file, a directory/, a name with '*' or '!'";
+  const std::size_t slash = output.find_last_of(platform::kPathSeparators);
+  const std::string name = slash == std::string::npos ? output : output.substr(slash + 1);
+  const std::size_t star = name.find('*');
+  if (star != std::string::npos) {
+    if (name.find('*', star + 1) != std::string::npos) return "-o " + output + ": one '*' at most";
+    const std::string suffix = name.substr(star + 1);
+    if (suffix.empty()) return "";
+    const bool fits = job == Job::Decode ? endsWith(suffix, ".wav") || endsWith(suffix, ".flac")
+                                         : endsWith(suffix, ".nab") || suffix == ".NAB";
+    if (!fits) {
+      return "-o " + output + ": the name after '*' must end in " +
+             (job == Job::Decode ? std::string(".wav or .flac") : std::string(".NAB")) +
+             ", the kind of file this command writes";
+    }
+    return "";
+  }
+  if (name == "!" && job != Job::Reencode) {
+    return "-o " + output + ": a '!' toggled into the input's name keeps its extension; only upgrade writes "
+           "files of its input's kind";
+  }
+  if (!name.empty() && name.back() == '!' && name != "!") {
+    return "-o " + output + ": use '!' alone (or dir/!) to toggle a '!' into each input's name";
+  }
+  return "";
 }
 
 // Runs `request`, observed by the terminal and, when asked for, the report.
-int runRequest(const converter::RunRequest& request, const std::string& reportPath, TerminalObserver& terminal) {
+int runRequest(const converter::RunRequest& request, const std::string& reportPath, bool overwrite,
+               TerminalObserver& terminal) {
   converter::ObserverList observers;
   observers.add(terminal);
   RunReport report(terminal.text());
   if (!reportPath.empty()) {
     std::string error;
-    if (!report.open(reportPath, error)) {
-      terminal.reportError(reportPath + ": " + error);
-      return kExitFailed;
+    if (!report.open(reportPath, overwrite, error)) {
+      terminal.reportError("--report " + error);
+      return kExitUsage;
     }
     observers.add(report);
   }
@@ -224,6 +270,12 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
   request.options.workers = o.workers > 0 ? o.workers : platform::onlineProcessors();
   request.options.flacLevel = o.flacLevel;
   request.options.md5 = o.md5 || !o.report.empty();
+  if (job != Job::Test && (o.outputGiven || !o.output.empty())) {
+    if (const std::string why = outputProblem(job, o.output); !why.empty()) {
+      fe.reportError(why);
+      return kExitUsage;
+    }
+  }
   const bool flacByName = o.output != "-" && endsWithFlac(o.output);
   request.options.decodeFormat =
       o.flac || flacByName ? converter::OutputFormat::Flac : converter::OutputFormat::Wave;
@@ -234,8 +286,8 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
   }
   const bool outputIsOneFile = !o.output.empty() && o.output != "-" &&
                                platform::fileStatus(o.output).kind != platform::FileKind::Directory &&
-                               !platform::isPathSeparator(o.output.back()) && o.output.back() != '*' &&
-                               o.output.back() != '!';
+                               !platform::isPathSeparator(o.output.back()) &&
+                               o.output.find('*') == std::string::npos && o.output.back() != '!';
   for (std::size_t i = 0; i < o.inputs.size(); ++i) {
     const std::string& path = o.inputs[i];
     const bool listed = i >= named;
@@ -255,6 +307,11 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
         return kExitUsage;
       }
     }
+    if (job == Job::EncodeVerify &&
+        (o.output == "-" || (!o.output.empty() && platform::sameFile(o.output, platform::kNullDevice)))) {
+      fe.reportError("--verify reads each output back: it needs an output file, not " + o.output);
+      return kExitUsage;
+    }
     RunInput input;
     input.kind = inputKind(path, listed);
     input.path = path;
@@ -265,7 +322,7 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
     fe.reportError(fe.text()(*problem));
     return kExitUsage;
   }
-  return runRequest(request, o.report, fe);
+  return runRequest(request, o.report, o.overwrite, fe);
 }
 
 int commandVerify(const Options& o, TerminalObserver& fe) {
@@ -279,7 +336,7 @@ int commandVerify(const Options& o, TerminalObserver& fe) {
   input.output.naming = Naming::Exact;
   input.output.name = o.wav.substr(o.wav.find_last_of(platform::kPathSeparators) + 1);
   request.inputs.push_back(std::move(input));
-  return runRequest(request, "", fe);
+  return runRequest(request, "", false, fe);
 }
 
 int commandInfo(const std::string& path, bool quiet, TerminalObserver& fe) {
@@ -353,12 +410,13 @@ int run(int argc, char** argv) {
                "Quote patterns ('dir/*.NAB') so that nubo, not the shell, expands them."};
   app.require_subcommand(1);
   Options o;
+  std::vector<CLI::Option*> outputOptions;
   app.add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr)");
   app.set_version_flag("--version", "nubo " NUBO_VERSION);
 
   auto addQuiet = [&](CLI::App* sub) { sub->add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr)"); };
   auto addBatch = [&](CLI::App* sub) {
-    sub->add_option("-j,--jobs", o.workers, "Files converted at once (default: one per online processor)")
+    sub->add_option("-j,--jobs", o.workers, "Files worked on at once (default: one per online processor)")
         ->check(CLI::Range(1, 1024));
     sub->add_option("--files-from", o.filesFrom,
                     "Also take the inputs listed in FILE, one a line ('-': standard input); their relative "
@@ -368,8 +426,9 @@ int run(int argc, char** argv) {
   };
   auto addWriting = [&](CLI::App* sub) {
     addBatch(sub);
-    sub->add_option("-o,--output", o.output,
-                    "Output: a file (one input only), directory/, name* (extension replaced) or name! (toggle '!')");
+    outputOptions.push_back(sub->add_option("-o,--output", o.output,
+                    "Output: a file (one input only); directory/; a name with '*' where each input's name goes, its "
+                    "extension replaced ('out/*', 'pre_*', '*.flac'); or '!' toggled into each input's name (upgrade)"));
     sub->add_flag("-r,--recursive", o.recursive, "Include subdirectories");
     sub->add_flag("-f,--overwrite", o.overwrite,
                   "Replace existing outputs (only files of the kind written: never an input, never an old file)");
@@ -406,6 +465,7 @@ int run(int argc, char** argv) {
   CLI::App* test = app.add_subcommand("test", "Check .NAB files: header, every block, and the counts agree");
   test->add_option("FILE", o.inputs, "Compressed files, directories, or quoted patterns");
   test->add_flag("-r,--recursive", o.recursive, "Include subdirectories");
+  test->add_flag("-f,--overwrite", o.overwrite, "Replace an earlier --report file of the same name");
   test->add_flag("--md5", o.md5, "Print the MD5 of each file's audio as FLAC keeps it (as metaflac prints it)");
   addBatch(test);
   addQuiet(test);
@@ -418,9 +478,14 @@ int run(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? kExitOk : kExitUsage;
+    // --help and --version are told as CLI11 tells them; a usage error in
+    // nubo's own form, on stderr.
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::fprintf(stderr, "nubo: %s\nnubo: see nubo --help (or nubo COMMAND --help)\n", e.what());
+    return kExitUsage;
   }
+
+  for (const CLI::Option* option : outputOptions) o.outputGiven = o.outputGiven || option->count() > 0;
 
   // The texts: those of the window's definition file when one is installed
   // beside the program (or in the data directory), else the English ones.

@@ -5,11 +5,15 @@
 // temporary name and takes its own name when the run ends.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "outcome_text.h"
 #include "run_events.h"
+#include "safe_output.h"
 
 namespace nubo::cli {
 
@@ -18,11 +22,13 @@ class RunReport : public converter::RunObserver {
   explicit RunReport(converter::TextOf text) : text_(std::move(text)) {}
   RunReport(const RunReport&) = delete;
   RunReport& operator=(const RunReport&) = delete;
-  ~RunReport() override;
 
-  // Starts the report at `path`. False with `error` when it cannot be created.
-  bool open(const std::string& path, std::string& error);
-  bool isOpen() const { return stream_ != nullptr; }
+  // Starts the report at `path` (an earlier report there is replaced only
+  // with `overwrite`). False with `error` when it cannot be.
+  bool open(const std::string& path, bool overwrite, std::string& error);
+  bool isOpen() const { return output_.stream() != nullptr; }
+
+  void runPlanned(const converter::RunPlan& plan) override;
 
   // One line for one file.
   void fileDone(const converter::FileOutcome& outcome) override;
@@ -32,13 +38,12 @@ class RunReport : public converter::RunObserver {
 
  private:
   const converter::TextOf text_;
-  std::string path_;
-  std::string tempPath_;
-  std::FILE* stream_ = nullptr;
-  bool failed_ = false;
+  converter::SideOutput output_;
+  std::set<std::pair<uint64_t, uint64_t>> inputs_;  // of the run's plan: never replaced by the report
 };
 
-// `text` as a JSON string, quotes included.
-std::string jsonString(const std::string& text);
+// `text` as a JSON string, quotes included. Bytes that are not UTF-8 are
+// written as \udc80 + byte (and `*escaped` is set).
+std::string jsonString(const std::string& text, bool* escaped = nullptr);
 
 }  // namespace nubo::cli

@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <cstring>
+
 namespace nubo::cli {
 
 using namespace nubo::converter;
@@ -23,7 +25,20 @@ void TerminalObserver::clearProgress() {
 
 void TerminalObserver::writeLine(std::FILE* stream, const std::string& text) {
   clearProgress();
-  std::fprintf(stream, "%s\n", text.c_str());
+  // A control character in a name would act on the terminal: it is shown
+  // as \xHH instead.
+  std::string shown;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      shown += escaped;
+    } else {
+      shown += ch;
+    }
+  }
+  std::fprintf(stream, "%s\n", shown.c_str());
   std::fflush(stream);
 }
 
@@ -61,9 +76,13 @@ void TerminalObserver::fileDone(const FileOutcome& o) {
         writeLine(out_, text_(o.reason) + " " + o.subject);
       }
       break;
-    case Outcome::Skipped:
-      if (!quiet_) writeLine(out_, text_(o.reason) + " " + o.subject);
+    case Outcome::Skipped: {
+      // In the words of the summary line.
+      if (quiet_) break;
+      std::string skipped = text_(kEntryCountSkipped);
+      writeLine(out_, o.subject + ": " + skipped);
       break;
+    }
     case Outcome::Incomplete:
       if (!quiet_ && o.showSizeChange) writeLine(out_, sizeChangeLine(o, text_));
       writeLine(err_, "nubo: " + problemText(o, text_));
@@ -73,6 +92,9 @@ void TerminalObserver::fileDone(const FileOutcome& o) {
     case Outcome::Stopped:
       writeLine(err_, "nubo: " + problemText(o, text_));
       if (o.outcome == Outcome::NotConverted) ++reasons_[o.reason];
+      if (o.reason == kEntryNotCompressed || o.reason == kEntryNotPcmWave || o.reason == kEntryAlreadyVersion22) {
+        ++otherKind_;
+      }
       break;
     case Outcome::PassedOver:
     case Outcome::NotBegun:
@@ -98,15 +120,22 @@ int TerminalObserver::finish(Job job) {
     if (job == Job::Test || job == Job::Verify) {
       // Jobs that write nothing: the files that passed, and the rest.
       const bool test = job == Job::Test;
+      // A file named that is not a compressed file is none of the damaged ones.
       std::snprintf(line, sizeof line, "%ld %s  %ld %s", s.converted,
-                    text_(test ? kEntryCountTested : kEntryCountSame).c_str(), bad,
+                    text_(test ? kEntryCountTested : kEntryCountSame).c_str(), bad - (test ? otherKind_ : 0),
                     text_(test ? kEntryCountBad : kEntryCountDifferent).c_str());
+      if (test && otherKind_ > 0) {
+        const std::size_t used = std::strlen(line);
+        std::snprintf(line + used, sizeof line - used, "  %ld file(s) not compressed (.NAB) files", otherKind_);
+      }
     } else {
       std::snprintf(line, sizeof line, "%ld %s  %ld %s  %ld %s", s.converted + s.incomplete,
                     text_(kEntryCountDone).c_str(), s.skipped, text_(kEntryCountSkipped).c_str(), s.notConverted,
                     text_(kEntryCountFailed).c_str());
     }
-    writeLine(out_, line);
+    std::string summary = line;
+    if (s.passedOver > 0) summary += "  " + std::to_string(s.passedOver) + " file(s) of another kind passed over";
+    writeLine(out_, summary);
     // The reasons, once each with the number of files they held back.
     for (const auto& [id, count] : reasons_) {
       std::string reason = text_(id);

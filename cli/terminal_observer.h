@@ -55,6 +55,7 @@ class TerminalObserver : public converter::RunObserver {
   converter::RunSummary summary_;
   bool ended_ = false;
   std::map<int, long> reasons_;  // message id -> files not converted for it
+  long otherKind_ = 0;           // files named that are not of the job's kind
 };
 
 }  // namespace nubo::cli

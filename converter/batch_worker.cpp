@@ -138,7 +138,7 @@ class Planner {
         if (f.refusal == kEntryCannotOpenInput) f.systemError = detail; else f.detail = detail;
         // A file of another kind found in a directory is none of the run's
         // business; one named on its own is refused with its reason.
-        f.silent = !f.explicitInput && isNotOfTheKind(f.refusal);
+        f.silent = !f.explicitInput && passedOverSilently(request_.job, f.refusal, f.input);
       }
     }
     // Two inputs never write one output: the second is refused. Outputs are
@@ -150,9 +150,10 @@ class Planner {
       std::error_code ec;
       std::string key = std::filesystem::weakly_canonical(std::filesystem::absolute(f.output, ec), ec).string();
       if (ec) key = std::filesystem::absolute(f.output, ec).lexically_normal().string();
-      if (!outputs.emplace(key, &f).second) {
+      if (const auto [first, added] = outputs.emplace(key, &f); !added) {
         f.refusal = kEntrySameOutput;
         f.subject = f.output;
+        f.detail = "from " + f.input + "; " + first->second->input + " writes it";
         f.isInput = false;
       }
     }
@@ -250,9 +251,10 @@ class Planner {
       first = false;
       if (!request_.options.recursive) continue;
       // Subdirectories are taken in the reverse of the order found (the
-      // last one next), each with its whole subtree.
+      // last one next), each with its whole subtree; those whose names begin
+      // with a dot too, as cp -r, rsync and find take them.
       for (const platform::DirectoryEntry& entry : entries) {
-        if (!entry.isDirectory() || entry.name.empty() || entry.name[0] == '.') continue;
+        if (!entry.isDirectory() || entry.name.empty()) continue;
         if (pending.size() >= kMaxPendingDirectories) {
           stopReason_ = kEntryTooManyDirectories;
           return false;
@@ -440,7 +442,23 @@ RunSummary runBatch(const RunRequest& request, RunObserver& observer, const Stop
     run.index = plan.files.size();
     run.inputPath = input->kind == RunInput::Kind::Directory ? joinPath(input->path, "*.*") : input->path;
     run.outputPath.clear();
-    const FileOutcome o = makeOutcome(run, Outcome::NotConverted, kEntryNothingFound, run.inputPath);
+    // Why nothing was found: the directory is not there, or nothing in it matches.
+    std::string directory, pattern, why;
+    if (input->kind == RunInput::Kind::File) {
+      directory = input->path;
+    } else if (input->kind == RunInput::Kind::Directory) {
+      directory = input->path;
+    } else {
+      splitPath(input->path, directory, pattern);
+    }
+    const platform::FileStatus status = platform::fileStatus(directory);
+    if (status.kind == platform::FileKind::Missing) {
+      why = platform::systemReason(ENOENT);
+    } else if (status.kind == platform::FileKind::Error) {
+      why = status.error;
+    }
+    FileOutcome o = makeOutcome(run, Outcome::NotConverted, kEntryNothingFound, run.inputPath, "", why);
+    if (why.empty()) o.detail = hasWildcard(pattern) ? "no file matches" : "no file of that name";
     observer.fileDone(o);
     ++summary.notConverted;
   }

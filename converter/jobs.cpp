@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cctype>
 #include <cstring>
 
 #include "audio_md5.h"
@@ -12,6 +13,7 @@
 #include "message_entries.h"
 #include "nab_format.h"
 #include "nubocodec.h"
+#include "os.h"
 #include "pcm_stream.h"
 #include "safe_output.h"
 #include "wave_file.h"
@@ -55,6 +57,15 @@ class ProgressReporter {
 
 bool usableBlockLength(int64_t blockLength) { return blockLength >= 1 && blockLength <= NUBO_MAX_SAMPLES; }
 
+// What is wrong with a rate whose blocks (a fiftieth of a second) hold no
+// sample or more than the codec takes.
+std::string rateProblem(int64_t rate, int channels) {
+  const int64_t samples = blockLengthOf(channels, rate);
+  if (samples < 1) return std::to_string(rate) + " Hz: below 50 Hz a block holds no whole sample";
+  return std::to_string(rate) + " Hz, " + std::to_string(channels) + " channel(s): " + std::to_string(samples) +
+         " samples per block";
+}
+
 bool tooLarge(int64_t dataBytes) { return dataBytes + kHeaderBytes - 8 > kRiffLimit; }
 
 // A compressed input opened and its header checked, left at its first
@@ -87,14 +98,24 @@ int openCompressedInput(const std::string& path, int32_t maxVersion, CompressedI
     return openFailureEntry(c.file);
   }
   c.fileSize = c.file.size();
-  if (!readCompressedHeader(c.file, c.header, c.layout)) return kEntryNotCompressed;
+  if (!readCompressedHeader(c.file, c.header, c.layout)) {
+    if (c.fileSize == 0) {
+      detail = "the file is empty";
+    } else if (c.fileSize >= 0 && c.fileSize < kHeaderBytes) {
+      detail = "the file ends after " + std::to_string(c.fileSize) + " bytes, inside the header";
+    }
+    return kEntryNotCompressed;
+  }
   if (c.header.coderVersion > maxVersion) {
     if (c.header.coderVersion == 22) return kEntryAlreadyVersion22;
     detail = "coder version " + std::to_string(c.header.coderVersion);
     return kEntryNotCompressed;
   }
   c.blockLength = blockLengthOf(c.header.channels, c.header.sampleRate);
-  if (!usableBlockLength(c.blockLength)) return kEntryUnsupportedRate;
+  if (!usableBlockLength(c.blockLength)) {
+    detail = rateProblem(c.header.sampleRate, c.header.channels);
+    return kEntryUnsupportedRate;
+  }
   if (c.layout.preambleLength < 0) {
     detail = "the file ends inside its header";
     return kEntryDamaged;
@@ -115,6 +136,7 @@ int openPcmInput(const std::string& path, std::unique_ptr<PcmSource>& source, st
   }
   if (entry != 0) return entry;
   if (!usableBlockLength(blockLengthOf(source->format.channels, source->format.sampleRate))) {
+    detail = rateProblem(source->format.sampleRate, source->format.channels);
     return kEntryUnsupportedRate;
   }
   return 0;
@@ -125,7 +147,7 @@ int openPcmInput(const std::string& path, std::unique_ptr<PcmSource>& source, st
 // `detail` is the system's reason for a file that cannot be opened, else
 // what the file is instead.
 FileOutcome refuseInput(RunState& run, int entry, const std::string& detail) {
-  if (isNotOfTheKind(entry) && !run.explicitInput) {
+  if (!run.explicitInput && passedOverSilently(run.request.job, entry, run.inputPath)) {
     FileOutcome o = makeOutcome(run, Outcome::PassedOver, entry, run.inputPath);
     o.output.clear();
     return o;
@@ -222,6 +244,24 @@ bool readPreamble(CompressedInput& c) {
   return c.file.read(reinterpret_cast<uint8_t*>(c.preamble.data()), c.preamble.size()) == c.preamble.size();
 }
 
+// An output that exists already is not what counts when the input is
+// incomplete: a rerun still says so. `o` is the outcome of the skip; when the
+// input's header disagrees with its blocks (walked by their size fields),
+// it becomes an incomplete one. The input is left where it was.
+FileOutcome skippedOrIncomplete(RunState& run, CompressedInput& c, FileOutcome o) {
+  if (o.outcome != Outcome::Skipped || c.fileSize < 0) return o;
+  const int64_t at = c.file.position();
+  std::string what;
+  if (!c.file.seek(c.dataStart())) return o;
+  const int64_t frames = framesByBlockSizes(c.file, c.blockLength, c.header.channels);
+  what = frames < 0 ? "the file ends inside a block" : headerDisagreement(c, frames, c.fileSize);
+  c.file.seek(at);
+  if (what.empty()) return o;
+  FileOutcome incomplete = makeOutcome(run, Outcome::Incomplete, kEntryFileIncomplete, run.inputPath, what);
+  incomplete.output = o.output;
+  return incomplete;
+}
+
 // Opens a compressed file of any version to read its blocks: header checked,
 // preamble skipped. False, with `o` the outcome shown, when it cannot be
 // read: as a job's input (`asInput`) it may be passed over silently, as the
@@ -285,7 +325,7 @@ FileOutcome reencode(RunState& run) {
   }
   SafeOutput output(run, OutputKind::Compressed);
   FileOutcome refused;
-  if (!output.begin(refused)) return refused;
+  if (!output.begin(refused)) return skippedOrIncomplete(run, c, refused);
   OutputFile& out = output.file();
 
   NabHeader written = c.header;
@@ -338,8 +378,12 @@ FileOutcome reencode(RunState& run) {
   if (!finishCompressedFile(out, outBytes, frames)) return writeFailed(run, output);
   FileOutcome failed;
   if (!output.commit(failed)) return failed;
-  FileOutcome o =
-      converted(run, output, headerDisagreement(c, frames, lengthOf(c, blocks)), outBytes, inBytes, pcmBytes, true);
+  // The true size of the input's blocks: a last block with a count extension
+  // runs to the end of the file, whatever its size field (4095) says.
+  const int64_t trueInBytes = preambleLength + 2 + blocks.endOffset() - c.dataStart();
+  FileOutcome o = converted(run, output, headerDisagreement(c, frames, lengthOf(c, blocks)), outBytes, trueInBytes,
+                            pcmBytes, true);
+  o.countedInputBytes = inBytes;
   o.frames = frames;
   return o;
 }
@@ -507,7 +551,7 @@ FileOutcome decode(RunState& run) {
   const bool flac = outputFormatOf(run.request) == OutputFormat::Flac;
   SafeOutput output(run, flac ? OutputKind::Flac : OutputKind::Wave);
   FileOutcome refused;
-  if (!output.begin(refused)) return refused;
+  if (!output.begin(refused)) return skippedOrIncomplete(run, c, refused);
   PcmFormat pcm;
   pcm.channels = c.header.channels;
   pcm.sampleRate = c.header.sampleRate;
@@ -611,8 +655,37 @@ FileOutcome makeOutcome(const RunState& run, Outcome outcome, int reason, const 
   return o;
 }
 
-bool isNotOfTheKind(int entry) {
-  return entry == kEntryAlreadyVersion22 || entry == kEntryNotCompressed || entry == kEntryNotPcmWave;
+bool looksLikeInputOf(Job job, const std::string& path) {
+  const bool compressed = job != Job::Encode && job != Job::EncodeVerify;
+  std::string extension;
+  const std::size_t dot = path.find_last_of('.');
+  const std::size_t slash = path.find_last_of(platform::kPathSeparators);
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) extension = path.substr(dot);
+  for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (compressed && extension == ".nab") return true;
+  if (!compressed && (extension == ".wav" || extension == ".wave" || extension == ".rf64" || extension == ".bwf" ||
+                      extension == ".flac")) {
+    return true;
+  }
+  InputFile in;
+  if (!in.open(path)) return false;
+  const uint32_t id = in.readLE(4);
+  if (!compressed && id == fourCC("fLaC")) return true;
+  in.readLE(4);
+  const uint32_t form = in.readLE(4);
+  in.readLE(8);
+  const uint32_t tag = in.readLE(2);
+  const bool riff = (id == fourCC("RIFF") || id == fourCC("RF64")) && form == fourCC("WAVE");
+  return riff && (tag == static_cast<uint32_t>(kNabFormatTag)) == compressed;
+}
+
+bool passedOverSilently(Job job, int entry, const std::string& path) {
+  // An old-file upgrade passes over what is done already.
+  if (entry == kEntryAlreadyVersion22) return true;
+  if (entry != kEntryNotCompressed && entry != kEntryNotPcmWave) return false;
+  // What has the name or the signature of the job's inputs but cannot be
+  // read is damage, and damage is always reported.
+  return !looksLikeInputOf(job, path);
 }
 
 bool isJobInput(Job job, const std::string& path, int& entry, std::string& detail) {

@@ -43,9 +43,15 @@ struct RunState {
 // False with the entry (and a detail) that says why not.
 bool isJobInput(Job job, const std::string& path, int& entry, std::string& detail);
 
-// The reasons that say a file is not of the kind a job takes: passed over
-// without a message when found in a directory, said when named on its own.
-bool isNotOfTheKind(int entry);
+// Whether the file at `path` has the extension or the signature of the
+// inputs of `job` (.NAB for the readers of compressed files; WAVE, RF64 or
+// FLAC for the encoder).
+bool looksLikeInputOf(Job job, const std::string& path);
+
+// Whether a file found in a walk and refused for `entry` is merely of
+// another kind, passed over without a message. A file that looks like one
+// of the job's inputs but cannot be read is never passed over silently.
+bool passedOverSilently(Job job, int entry, const std::string& path);
 
 // Runs the run's job on the current paths; the caller ends the run when the
 // outcome is Stopped.

@@ -40,8 +40,11 @@ std::string outcomeNote(const FileOutcome& o, const TextOf& text) {
 
 std::string subjectWithNote(const FileOutcome& o, const TextOf& text) {
   const std::string note = outcomeNote(o, text);
-  if (note.empty()) return o.subject;
-  return o.subject.empty() ? "(" + note + ")" : o.subject + " (" + note + ")";
+  // "-" is the standard input or output; said so.
+  std::string subject = o.subject;
+  if (subject == "-") subject = o.output == "-" && o.input != "-" ? "(the standard output)" : "(the standard input)";
+  if (note.empty()) return subject;
+  return subject.empty() ? "(" + note + ")" : subject + " (" + note + ")";
 }
 
 std::string problemText(const FileOutcome& o, const TextOf& text) {
@@ -51,16 +54,17 @@ std::string problemText(const FileOutcome& o, const TextOf& text) {
   return line;
 }
 
-std::string sizeChangeLine(const FileOutcome& o, const TextOf& text) {
+std::string sizeChangeLine(const FileOutcome& o, const TextOf& text, bool counted) {
   char change[64];
-  std::snprintf(change, sizeof change, "%8.3f ", sizeChange(o));
+  std::snprintf(change, sizeof change, "%8.3f ", sizeChange(o, counted));
   return change + text(kEntrySizeChange) + o.output;
 }
 
-double sizeChange(const FileOutcome& o) {
+double sizeChange(const FileOutcome& o, bool counted) {
   // No audio at all: no change rather than a division by zero.
   if (o.pcmBytes == 0) return 0.0;
-  return static_cast<double>(o.outputBytes - o.inputBytes) / static_cast<double>(o.pcmBytes) * 100.0;
+  const int64_t in = counted && o.countedInputBytes >= 0 ? o.countedInputBytes : o.inputBytes;
+  return static_cast<double>(o.outputBytes - in) / static_cast<double>(o.pcmBytes) * 100.0;
 }
 
 }  // namespace nubo::converter

@@ -35,7 +35,8 @@ std::string subjectWithNote(const FileOutcome& o, const TextOf& text);
 // "<reason text> <subject> (<note>)", the line a problem is told in.
 std::string problemText(const FileOutcome& o, const TextOf& text);
 
-// "  -4.812  % size change: out/take.NAB"
-std::string sizeChangeLine(const FileOutcome& o, const TextOf& text);
+// "  -4.812  % size change: out/take.NAB"; `counted`: by the window's count
+// of the input (see FileOutcome::countedInputBytes).
+std::string sizeChangeLine(const FileOutcome& o, const TextOf& text, bool counted = false);
 
 }  // namespace nubo::converter

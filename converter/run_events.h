@@ -79,7 +79,10 @@ struct FileOutcome {
   Msg warning = kEntryEmpty;   // a problem about a file that was converted
   std::string warningSubject;  // what the warning is about ("" for the input)
   std::string warningDetail;   // the system's reason behind it, if any
-  int64_t inputBytes = 0;      // bytes read (re-encode: the blocks' size fields, as the size change counts them)
+  int64_t inputBytes = 0;      // bytes of the input converted (re-encode: preamble and blocks, as they are in the file)
+  // The window's count of the re-encode's input: a last block with a count
+  // extension counts as 4095 bytes, whatever its true size (-1: as inputBytes).
+  int64_t countedInputBytes = -1;
   int64_t outputBytes = 0;     // bytes written
   int64_t pcmBytes = 0;        // bytes of audio
   int64_t frames = 0;
@@ -88,8 +91,9 @@ struct FileOutcome {
   std::string md5;             // of the audio, when the run asked for it
 };
 
-// The size change of a converted file, in per cent of its audio (0 without audio).
-double sizeChange(const FileOutcome& o);
+// The size change of a converted file, in per cent of its audio (0 without
+// audio); `counted`: by the window's count of the input (countedInputBytes).
+double sizeChange(const FileOutcome& o, bool counted = false);
 
 struct RunSummary {
   long converted = 0;

@@ -23,7 +23,8 @@ std::string replacementExtension(OutputFormat format) {
 std::string deriveOutputName(const OutputRule& rule, OutputFormat format, const std::string& name) {
   if (rule.naming == Naming::ReplaceExtension) {
     const std::size_t dot = name.find_last_of('.');
-    return (dot == std::string::npos ? name : name.substr(0, dot)) + replacementExtension(format);
+    return rule.prefix + (dot == std::string::npos ? name : name.substr(0, dot)) +
+           (rule.suffix.empty() ? replacementExtension(format) : rule.suffix);
   }
   if (rule.naming == Naming::ToggleMark) {
     const std::size_t dot = name.find_last_of('.');

@@ -42,6 +42,11 @@ struct OutputRule {
   std::string directory = ".";  // no trailing separator; "." is the current directory
   Naming naming = Naming::ReplaceExtension;
   std::string name;             // Naming::Exact: the file name
+  // Naming::ReplaceExtension: what stands before and after the input's name
+  // without its extension ("pre_" and ".NAB" make take.wav pre_take.NAB); an
+  // empty suffix is the output format's extension.
+  std::string prefix;
+  std::string suffix;
 };
 
 // One input of a run, said by the front end.

@@ -153,18 +153,31 @@ bool SafeOutput::begin(FileOutcome& o) {
   return createTemporary(o);
 }
 
+// Whether a failure to create an output is about its name alone (too long,
+// a character the file system refuses), so that the next file may well
+// succeed: the run goes on. Any other failure (a full or read-only disk, no
+// permission) would repeat, and stops the run.
+static bool failsForTheNameAlone(int errorNumber) {
+  return errorNumber == ENAMETOOLONG || errorNumber == EILSEQ || errorNumber == EINVAL;
+}
+
 bool SafeOutput::createTemporary(FileOutcome& o) {
   const std::string directory = directoryOf(run_.outputPath);
   std::string error;
-  if (platform::fileStatus(directory).kind == platform::FileKind::Missing && !makeDirectories(directory, error)) {
-    o = makeOutcome(run_, Outcome::Stopped, kEntryCannotMakeDirectory, directory, "", error);
-    return false;
+  if (platform::fileStatus(directory).kind == platform::FileKind::Missing) {
+    errno = 0;
+    if (!makeDirectories(directory, error)) {
+      const Outcome outcome = failsForTheNameAlone(errno) ? Outcome::NotConverted : Outcome::Stopped;
+      o = makeOutcome(run_, outcome, kEntryCannotMakeDirectory, directory, "", error);
+      return false;
+    }
   }
   std::FILE* stream = nullptr;
   int errorNumber = 0;
   if (!platform::createTemporaryFile(run_.outputPath, tempPath_, stream, errorNumber, error)) {
     tempPath_.clear();
-    o = makeOutcome(run_, Outcome::Stopped, kEntryCannotCreate, run_.outputPath, "", error);
+    const Outcome outcome = failsForTheNameAlone(errorNumber) ? Outcome::NotConverted : Outcome::Stopped;
+    o = makeOutcome(run_, outcome, kEntryCannotCreate, run_.outputPath, "", error);
     return false;
   }
   file_.adopt(stream);
@@ -203,7 +216,12 @@ bool SafeOutput::commit(FileOutcome& o) {
   // Times and permission bits are kept where the file system allows; an
   // output is not refused for a file system that keeps no modes.
   std::string ignored;
-  platform::copyTimesAndMode(file_.stream(), run_.inputPath, ignored);
+  // (An output of the standard input has no file to take them from.)
+  if (run_.inputPath == "-") {
+    platform::giveDefaultMode(file_.stream(), ignored);
+  } else {
+    platform::copyTimesAndMode(file_.stream(), run_.inputPath, ignored);
+  }
   if (!file_.close()) {
     o = makeOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, "", file_.error(), keep());
     return false;
@@ -235,6 +253,84 @@ void SafeOutput::addCommitWarning(FileOutcome& o) const {
 std::string SafeOutput::keep() {
   if (file_.isOpen()) file_.close();
   return committed_ ? std::string() : tempPath_;
+}
+
+SideOutput::~SideOutput() {
+  if (stream_ != nullptr) std::fclose(stream_);
+}
+
+bool SideOutput::begin(const std::string& path, bool overwrite,
+                       const std::function<bool(const std::string&)>& isOfItsKind, std::string& error) {
+  path_ = path;
+  overwrite_ = overwrite;
+  if (path.empty()) {
+    error = "no file name given";
+    return false;
+  }
+  expected_ = platform::fileStatus(path);
+  switch (expected_.kind) {
+    case platform::FileKind::Missing:
+      break;
+    case platform::FileKind::Regular:
+      if (!overwrite) {
+        error = path + " exists; it is not replaced (-f replaces an earlier report)";
+        return false;
+      }
+      if (!isOfItsKind(path)) {
+        error = path + " is not a file of the kind written here; it is not replaced";
+        return false;
+      }
+      break;
+    case platform::FileKind::Error:
+      error = path + ": " + expected_.error;
+      return false;
+    default:
+      error = path + " is not a regular file (a directory, a device, a FIFO or a dangling link); nothing is "
+                     "written there";
+      return false;
+  }
+  const std::string directory = directoryOf(path);
+  if (platform::fileStatus(directory).kind == platform::FileKind::Missing && !makeDirectories(directory, error)) {
+    error = directory + ": " + error;
+    return false;
+  }
+  int errorNumber = 0;
+  if (!platform::createTemporaryFile(path, tempPath_, stream_, errorNumber, error)) {
+    error = path + ": " + error;
+    return false;
+  }
+  return true;
+}
+
+bool SideOutput::commit(const std::set<std::pair<uint64_t, uint64_t>>& runInputs, std::string& error) {
+  if (stream_ == nullptr) return true;
+  std::string ignored;
+  platform::giveDefaultMode(stream_, ignored);  // the temporary file was the owner's only
+  const bool written = std::fflush(stream_) == 0 && std::ferror(stream_) == 0;
+  const std::string reason = platform::systemReason(errno);
+  const bool closed = std::fclose(stream_) == 0;
+  stream_ = nullptr;
+  if (!written || !closed) {
+    error = "cannot write " + tempPath_ + " (" + reason + ")";
+    return false;
+  }
+  if (expected_.kind == platform::FileKind::Regular && runInputs.count({expected_.device, expected_.inode}) != 0) {
+    error = path_ + " is an input of this run; it is not replaced (the file written is " + tempPath_ + ")";
+    return false;
+  }
+  const bool replace = overwrite_ && expected_.kind != platform::FileKind::Missing;
+  switch (platform::commitFile(tempPath_, path_, replace, expected_, false, error)) {
+    case platform::CommitResult::Committed:
+      return true;
+    case platform::CommitResult::OutputExists:
+    case platform::CommitResult::OutputChanged:
+      error = path_ + " appeared or changed during the run; it is not replaced (the file written is " + tempPath_ + ")";
+      return false;
+    case platform::CommitResult::Failed:
+      break;
+  }
+  error = path_ + ": " + error + " (the file written is " + tempPath_ + ")";
+  return false;
 }
 
 }  // namespace nubo::converter

@@ -4,7 +4,11 @@
 // has succeeded. Every job that writes a file goes through it.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "jobs.h"
 #include "nab_format.h"
@@ -29,6 +33,37 @@ enum class ExistingOutput {
 };
 // `error` says why when the file cannot be read (it then counts as Other).
 ExistingOutput inspectExistingOutput(const std::string& path, std::string& error);
+
+// A file written beside a run rather than by a job (the report of a run):
+// the same rules as every output. It is created under a temporary name in
+// its directory and takes its name at the end; what is at the name already
+// is replaced only with `overwrite`, only when it is a regular file that
+// `isOfItsKind` accepts, never when it is an input of the run, and never
+// when it changed meanwhile; a directory, a device, a FIFO is never written.
+class SideOutput {
+ public:
+  SideOutput() = default;
+  SideOutput(const SideOutput&) = delete;
+  SideOutput& operator=(const SideOutput&) = delete;
+  ~SideOutput();
+
+  // Checks the name and creates the temporary file. False with `error`.
+  bool begin(const std::string& path, bool overwrite, const std::function<bool(const std::string&)>& isOfItsKind,
+             std::string& error);
+  std::FILE* stream() const { return stream_; }
+  const std::string& path() const { return path_; }
+  // Flushes, closes and gives the file its name, unless that name is one of
+  // `runInputs` (device and inode). False with `error`; the temporary file
+  // then stays and `error` names it.
+  bool commit(const std::set<std::pair<uint64_t, uint64_t>>& runInputs, std::string& error);
+
+ private:
+  std::string path_;
+  std::string tempPath_;
+  std::FILE* stream_ = nullptr;
+  bool overwrite_ = false;
+  platform::FileStatus expected_;
+};
 
 class SafeOutput {
  public:

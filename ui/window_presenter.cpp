@@ -50,13 +50,13 @@ void WindowPresenter::fileDone(const FileOutcome& o) {
       break;
     case Outcome::Converted:
       if (o.job == Job::Test) break;  // a test names the file found complete
-      if (o.showSizeChange) display_.setStatusLine(2, sizeChangeLine(o, text));
+      if (o.showSizeChange) display_.setStatusLine(2, sizeChangeLine(o, text, true));
       ++done_;
       showCountLine();
       return;
     case Outcome::Incomplete:
       // Converted as far as it goes: counted, then said.
-      if (o.showSizeChange) display_.setStatusLine(2, sizeChangeLine(o, text));
+      if (o.showSizeChange) display_.setStatusLine(2, sizeChangeLine(o, text, true));
       ++done_;
       showCountLine();
       break;

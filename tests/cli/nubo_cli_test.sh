@@ -48,14 +48,14 @@ expect_in out.txt "1 file(s) converted"
 # The default output, music.wav, exists (the source): skipped, untouched.
 cp music.wav music.orig
 run 0 "$nubo" decode music.NAB
-expect_in out.txt "Output file exists, not converted: "
+expect_in out.txt ": skipped (output existed)"
 expect_in out.txt "music.wav"
 expect_in out.txt "0 file(s) converted  1 skipped (output existed)"
 cmp -s music.wav music.orig || fail "decode overwrote an existing file"
 run 0 "$nubo" decode music.NAB -o back.wav
 same_audio music.wav back.wav
 run 0 "$nubo" decode music.NAB -o back.wav
-expect_in out.txt "Output file exists, not converted: "
+expect_in out.txt ": skipped (output existed)"
 expect_in out.txt "back.wav"
 run 0 "$nubo" decode --overwrite music.NAB -o back.wav
 expect_in out.txt "1 file(s) converted"
@@ -97,8 +97,8 @@ same_audio music.wav take.wav
 # A second run skips what exists (not a failure) and never touches the inputs.
 cp tree/a/MUSIC.NAB before.NAB
 run 0 "$nubo" upgrade -r tree/ -o out/
-expect_in out.txt "Output file exists"
-[[ $(grep -c "Output file exists" out.txt) == 3 ]] || fail "expected three skipped files: $(cat out.txt)"
+expect_in out.txt ": skipped (output existed)"
+[[ $(grep -c ": skipped (output existed)" out.txt) == 3 ]] || fail "expected three skipped files: $(cat out.txt)"
 expect_not_in out.txt "size change"
 cmp -s before.NAB tree/a/MUSIC.NAB || fail "upgrade changed its input"
 

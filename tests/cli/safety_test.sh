@@ -201,7 +201,7 @@ cp "$src/music22.NAB" song.wav
 guard A.NAB song.wav
 run 1 "$nubo" upgrade A.NAB -o alias.NAB
 grep -qE "overwrite the input|input of this run" err.txt || fail "no refusal of the input as output (symbolic link): $(cat err.txt)"
-expect_not_in out.txt "Output file exists"
+expect_not_in out.txt ": skipped (output existed)"
 run 1 "$nubo" upgrade -f A.NAB -o hard.NAB
 grep -qE "overwrite the input|input of this run" err.txt || fail "no refusal of the input as output (hard link): $(cat err.txt)"
 # The collision rule cannot change the name (no capital A): refused.
@@ -428,7 +428,7 @@ expect_same_audio out/C.NAB "$src/voice.wav"
 # A rerun does not take the damaged input as done.
 run 1 "$nubo" upgrade d -o out/
 expect_summary 0 2 1
-! grep -q "Output file exists.*B\.NAB" out.txt || fail "the damaged input's output was taken as existing"
+! grep -q "B\.NAB: skipped (output existed)" out.txt || fail "the damaged input's output was taken as existing"
 run 1 "$nubo" decode d/B.NAB -o B.wav
 [[ ! -e B.wav ]] || fail "decode of a damaged file left B.wav"
 run 1 "$nubo" info d/B.NAB
@@ -459,7 +459,7 @@ else
   rm -f small/.*.nubo-part
   # The rerun meets the full disk again, and does not call it done.
   run 1 "$nubo" encode "$src/noise.wav" -o small/
-  expect_not_in out.txt "Output file exists"
+  expect_not_in out.txt ": skipped (output existed)"
   [[ ! -e small/noise.NAB ]] || fail "small/noise.NAB exists after the second run"
   # Nor does a full disk harm the output that --overwrite would replace.
   rm -f small/.*.nubo-part small/*.NAB
@@ -575,7 +575,7 @@ guard cut_out.NAB fact_out.NAB short.wav
 for f in cut_out.NAB fact_out.NAB; do
   run 1 "$nubo" upgrade "$src/music21.NAB" -o $f
   expect_in err.txt "The existing output is incomplete"
-  expect_not_in out.txt "Output file exists"
+  expect_not_in out.txt ": skipped (output existed)"
 done
 run 1 "$nubo" decode "$src/music22.NAB" -o short.wav
 expect_in err.txt "The existing output is incomplete"
