@@ -181,9 +181,9 @@ bool endsWith(const std::string& name, const char* extension) {
   std::string lower = name;
   for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   const std::size_t n = std::strlen(extension);
-  return lower.size() > n && lower.compare(lower.size() - n, n, extension) == 0;
+  return lower.size() >= n && lower.compare(lower.size() - n, n, extension) == 0;
 }
-bool endsWithFlac(const std::string& name) { return endsWith(name, ".flac"); }
+bool endsWithFlac(const std::string& name) { return name.size() > 5 && endsWith(name, ".flac"); }
 
 // Why an -o value cannot name the outputs of `job` ("" when it can): one
 // '*' at most, what follows it ending in an extension of the format
@@ -199,7 +199,7 @@ std::string outputProblem(Job job, const std::string& output) {
     const std::string suffix = name.substr(star + 1);
     if (suffix.empty()) return "";
     const bool fits = job == Job::Decode ? endsWith(suffix, ".wav") || endsWith(suffix, ".flac")
-                                         : endsWith(suffix, ".nab") || suffix == ".NAB";
+                                         : endsWith(suffix, ".nab");
     if (!fits) {
       return "-o " + output + ": the name after '*' must end in " +
              (job == Job::Decode ? std::string(".wav or .flac") : std::string(".NAB")) +
@@ -373,6 +373,10 @@ int commandInfo(const std::string& path, bool quiet, TerminalObserver& fe) {
     }
     if (!d.md5.empty() && !d.damaged) std::printf("audio MD5          %s\n", d.md5.c_str());
     std::fflush(stdout);
+  }
+  if (d.unreadable) {
+    fe.reportError(path + ": " + d.problem);
+    return kExitFailed;
   }
   if (d.damaged || d.incomplete) {
     converter::FileOutcome problem;

@@ -92,9 +92,7 @@ void TerminalObserver::fileDone(const FileOutcome& o) {
     case Outcome::Stopped:
       writeLine(err_, "nubo: " + problemText(o, text_));
       if (o.outcome == Outcome::NotConverted) ++reasons_[o.reason];
-      if (o.reason == kEntryNotCompressed || o.reason == kEntryNotPcmWave || o.reason == kEntryAlreadyVersion22) {
-        ++otherKind_;
-      }
+      if (o.otherKind) ++otherKind_;
       break;
     case Outcome::PassedOver:
     case Outcome::NotBegun:

@@ -84,6 +84,7 @@ struct PlanItem {
   std::string detail;       // what the file is instead
   std::string systemError;  // the system's reason
   bool silent = false;
+  bool otherKind = false;   // not of the job's kind
   bool isInput = false;  // the job converts it (its header says so)
   std::pair<uint64_t, uint64_t> identity;  // device and inode of the input
 };
@@ -138,7 +139,8 @@ class Planner {
         if (f.refusal == kEntryCannotOpenInput) f.systemError = detail; else f.detail = detail;
         // A file of another kind found in a directory is none of the run's
         // business; one named on its own is refused with its reason.
-        f.silent = !f.explicitInput && passedOverSilently(request_.job, f.refusal, f.input);
+        f.otherKind = passedOverSilently(request_.job, f.refusal, f.input);
+        f.silent = !f.explicitInput && f.otherKind;
       }
     }
     // Two inputs never write one output: the second is refused. Outputs are
@@ -320,6 +322,7 @@ FileOutcome runPlanned(const PlanItem& f, std::size_t index, RunState& run) {
   if (f.refusal != 0) {
     FileOutcome o = makeOutcome(run, f.silent ? Outcome::PassedOver : Outcome::NotConverted, f.refusal, f.subject,
                                 f.detail, f.systemError);
+    o.otherKind = f.otherKind;
     if (f.silent) o.output.clear();
     return o;
   }

@@ -21,6 +21,7 @@ struct FileDescription {
   int64_t damagedBlock = 0;   // its number (from 1) and where it begins
   int64_t damagedOffset = 0;
   bool incomplete = false;    // every block decodes, but the header disagrees with the file
+  bool unreadable = false;    // a coder version or rate whose blocks cannot be read (see `problem`)
   std::string problem;        // what disagrees, or where the file ends
   std::string md5;            // of the decoded audio, as FLAC keeps it ("" in a build without MD5)
 };

@@ -153,7 +153,10 @@ FileOutcome refuseInput(RunState& run, int entry, const std::string& detail) {
     return o;
   }
   const bool system = entry == kEntryCannotOpenInput;
-  return makeOutcome(run, Outcome::NotConverted, entry, run.inputPath, system ? "" : detail, system ? detail : "");
+  FileOutcome o =
+      makeOutcome(run, Outcome::NotConverted, entry, run.inputPath, system ? "" : detail, system ? detail : "");
+  o.otherKind = passedOverSilently(run.request.job, entry, run.inputPath);
+  return o;
 }
 
 // A block that does not decode, at its number and byte offset.
@@ -755,7 +758,17 @@ bool describeFile(const std::string& path, FileDescription& d, std::string& erro
     d.problem = "the file ends inside its header or preamble";
     return true;
   }
-  if (!usableBlockLength(d.blockLength) || h.coderVersion > 22) return true;  // blocks not readable
+  // Blocks that no coder here reads: the file is described, but not whole.
+  if (h.coderVersion < 0 || h.coderVersion > 22) {
+    d.unreadable = true;
+    d.problem = "coder version " + std::to_string(h.coderVersion) + " is not one that nubo reads (up to 22)";
+    return true;
+  }
+  if (!usableBlockLength(d.blockLength)) {
+    d.unreadable = true;
+    d.problem = rateProblem(h.sampleRate, h.channels) + ": no block can be read";
+    return true;
+  }
   Codec codec;
   BlockStream blocks(c);
   AudioMd5 md5;

@@ -70,6 +70,7 @@ struct FileOutcome {
   std::string input;
   std::string output;      // empty for jobs that write nothing
   Msg reason = kEntryEmpty;  // why it was not converted (or the result of a test); kEntryEmpty: none
+  bool otherKind = false;    // refused as not of the job's kind (named on its own; found in a walk it is passed over)
   std::string subject;     // the path the reason is about
   std::string detail;      // what disagrees, or what the file is instead
   std::string systemError; // the system's reason ("No space left on device")

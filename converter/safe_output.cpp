@@ -71,6 +71,18 @@ ExistingOutput inspectExistingOutput(const std::string& path, std::string& error
   return covered == size || covered + 1 == size ? ExistingOutput::CompleteWave : ExistingOutput::IncompleteWave;
 }
 
+// Whether a failure to create an output is about its name alone (too long,
+// a character the file system refuses), so that the next file may well
+// succeed: the run goes on. Any other failure (a full or read-only disk, no
+// permission) would repeat, and stops the run.
+static bool failsForTheNameAlone(int errorNumber) {
+  return errorNumber == ENAMETOOLONG || errorNumber == EILSEQ || errorNumber == EINVAL;
+}
+// The same, from the system's reason where only that is kept.
+static bool failsForTheNameAlone(const std::string& reason) {
+  return reason == platform::systemReason(ENAMETOOLONG) || reason == platform::systemReason(EILSEQ);
+}
+
 bool SafeOutput::begin(FileOutcome& o) {
   const std::string& out = run_.outputPath;
   if (out == "-") {
@@ -124,7 +136,8 @@ bool SafeOutput::begin(FileOutcome& o) {
       o = makeOutcome(run_, Outcome::NotConverted, otherKind, out, "", expected_.error);
       return false;
     case platform::FileKind::Error:
-      o = makeOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, "", expected_.error);
+      o = makeOutcome(run_, failsForTheNameAlone(expected_.error) ? Outcome::NotConverted : Outcome::Stopped,
+                      kEntryCannotCreate, out, "", expected_.error);
       return false;
     case platform::FileKind::Regular: {
       std::string unreadable;
@@ -151,14 +164,6 @@ bool SafeOutput::begin(FileOutcome& o) {
     }
   }
   return createTemporary(o);
-}
-
-// Whether a failure to create an output is about its name alone (too long,
-// a character the file system refuses), so that the next file may well
-// succeed: the run goes on. Any other failure (a full or read-only disk, no
-// permission) would repeat, and stops the run.
-static bool failsForTheNameAlone(int errorNumber) {
-  return errorNumber == ENAMETOOLONG || errorNumber == EILSEQ || errorNumber == EINVAL;
 }
 
 bool SafeOutput::createTemporary(FileOutcome& o) {
@@ -239,7 +244,8 @@ bool SafeOutput::commit(FileOutcome& o) {
     case platform::CommitResult::Failed:
       break;
   }
-  o = makeOutcome(run_, Outcome::Stopped, kEntryWriteError, run_.outputPath, "", error, keep());
+  o = makeOutcome(run_, failsForTheNameAlone(error) ? Outcome::NotConverted : Outcome::Stopped, kEntryWriteError,
+                  run_.outputPath, "", error, keep());
   return false;
 }
 

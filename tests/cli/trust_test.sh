@@ -1,0 +1,209 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
+# What nubo may be trusted with, run as a user runs it: a report never
+# replaces what it was not asked to, names are taken as given, damage is
+# always reported, an incomplete input stays visible, the report lists every
+# file of the run as valid JSON, and each message says what happened.
+# Usage: trust_test.sh BIN_DIR WORK_DIR
+set -uo pipefail
+source "$(dirname "$0")/lib.sh" "$@"
+
+run() {  # EXPECTED_EXIT CMD...: stdout and stderr into out.txt and err.txt
+  local expected=$1
+  shift
+  "$@" >out.txt 2>err.txt
+  local code=$?
+  if [[ $code -ne $expected ]]; then
+    fail "exit $code (expected $expected): $*"
+    sed 's/^/  stdout: /' out.txt >&2
+    sed 's/^/  stderr: /' err.txt >&2
+  fi
+}
+expect_in() { grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(head -c 600 "$1")"; }
+expect_not_in() { ! grep -qF -- "$2" "$1" || fail "$1 has '$2'"; }
+json_lines() {  # FILE: every line is a JSON object (python3's json), else fails
+  python3 -c '
+import json, sys
+for n, line in enumerate(open(sys.argv[1], "rb"), 1):
+    obj = json.loads(line)
+    assert isinstance(obj, dict), n
+' "$1" || fail "$1 holds a line that is not JSON"
+}
+field_of() {  # FILE INPUT FIELD: the field of INPUT's line in a report
+  python3 -c '
+import json, sys
+for line in open(sys.argv[1], "rb"):
+    o = json.loads(line)
+    if o["input"] == sys.argv[2]:
+        print(o[sys.argv[3]])
+' "$1" "$2" "$3"
+}
+
+sox -R -D -n -r 44100 -b 16 -c 2 music.wav synth 3.01 pluck C3 pluck G3 pinknoise remix 1,3 2,3 gain -9
+sox -R -D -n -r 22050 -b 16 -c 1 voice.wav synth 1.5 square 110 lowpass 1500 gain -12
+"$bin/make_old_nab" music.wav OLD.NAB 20 >/dev/null
+"$bin/make_old_nab" voice.wav VOICE.NAB 21 >/dev/null
+
+# 1. A report never replaces an input, a device, or any file without -f.
+cp OLD.NAB keep.NAB
+run 2 "$nubo" upgrade OLD.NAB -o up/ --report OLD.NAB
+cmp -s OLD.NAB keep.NAB || fail "the report replaced an input of the run"
+expect_in err.txt "nubo: --report OLD.NAB exists; it is not replaced"
+run 2 "$nubo" upgrade OLD.NAB -o up/ --report OLD.NAB -f
+cmp -s OLD.NAB keep.NAB || fail "the report replaced an input of the run (-f)"
+[[ ! -e up/OLD!.NAB && ! -e up/OLD.NAB ]] || fail "a refused report still let the run write"
+echo "notes" >notes.txt
+run 2 "$nubo" test OLD.NAB --report notes.txt -f
+[[ $(cat notes.txt) == notes ]] || fail "the report replaced a file of another kind"
+run 2 "$nubo" test OLD.NAB --report /dev/null
+[[ -c /dev/null ]] || fail "/dev/null is no longer a device"
+mkdir -p adir
+run 2 "$nubo" test OLD.NAB --report adir
+run 0 "$nubo" test OLD.NAB --report r.jsonl
+run 2 "$nubo" test OLD.NAB --report r.jsonl
+expect_in err.txt "not replaced"
+run 0 "$nubo" test OLD.NAB --report r.jsonl -f
+json_lines r.jsonl
+ls -A | grep -q 'nubo-part' && fail "a report left a temporary file: $(ls -A)"
+
+# 2. Names are taken as given: a listed or named file is that file, never a pattern.
+mkdir -p names
+cp OLD.NAB 'names/x*.NAB'
+cp VOICE.NAB names/xy.NAB
+"$nubo" decode names/xy.NAB -o names/xy.wav >/dev/null 2>&1
+cp names/xy.wav xy.before
+printf 'names/x*.NAB\0' >list0
+run 0 "$nubo" decode --files-from list0 --null -f
+cmp -s names/xy.wav xy.before || fail "a listed name was read as a pattern and xy.wav replaced"
+[[ -e 'names/x*.wav' ]] || fail "the listed file x*.NAB was not decoded"
+cp music.wav 'names/Why?.wav'
+cp voice.wav names/Whys.wav
+run 0 "$nubo" encode 'names/Why?.wav' names/Whys.wav
+[[ -e 'names/Why?.NAB' && -e names/Whys.NAB ]] || fail "Why?.wav and Whys.wav were not both encoded"
+
+# 3. Damage in a walk is reported: empty, cut and unknown-version .NAB files.
+mkdir -p arch
+cp OLD.NAB arch/good.NAB
+: >arch/empty.NAB
+head -c 40 OLD.NAB >arch/cut.NAB
+cp OLD.NAB arch/v23.NAB
+printf '\x17\x00\x00\x00' | dd of=arch/v23.NAB bs=1 seek=38 conv=notrunc status=none
+echo "text" >arch/readme.txt
+run 1 "$nubo" test arch/
+expect_in out.txt "1 file(s) complete  3 file(s) damaged or incomplete"
+expect_in out.txt "1 file(s) of another kind passed over"
+for f in empty cut v23; do expect_in err.txt "arch/$f.NAB"; done
+expect_not_in err.txt "readme.txt"
+run 1 "$nubo" upgrade arch/ -o arch_up/
+expect_in err.txt "arch/empty.NAB"
+run 1 "$nubo" decode arch/ -o arch_wav/
+expect_in err.txt "arch/v23.NAB"
+
+# 4. An incomplete input stays visible on a rerun, whatever its output.
+cp OLD.NAB inc.NAB
+printf '\x9f\x86\x01\x00' | dd of=inc.NAB bs=1 seek=54 conv=notrunc status=none  # fact: 99999 frames
+run 1 "$nubo" upgrade inc.NAB -o inc22.NAB
+run 1 "$nubo" upgrade inc.NAB -o inc22.NAB --report inc.jsonl
+expect_in err.txt "inc.NAB"
+[[ $(field_of inc.jsonl inc.NAB result) == incomplete ]] || fail "the report does not say incomplete: $(cat inc.jsonl)"
+run 1 "$nubo" decode inc.NAB -o inc.wav
+run 1 "$nubo" decode inc.NAB -o inc.wav
+
+# 6. A folder of 24-bit recordings: each named, exit 1.
+mkdir -p rec
+sox -R -n -r 48000 -b 24 -c 2 rec/a.wav synth 0.5 sine 440 gain -6
+sox -R -n -r 48000 -b 24 -c 2 rec/b.wav synth 0.5 sine 660 gain -6
+run 1 "$nubo" encode rec/ --report rec.jsonl
+expect_in err.txt "rec/a.wav"
+expect_in err.txt "rec/b.wav"
+python3 -c '
+import json, sys
+for line in open("rec.jsonl"):
+    r = json.loads(line)["reason"]
+    assert r and not r.endswith(":"), r
+' || fail "a report reason ends without naming its file: $(cat rec.jsonl)"
+
+# 7. info of a file it cannot describe exits 1.
+run 1 "$nubo" info arch/v23.NAB
+expect_in err.txt "coder version 23"
+
+# 8. -r walks directories whose names begin with a dot.
+mkdir -p dots/.2019
+cp OLD.NAB dots/.2019/take.NAB
+run 0 "$nubo" upgrade -r dots -o dots_up/
+[[ -e dots_up/.2019/take.NAB ]] || fail "-r passed over .2019/"
+
+# 10, 11. The report lists every planned file once, also those a stop left
+# unbegun, as valid JSON whatever the bytes of a name.
+mkdir -p many
+for i in 1 2 3 4 5; do cp OLD.NAB "many/t$i.NAB"; done
+cp OLD.NAB "$(printf 'many/Caf\xe9.NAB')"
+"$nubo" upgrade many/ -o many_up/ -j 1 --report stop.jsonl >/dev/null 2>&1 &
+pid=$!
+for _ in $(seq 200); do [[ -n $(ls -A many_up 2>/dev/null) ]] && break; sleep 0.05; done
+kill -INT "$pid" 2>/dev/null
+wait "$pid"
+json_lines stop.jsonl
+[[ $(wc -l <stop.jsonl) -eq 6 ]] || fail "the report of a stopped run lists $(wc -l <stop.jsonl) of 6 files"
+python3 -c '
+import json
+names = [json.loads(l)["input"] for l in open("stop.jsonl", "rb")]
+assert "many/Caf\udce9.NAB" in names, names
+escaped = [json.loads(l)["names_escaped"] for l in open("stop.jsonl", "rb")]
+assert escaped.count(True) == 1, escaped
+' || fail "a name that is not UTF-8 is not in the report as documented: $(cat stop.jsonl)"
+
+# 12. An output name too long for the file system fails its file, not the run.
+mkdir -p longname
+cp OLD.NAB longname/a.NAB
+cp OLD.NAB "longname/$(printf 'b%.0s' $(seq 251)).NAB"  # 255 bytes; as .flac 256: too long
+cp OLD.NAB longname/c.NAB
+run 1 "$nubo" decode longname/ -o 'longname_up/*.flac' -j 1
+[[ -e longname_up/a.flac && -e longname_up/c.flac ]] || fail "one name too long stopped the whole batch"
+expect_in out.txt "2 file(s) converted  0 skipped (output existed)  1 file(s) not converted"
+
+# 13. -o with '*' keeps what stands around it; other forms are refused.
+run 0 "$nubo" encode voice.wav -o 'pre_*'
+[[ -e pre_voice.NAB ]] || fail "-o 'pre_*' did not write pre_voice.NAB"
+run 0 "$nubo" decode pre_voice.NAB -o '*.flac'
+[[ $(head -c 4 pre_voice.flac) == fLaC ]] || fail "-o '*.flac' did not write FLAC"
+run 2 "$nubo" encode voice.wav -o '*.aiff'
+[[ ! -e '*.aiff' && ! -e voice.aiff ]] || fail "-o '*.aiff' wrote a file"
+run 2 "$nubo" encode voice.wav -o '!'
+[[ ! -e 'voice!.wav' ]] || fail "encode -o '!' wrote a compressed file named .wav"
+run 2 "$nubo" encode voice.wav -o ''
+
+# 14. True size figures: a file whose only block has a count extension.
+sox -R -n -r 8000 -b 16 -c 1 tiny.wav synth 0.001 sine 440 gain -20
+"$bin/make_old_nab" tiny.wav tiny.NAB 20 >/dev/null
+run 0 "$nubo" upgrade tiny.NAB -o tiny22.NAB --report tiny.jsonl
+change=$(awk '/% size change/ {print $1}' out.txt)
+awk -v c="$change" 'BEGIN { exit !(c > -1000 && c < 1000) }' || fail "size change $change % for a tiny file"
+in_bytes=$(field_of tiny.jsonl tiny.NAB input_bytes)
+[[ $in_bytes -eq $(($(stat -c %s tiny.NAB) - 66)) ]] || fail "input_bytes $in_bytes, the file holds $(($(stat -c %s tiny.NAB) - 66)) after its header"
+
+# 17. Messages.
+sox -R -n -r 40 -b 16 -c 1 slow.wav synth 1 sine 10 2>/dev/null
+run 1 "$nubo" encode slow.wav
+expect_in err.txt "below 50 Hz"
+run 2 "$nubo" encode --verify music.wav -o /dev/null
+expect_in err.txt "needs an output file"
+run 0 "$nubo" upgrade OLD.NAB -o skip.NAB
+run 0 "$nubo" upgrade OLD.NAB -o skip.NAB
+expect_in out.txt "skip.NAB: skipped (output existed)"
+run 2 "$nubo" upgrade --frobnicate
+grep -q '^nubo: ' err.txt || fail "a usage error lacks the nubo: prefix: $(cat err.txt)"
+run 1 "$nubo" test nowhere/take.NAB
+expect_in err.txt "No such file or directory"
+run 1 "$nubo" test music.wav
+expect_in out.txt "0 file(s) damaged or incomplete  1 file(s) not compressed (.NAB) files"
+"$nubo" test --help >out.txt 2>&1
+expect_not_in out.txt "converted at once"
+cp OLD.NAB "$(printf 'bell\a.NAB')"
+run 0 "$nubo" upgrade "$(printf 'bell\a.NAB')" -o bell22.NAB
+expect_not_in out.txt "$(printf '\a')"
+umask 022
+"$nubo" encode - -o stdin.NAB <music.wav >/dev/null 2>&1
+[[ $(stat -c %a stdin.NAB) == 644 ]] || fail "an output of the standard input has mode $(stat -c %a stdin.NAB)"
+
+finish "trust"
