@@ -18,7 +18,9 @@
 
 #include "batch_worker.h"
 #include "data_directory.h"
+#include "audio_md5.h"
 #include "definition_file.h"
+#include "fixity.h"
 #include "describe_file.h"
 #include "message_entries.h"
 #include "os.h"
@@ -68,6 +70,7 @@ struct Options {
   bool flac = false;
   int flacLevel = 5;
   bool md5 = false;
+  std::string check;  // test --check: the record of MD5s to compare with
   std::string report;
   std::string nab, wav;  // verify
 };
@@ -219,9 +222,10 @@ std::string outputProblem(Job job, const std::string& output) {
 
 // Runs `request`, observed by the terminal and, when asked for, the report.
 int runRequest(const converter::RunRequest& request, const std::string& reportPath, bool overwrite,
-               TerminalObserver& terminal) {
+               TerminalObserver& terminal, FixityCheck* fixity = nullptr) {
   converter::ObserverList observers;
   observers.add(terminal);
+  if (fixity != nullptr) observers.add(*fixity);
   RunReport report(terminal.text());
   if (!reportPath.empty()) {
     std::string error;
@@ -233,6 +237,11 @@ int runRequest(const converter::RunRequest& request, const std::string& reportPa
   }
   converter::runBatch(request, observers, gStop);
   int status = terminal.finish(request.job);
+  if (fixity != nullptr) {
+    bool walked = false;
+    for (const RunInput& input : request.inputs) walked = walked || input.kind != RunInput::Kind::File;
+    if (fixity->finish(walked, stdout, stderr) > 0) status = kExitFailed;
+  }
   if (report.isOpen()) {
     std::string error;
     if (!report.close(error)) {
@@ -246,7 +255,25 @@ int runRequest(const converter::RunRequest& request, const std::string& reportPa
 // Runs one job over every input. `defaultNaming` names the output beside an
 // input when no -o was given.
 int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
-  const std::size_t named = o.inputs.size();
+  FixityCheck fixity;
+  bool fromRecord = false;
+  if (!o.check.empty()) {
+    std::string error;
+    if (!fixity.load(o.check, error)) {
+      fe.reportError("--check " + error);
+      return kExitUsage;
+    }
+    // Without inputs, the files the record lists.
+    if (o.inputs.empty() && o.filesFrom.empty()) {
+      o.inputs = fixity.recordedPaths();
+      fromRecord = true;
+    }
+  }
+  if ((o.md5 || !o.check.empty()) && !converter::AudioMd5::available()) {
+    fe.reportError("this build of nubo has no MD5: --md5 and --check cannot be done");
+    return kExitUsage;
+  }
+  const std::size_t named = fromRecord ? 0 : o.inputs.size();
   if (o.inputs.empty() && o.filesFrom.empty()) {
     fe.reportError("no input given (INPUT... or --files-from FILE; see nubo --help)");
     return kExitUsage;
@@ -269,7 +296,7 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
   request.options.sync = o.sync;
   request.options.workers = o.workers > 0 ? o.workers : platform::onlineProcessors();
   request.options.flacLevel = o.flacLevel;
-  request.options.md5 = o.md5 || !o.report.empty();
+  request.options.md5 = o.md5 || !o.report.empty() || !o.check.empty();
   if (job != Job::Test && (o.outputGiven || !o.output.empty())) {
     if (const std::string why = outputProblem(job, o.output); !why.empty()) {
       fe.reportError(why);
@@ -322,7 +349,7 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
     fe.reportError(fe.text()(*problem));
     return kExitUsage;
   }
-  return runRequest(request, o.report, o.overwrite, fe);
+  return runRequest(request, o.report, o.overwrite, fe, o.check.empty() ? nullptr : &fixity);
 }
 
 int commandVerify(const Options& o, TerminalObserver& fe) {
@@ -470,6 +497,9 @@ int run(int argc, char** argv) {
   test->add_option("FILE", o.inputs, "Compressed files, directories, or quoted patterns");
   test->add_flag("-r,--recursive", o.recursive, "Include subdirectories");
   test->add_flag("-f,--overwrite", o.overwrite, "Replace an earlier --report file of the same name");
+  test->add_option("--check", o.check,
+                   "Compare each file's audio MD5 with SUMS (lines of test --md5, or a --report file); "
+                   "without FILE arguments, check the files SUMS lists");
   test->add_flag("--md5", o.md5, "Print the MD5 of each file's audio as FLAC keeps it (as metaflac prints it)");
   addBatch(test);
   addQuiet(test);

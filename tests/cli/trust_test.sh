@@ -206,4 +206,39 @@ umask 022
 "$nubo" encode - -o stdin.NAB <music.wav >/dev/null 2>&1
 [[ $(stat -c %a stdin.NAB) == 644 ]] || fail "an output of the standard input has mode $(stat -c %a stdin.NAB)"
 
+# 16. Fixity: record once, check later.
+mkdir -p fix/sub
+"$nubo" encode music.wav -o fix/a.NAB >/dev/null
+"$nubo" encode voice.wav -o fix/sub/b.NAB >/dev/null
+run 0 "$nubo" test --md5 -r fix/
+cp out.txt fix.md5
+run 0 "$nubo" test --check fix.md5
+expect_in out.txt "2 file(s) hold the audio recorded  0 differ  0 missing"
+# One changed block byte that still decodes (a sample's low bits), one file gone, one new.
+cp fix/a.NAB a.keep
+size=$(stat -c %s fix/a.NAB)
+changed=0
+for offset in $(seq 200 97 $((size - 10))); do
+  cp a.keep fix/a.NAB
+  byte=$(od -An -tu1 -j "$offset" -N1 fix/a.NAB | tr -d ' ')
+  printf "\\$(printf %o $((byte ^ 1)))" | dd of=fix/a.NAB bs=1 seek="$offset" conv=notrunc status=none
+  if "$nubo" test fix/a.NAB >/dev/null 2>&1; then changed=1; break; fi
+done
+[[ $changed == 1 ]] || fail "no single-byte change that still decodes was found"
+run 1 "$nubo" test --check fix.md5
+expect_in err.txt "the audio differs from the record fix.md5: fix/a.NAB"
+mv fix/sub/b.NAB b.away
+"$nubo" encode voice.wav -o fix/new.NAB >/dev/null
+run 1 "$nubo" test --check fix.md5 -r fix/
+expect_in err.txt "missing, recorded in fix.md5: fix/sub/b.NAB"
+expect_in err.txt "not in the record fix.md5: fix/new.NAB"
+mv b.away fix/sub/b.NAB
+cp a.keep fix/a.NAB
+rm fix/new.NAB
+# A report serves as the record too.
+run 0 "$nubo" test -r fix/ --report fix.jsonl
+run 0 "$nubo" test --check fix.jsonl
+expect_in out.txt "2 file(s) hold the audio recorded"
+run 2 "$nubo" test --check music.wav
+
 finish "trust"

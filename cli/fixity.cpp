@@ -1,0 +1,145 @@
+// SPDX-License-Identifier: BSD-3-Clause
+#include "fixity.h"
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+namespace nubo::cli {
+
+namespace {
+
+bool isMd5(const std::string& text) {
+  if (text.size() != 32) return false;
+  for (const char c : text) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+// The string value of "field":"..." in a line of a report (JSON escapes
+// undone for what a path holds: \" \\ \/ and the \udcXX of bytes that are
+// not UTF-8). False when the line has no such field.
+bool jsonField(const std::string& line, const std::string& field, std::string& value) {
+  const std::string start = "\"" + field + "\":\"";
+  std::size_t at = line.find(start);
+  if (at == std::string::npos) return false;
+  value.clear();
+  for (at += start.size(); at < line.size(); ++at) {
+    const char c = line[at];
+    if (c == '"') return true;
+    if (c != '\\' || at + 1 >= line.size()) {
+      value += c;
+      continue;
+    }
+    const char e = line[++at];
+    if (e == 'u' && at + 4 < line.size()) {
+      const unsigned code = static_cast<unsigned>(std::stoul(line.substr(at + 1, 4), nullptr, 16));
+      at += 4;
+      if (code >= 0xDC80 && code <= 0xDCFF) {
+        value += static_cast<char>(code - 0xDC00);
+      } else if (code < 0x80) {
+        value += static_cast<char>(code);
+      }
+      continue;
+    }
+    value += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string FixityCheck::key(const std::string& path) {
+  return std::filesystem::path(path).lexically_normal().generic_string();
+}
+
+bool FixityCheck::load(const std::string& path, std::string& error) {
+  recordPath_ = path;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = path + ": cannot be read";
+    return false;
+  }
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string file, md5;
+    if (!line.empty() && line[0] == '{') {
+      if (!jsonField(line, "input", file) || !jsonField(line, "md5", md5)) continue;
+    } else if (line.size() > 34 && isMd5(line.substr(0, 32)) && line.compare(32, 2, "  ") == 0) {
+      md5 = line.substr(0, 32);
+      file = line.substr(34);
+    } else {
+      continue;
+    }
+    if (!isMd5(md5)) continue;
+    for (char& c : md5) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    recorded_[key(file)] = md5;
+    shownAs_[key(file)] = file;
+  }
+  if (recorded_.empty()) {
+    error = path + ": no line of `nubo test --md5` or of a --report file with an MD5";
+    return false;
+  }
+  return true;
+}
+
+std::vector<std::string> FixityCheck::recordedPaths() const {
+  std::vector<std::string> paths;
+  for (const auto& [k, shown] : shownAs_) paths.push_back(shown);
+  return paths;
+}
+
+void FixityCheck::fileDone(const converter::FileOutcome& o) {
+  if (o.outcome == converter::Outcome::PassedOver || o.outcome == converter::Outcome::NotBegun) return;
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const std::string k = key(o.input);
+  const auto recorded = recorded_.find(k);
+  if (recorded == recorded_.end()) {
+    // A file found that the record does not hold; one that failed its test
+    // is named by the test already.
+    if (o.outcome == converter::Outcome::Converted) unlisted_.insert(o.input);
+    return;
+  }
+  seen_.insert(k);
+  if (o.md5.empty()) return;  // damaged: the test says so
+  if (o.md5 == recorded->second) {
+    ++matched_;
+  } else {
+    differs_[o.input] = o.md5;
+  }
+}
+
+long FixityCheck::finish(bool walked, std::FILE* out, std::FILE* err) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  long missing = 0;
+  for (const auto& [path, md5] : differs_) {
+    std::fprintf(err, "nubo: the audio differs from the record %s: %s (recorded %s, now %s)\n", recordPath_.c_str(),
+                 path.c_str(), recorded_[key(path)].c_str(), md5.c_str());
+  }
+  for (const auto& [k, md5] : recorded_) {
+    if (seen_.count(k) != 0) continue;
+    // Recorded, but not found by this run: missing, unless the run was
+    // given only some of the files and this one lies elsewhere.
+    if (walked && std::filesystem::exists(shownAs_[k])) continue;
+    std::fprintf(err, "nubo: missing, recorded in %s: %s\n", recordPath_.c_str(), shownAs_[k].c_str());
+    ++missing;
+  }
+  long unlisted = 0;
+  if (walked) {
+    for (const std::string& path : unlisted_) {
+      std::fprintf(err, "nubo: not in the record %s: %s\n", recordPath_.c_str(), path.c_str());
+      ++unlisted;
+    }
+  }
+  const long differ = static_cast<long>(differs_.size());
+  const std::string notRecorded = walked ? "  " + std::to_string(unlisted) + " not recorded" : "";
+  std::fprintf(out, "%ld file(s) hold the audio recorded  %ld differ  %ld missing%s\n", matched_, differ, missing,
+               notRecorded.c_str());
+  std::fflush(out);
+  return differ + missing + unlisted;
+}
+
+}  // namespace nubo::cli
