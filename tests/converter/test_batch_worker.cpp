@@ -36,7 +36,7 @@ class RecordingObserver : public RunObserver {
  public:
   void runStarted(const RunRequest&) override { ++started; }
   void runPlanned(const RunPlan& p) override { plan = p; }
-  void fileBegun(const FileBegun& b) override {
+  void fileBegun(const FileBegun&) override {
     std::lock_guard<std::mutex> lock(mutex);
     ++begun;
     // Asks the run to stop when the given number of files has begun (0: never).
