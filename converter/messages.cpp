@@ -15,8 +15,16 @@ const char* englishText(int id) {
     case 29: return "This language file cannot be used and is passed over:";
     case 40: return "Input:";
     case 41: return "Output:";
-    case 43: return "Input: PCM WAVE file, directory/ or pattern. Output: file, directory/, name* or name!";
-    case 44: return "Input: .NAB file, directory/ or pattern. Output: file, directory/, name* or name!";
+    case 43:
+      return "Input: PCM WAVE file, directory/ or pattern; *.* is every file. Output: file, directory/, "
+             "name* or *.* (the input's name with the extension .NAB), or name! (a ! toggled before the "
+             "extension). An output that would be its input takes E for its last capital A (TAKE.NAB -> "
+             "TAKE.NEB).";
+    case 44:
+      return "Input: .NAB file, directory/ or pattern; *.* is every file. Output: file, directory/, "
+             "name* or *.* (the input's name with the extension .NAB), or name! (a ! toggled before the "
+             "extension). An output that would be its input takes E for its last capital A (TAKE.NAB -> "
+             "TAKE.NEB).";
     case 45: return "Stop the conversion after the current block?";
     case 46: return "MB encoded:";
     case 47: return "MB re-encoded:";

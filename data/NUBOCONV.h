@@ -34,23 +34,23 @@
 #define NUBO_OPTION_OVERWRITE 18 /*Overwrite existing output files*/
 // 1, 0x50010003, 130, 77, 500, 12
 #define NUBO_HINT 19 /**/
-// 0, 0x50000000, 130, 89, 850, 10
+// 0, 0x50000000, 130, 89, 850, 30
 #define NUBO_START 21 /*Start*/
-// 1, 0x50010001, 130, 101, 140, 16
+// 1, 0x50010001, 130, 112, 140, 16
 #define NUBO_EXIT 22 /*Exit*/
-// 1, 0x50010000, 290, 101, 140, 16
+// 1, 0x50010000, 290, 112, 140, 16
 #define NUBO_CANCEL 23 /*Cancel*/
-// 1, 0x50010000, 450, 101, 140, 16
+// 1, 0x50010000, 450, 112, 140, 16
 #define NUBO_STATUS1 31 /**/
-// 0, 0x50800000, 20, 118, 960, 12
+// 0, 0x50800000, 20, 129, 960, 12
 #define NUBO_STATUS2 32 /**/
-// 0, 0x50800000, 20, 128, 960, 12
+// 0, 0x50800000, 20, 139, 960, 12
 #define NUBO_STATUS3 33 /**/
-// 0, 0x50800000, 20, 138, 960, 12
+// 0, 0x50800000, 20, 149, 960, 12
 #define NUBO_MSG_INPUT 40 /*Input:*/
 #define NUBO_MSG_OUTPUT 41 /*Output:*/
-#define NUBO_MSG_HINT_ENCODE 43 /*Input: PCM WAVE file, directory/ or pattern. Output: file, directory/, name* or name!*/
-#define NUBO_MSG_HINT_REENCODE 44 /*Input: .NAB file, directory/ or pattern. Output: file, directory/, name* or name!*/
+#define NUBO_MSG_HINT_ENCODE 43 /*Input: PCM WAVE file, directory/ or pattern; *.* is every file. Output: file, directory/, name* or *.* (the input's name with the extension .NAB), or name! (a ! toggled before the extension). An output that would be its input takes E for its last capital A (TAKE.NAB -> TAKE.NEB).*/
+#define NUBO_MSG_HINT_REENCODE 44 /*Input: .NAB file, directory/ or pattern; *.* is every file. Output: file, directory/, name* or *.* (the input's name with the extension .NAB), or name! (a ! toggled before the extension). An output that would be its input takes E for its last capital A (TAKE.NAB -> TAKE.NEB).*/
 #define NUBO_MSG_CANCEL_QUESTION 45 /*Stop the conversion after the current block?*/
 #define NUBO_MSG_YES 24 /*Yes*/
 #define NUBO_MSG_NO 25 /*No*/

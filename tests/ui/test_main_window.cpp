@@ -321,7 +321,7 @@ TEST_F(MainWindowTest, BrokenDefinitionFilesAreNamedWithTheirLine) {
   const std::string cutBefore51 = shipped.substr(0, shipped.find("#define NUBO_MSG_NO_INPUT 51"));
   std::string noise;
   for (uint32_t i = 0, x = 12345; i < 5000; ++i) noise += static_cast<char>((x = x * 1103515245 + 12345) >> 24);
-  const std::string exitLayout = "// 1, 0x50010000, 290, 101, 140, 16";
+  const std::string exitLayout = "// 1, 0x50010000, 290, 112, 140, 16";
   const struct {
     const char* what;
     std::string bytes;
@@ -336,10 +336,10 @@ TEST_F(MainWindowTest, BrokenDefinitionFilesAreNamedWithTheirLine) {
       {"empty", "", 1},
       {"random bytes", noise, -1},
       {"over-long text", replaced(shipped, "lossless 16-bit audio", std::string(12000, 'x')), lineOf(shipped, "NUBO_HEADING")},
-      {"Exit as an edit field", replaced(shipped, exitLayout, "// 2, 0x50010000, 290, 101, 140, 16"),
+      {"Exit as an edit field", replaced(shipped, exitLayout, "// 2, 0x50010000, 290, 112, 140, 16"),
        lineOf(shipped, exitLayout)},
-      {"Exit hidden", replaced(shipped, exitLayout, "// 1, 0x40010000, 290, 101, 140, 16"), lineOf(shipped, exitLayout)},
-      {"Exit off the canvas", replaced(shipped, exitLayout, "// 1, 0x50010000, 290, 101, 1400, 16"),
+      {"Exit hidden", replaced(shipped, exitLayout, "// 1, 0x40010000, 290, 112, 140, 16"), lineOf(shipped, exitLayout)},
+      {"Exit off the canvas", replaced(shipped, exitLayout, "// 1, 0x50010000, 290, 112, 1400, 16"),
        lineOf(shipped, exitLayout)},
   };
   for (const auto& c : cases) {
