@@ -91,9 +91,9 @@ void MainWindow::showDefinitionProblem(const std::string& path, const Definition
 // A variant passed over, said with the texts of the file in use; what is
 // wrong with it stays in the words of the check.
 void MainWindow::showPassedOver(const std::string& path, const DefinitionProblem& problem) {
-  window_.showError(textOr(converter::kEntryErrorTitle, "Error"),
-                    textOr(converter::kEntryVariantPassedOver, "This language file cannot be used and is passed over:") + " " +
-                        path + "\n" + describeProblem(problem));
+  const std::string lead =
+      textOr(converter::kEntryVariantPassedOver, "This language file cannot be used and is passed over:");
+  window_.showError(textOr(converter::kEntryErrorTitle, "Error"), lead + " " + path + "\n" + describeProblem(problem));
 }
 
 std::string MainWindow::textOr(int index, const char* fallback) const {

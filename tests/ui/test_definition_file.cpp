@@ -234,7 +234,8 @@ TEST(WindowDefinitions, TheShippedFilesHaveEveryEntryAndEachOneIsMissed) {
       ASSERT_GT(line, 0) << name << " control " << control.id;
       std::size_t begin = 0;
       for (int l = 1; l < line; ++l) begin = moved.find('\n', begin) + 1;
-      moved.replace(begin, moved.find('\r', begin) - begin, "// " + std::to_string(control.type) + ", 0x50000000, 0, 300, 10, 10");
+      moved.replace(begin, moved.find('\r', begin) - begin,
+                    "// " + std::to_string(control.type) + ", 0x50000000, 0, 300, 10, 10");
       const DefinitionProblem problem = windowDefinitionProblem(parsed(moved));
       EXPECT_EQ(problem.line, line) << name << ": " << problem.what;
       EXPECT_NE(problem.what.find("control " + std::to_string(control.id) + " ("), std::string::npos)
