@@ -6,6 +6,8 @@
 #   nubo               the command-line tool, the definition files, nubo(1) (nubo)
 #   nuboconv           the window program and NUBOCONV(1) (nuboconv), apart so
 #                      that the tool installs on machines without X or FLTK
+#   gstreamer1.0-nubo  the GStreamer plug-in (gstreamer1.0-nubo)
+#   python3-nubo       the Python module `nubo` (python3-nubo)
 # The packages install where the build was configured to: configure with
 # -DCMAKE_INSTALL_PREFIX=/usr (the preset "deb" does) for packages that put
 # the library in /usr/lib/<arch> without a run path, as Debian's own do.
@@ -37,6 +39,12 @@ if(TARGET nubo)
 endif()
 if(TARGET NUBOCONV)
   list(APPEND NUBO_PACKAGE_COMPONENTS nuboconv)
+endif()
+if(TARGET gstnubo)
+  list(APPEND NUBO_PACKAGE_COMPONENTS gstreamer1.0-nubo)
+endif()
+if(TARGET nubo_python)
+  list(APPEND NUBO_PACKAGE_COMPONENTS python3-nubo)
 endif()
 set(CPACK_COMPONENTS_ALL ${NUBO_PACKAGE_COMPONENTS})
 
@@ -78,5 +86,29 @@ string(CONCAT CPACK_COMPONENT_NUBOCONV_DESCRIPTION
   "window program of the nubo .NAB converter\n"
   "NUBOCONV upgrades old .NAB files and encodes WAVE files like the nubo\n"
   "command, from a window (FLTK on X11).")
+
+set(CPACK_DEBIAN_GSTREAMER1.0-NUBO_PACKAGE_NAME gstreamer1.0-nubo)
+set(CPACK_DEBIAN_GSTREAMER1.0-NUBO_PACKAGE_SECTION sound)
+set(CPACK_COMPONENT_GSTREAMER1.0-NUBO_DEPENDS lib)
+string(CONCAT CPACK_COMPONENT_GSTREAMER1.0-NUBO_DESCRIPTION
+  "GStreamer plug-in for .NAB files (nubo lossless audio)\n"
+  "A type finder that recognises .NAB files by their header and the element\n"
+  "nubodec, which decodes them to raw 16-bit audio with duration and seeking,\n"
+  "so that GStreamer players (gst-play-1.0, desktop players) play them.")
+
+if(TARGET nubo_python)
+  set(CPACK_DEBIAN_PYTHON3-NUBO_PACKAGE_NAME python3-nubo)
+  set(CPACK_DEBIAN_PYTHON3-NUBO_PACKAGE_SECTION python)
+  set(CPACK_COMPONENT_PYTHON3-NUBO_DEPENDS lib)
+  # The extension is built for one Python version (its ABI tag says which).
+  math(EXPR NUBO_PYTHON_NEXT_MINOR "${NUBO_PYTHON_VERSION_MINOR} + 1")
+  set(CPACK_DEBIAN_PYTHON3-NUBO_PACKAGE_DEPENDS
+      "python3 (>= 3.${NUBO_PYTHON_VERSION_MINOR}), python3 (<< 3.${NUBO_PYTHON_NEXT_MINOR}), python3-numpy")
+  string(CONCAT CPACK_COMPONENT_PYTHON3-NUBO_DESCRIPTION
+    "Python module for .NAB files (nubo lossless audio)\n"
+    "import nubo: nubo.read(path) gives the samples as a NumPy int16 array and\n"
+    "the sample rate, nubo.info(path) the header, nubo.write(path, samples,\n"
+    "rate) writes a version-22 file, never replacing a file unasked.")
+endif()
 
 include(CPack)

@@ -12,6 +12,9 @@ packages=(
   sox flac parallel libflac-dev nettle-dev
   dpkg-dev file groff-base   # cpack's dependency lists (dpkg-shlibdeps, file); man page checks
   g++-mingw-w64-x86-64-posix wine64   # the Windows cross build and its tests under Wine
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps
+  gstreamer1.0-plugins-good   # the GStreamer plug-in and its tests (wavenc, decodebin, gst-discoverer-1.0)
+  python3-dev python3-numpy python3-pytest bc   # the Python module, its tests and its bench
 )
 missing=()
 for p in "${packages[@]}"; do
