@@ -41,16 +41,20 @@ elapsed() {
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { printf "%.4f", v[int((NR + 1) / 2)] / 1e9 }'; }
 
-tn=() tg=() tp=()
+tn=() tg=() tp=() ti=()
 for ((i = 0; i < runs; ++i)); do
   tn+=("$(elapsed "$build/bin/nubo" --quiet decode "$nab" -o /dev/null)")
   tg+=("$(elapsed gst-launch-1.0 -q filesrc location="$nab" ! decodebin ! fakesink)")
   tp+=("$(elapsed "$python" -c "import sys, nubo; nubo.read(sys.argv[1])" "$nab")")
+  # The call alone, without the interpreter's and NumPy's start.
+  ti+=("$("$python" -c "import sys, time, nubo; t = time.perf_counter_ns(); nubo.read(sys.argv[1]); print(time.perf_counter_ns() - t)" "$nab")")
 done
 n=$(printf '%s\n' "${tn[@]}" | median)
 g=$(printf '%s\n' "${tg[@]}" | median)
 p=$(printf '%s\n' "${tp[@]}" | median)
+c=$(printf '%s\n' "${ti[@]}" | median)
 echo "file: $nab ($(stat -c %s "$nab") bytes), $runs runs each, medians:"
 printf '  nubo decode -o /dev/null       %8.3f s\n' "$n"
 printf '  gst-launch-1.0 ... ! fakesink  %8.3f s  %.2fx (target <= 2)\n' "$g" "$(echo "$g / $n" | bc -l)"
 printf '  python3 nubo.read              %8.3f s  %.2fx (target <= 1.5)\n' "$p" "$(echo "$p / $n" | bc -l)"
+printf '    of which the call nubo.read  %8.3f s  %.2fx\n' "$c" "$(echo "$c / $n" | bc -l)"

@@ -27,9 +27,11 @@ def read(path):
     Returns (samples, rate): samples is a NumPy int16 array of shape
     (frames, channels). A damaged block raises NuboError with its block
     number (from 1) and byte offset."""
-    data, channels, rate = _nubo.read(os.fspath(path))
-    samples = np.frombuffer(data, dtype="<i2").reshape(-1, channels)
-    return samples.astype(np.int16, copy=False), rate
+    path = os.fspath(path)
+    header = _nubo.info(path)
+    samples = np.empty((header["frames"], header["channels"]), dtype="<i2")
+    _nubo.read_into(path, samples)
+    return samples.astype(np.int16, copy=False), header["sample_rate"]
 
 
 def info(path):
