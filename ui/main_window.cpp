@@ -110,6 +110,7 @@ void MainWindow::onCreate() {
 
   settingsPath_ = chooseSettingsPath(settingsStem_, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
   settings_ = readSettings(settingsPath_);
+  if (!initialInput_.empty()) settings_.slots[inputSlot()] = initialInput_;
   if (!loadStartTexts()) return;  // the message box is shown and the quit requested
 
   int64_t contentBottom = 0;  // pixels
@@ -500,8 +501,9 @@ void MainWindow::scrollBy(ScrollBar bar, int step) {
 // -----------------------------------------------------------------------------
 
 int runConverterProgram(platform::Window& window, const std::string& definitionStem,
-                        const std::string& settingsStem) {
+                        const std::string& settingsStem, const std::string& initialInput) {
   MainWindow mainWindow(window, definitionStem, settingsStem);
+  mainWindow.startWithInput(initialInput);
   if (!window.create(kWindowTitle, mainWindow)) return kExitFailed;
   const int code = window.run();
   // The loop has ended, so the worker's UI calls return at once: it notices

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "definition_file.h"
 #include "refusal_hold.h"
@@ -83,6 +84,11 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
   // The clock of the refusal's hold (tests set their own). UI thread, idle.
   void setClock(RefusalHold::Now now) { hold_.setClock(std::move(now)); }
 
+  // The window starts with `path` in the input field instead of the one
+  // remembered in the settings (NUBOCONV PATH). Call before the window is
+  // created. REQUIRES: path.size() <= kMaxPathChars.
+  void startWithInput(std::string path) { initialInput_ = std::move(path); }
+
   // Waits for the worker of the last run to end.
   void joinWorker();
 
@@ -123,6 +129,7 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
   const std::string stem_;
   const std::string settingsStem_;
   std::string settingsPath_;
+  std::string initialInput_;
   Definitions definitions_;
   Settings settings_;
   converter::RunRequest request_;
@@ -148,8 +155,9 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
 // could be made). `definitionStem` is the directory of the definition files
 // followed by "/NUBOCONV."; `settingsStem` the same for the program's own
 // directory, where the settings file is kept when it can be written there
-// (empty: the definition files' directory).
+// (empty: the definition files' directory); `initialInput`, when not empty,
+// the path that the input field starts with.
 int runConverterProgram(platform::Window& window, const std::string& definitionStem,
-                        const std::string& settingsStem = {});
+                        const std::string& settingsStem = {}, const std::string& initialInput = {});
 
 }  // namespace nubo::ui

@@ -81,6 +81,15 @@ std::string userSettingsPath(const char* xdgConfigHome, const char* home) {
   return {};
 }
 
+std::string settingsStemFor(const std::string& programDirectory, const std::string& definitionDirectory,
+                            const char* xdgConfigHome, const char* home) {
+  if (definitionDirectory == programDirectory) return programDirectory + "/NUBOCONV.";
+  std::string user = userSettingsPath(xdgConfigHome, home);
+  if (user.empty()) return {};
+  user.resize(user.size() - std::strlen("ini"));
+  return user;
+}
+
 bool canWriteFile(const std::string& path) {
   // Opening for update changes nothing in an existing file; a missing one is
   // made exclusively (never one another process just made) and removed again.

@@ -38,6 +38,18 @@ std::string settingsPath(const std::string& stem);
 // an absolute directory.
 std::string userSettingsPath(const char* xdgConfigHome, const char* home);
 
+// The stem (".../NUBOCONV.") of the settings file of a program in
+// `programDirectory` whose definition files were found in
+// `definitionDirectory`. Beside the program when they are there too: the
+// program's folder is the user's own (a build tree, a copied folder).
+// Otherwise the program is installed (its definition files in share/nubo),
+// and the settings go to the user's configuration directory, never to the
+// program's directory, even for root: XDG_CONFIG_HOME/nubo/ or
+// HOME/.config/nubo/ as userSettingsPath says. Empty when the program is
+// installed and neither names an absolute directory.
+std::string settingsStemFor(const std::string& programDirectory, const std::string& definitionDirectory,
+                            const char* xdgConfigHome, const char* home);
+
 // Whether this process may write the file at `path`: an existing file opens
 // for writing, or a new one can be made there. Leaves no trace.
 bool canWriteFile(const std::string& path);

@@ -31,6 +31,13 @@
 #       During a run (held still by the preloaded library), clicks on a job,
 #       the options and the language button change nothing and the refusal
 #       shows; the German Cancel question is titled in German.
+#   gui_window_test.sh installed BIN_DIR WORK_DIR METRICS_PROGRAM
+#       The build installed to a tree of its own (cmake --install, as root
+#       where root runs the tests): NUBOCONV PATH, as the desktop entry
+#       starts it, shows the window with PATH in the input field; the
+#       settings go to the user's configuration directory (HOME/.config/nubo,
+#       or XDG_CONFIG_HOME/nubo) and are read back from there, and nothing is
+#       written into the installed tree, although it could be.
 #   gui_window_test.sh gtest BIN_DIR WORK_DIR TEST_PROGRAM
 #       Runs a GoogleTest program that needs a display.
 #
@@ -325,6 +332,71 @@ case_no_display() {
     note "DISPLAY='$display': exit $rc, \"$out\""
   done
   [ ! -e "$work/prog/NUBOCONV.ini" ] || fail "NUBOCONV wrote a settings file without a window"
+
+  # The command line, answered without a display.
+  out=$(env -u DISPLAY "$work/prog/NUBOCONV" --version) || fail "NUBOCONV --version failed"
+  grep -qx 'NUBOCONV [0-9][0-9.]*' <<<"$out" || fail "NUBOCONV --version says '$out'"
+  out=$(env -u DISPLAY "$work/prog/NUBOCONV" --help) || fail "NUBOCONV --help failed"
+  grep -q '^Usage: NUBOCONV \[PATH\]' <<<"$out" || fail "NUBOCONV --help says '$out'"
+  local args
+  for args in "--bogus" "one two" "-x"; do
+    rc=0
+    # shellcheck disable=SC2086 # the words are the arguments
+    out=$(env -u DISPLAY "$work/prog/NUBOCONV" $args 2>&1 >/dev/null) || rc=$?
+    [ "$rc" -eq 2 ] || fail "NUBOCONV $args: exit $rc, not 2"
+    grep -q '^Usage: NUBOCONV' <<<"$out" || fail "NUBOCONV $args gives no usage: '$out'"
+  done
+  rc=0
+  out=$(env -u DISPLAY "$work/prog/NUBOCONV" "$(printf 'p%.0s' $(seq 300))" 2>&1 >/dev/null) || rc=$?
+  [ "$rc" -eq 2 ] || fail "NUBOCONV with a path of 300 characters: exit $rc, not 2"
+  [ ! -e "$work/prog/NUBOCONV.ini" ] || fail "NUBOCONV wrote a settings file for a command line it refused"
+}
+
+# start_installed ENV=VALUE... -- ARGS...: the installed NUBOCONV with the
+# environment given (HOME and XDG_CONFIG_HOME replaced) and the arguments.
+start_installed() {
+  local envs=()
+  while [ "$1" != -- ]; do envs+=("$1"); shift; done
+  shift
+  env -u XDG_CONFIG_HOME "${envs[@]}" "$work/usr/bin/NUBOCONV" "$@" >>"$work/nuboconv.log" 2>&1 &
+  pid=$!
+  main_window_shown
+}
+
+case_installed() {
+  need_built NUBOCONV
+  rm -rf "$work"
+  mkdir -p "$work/prog" "$work/home" "$work/media/in dir"
+  cmake --install "$bin/.." --prefix "$work/usr" >"$work/install.log" 2>&1 || fail "cmake --install: $(tail -5 "$work/install.log")"
+  [ -x "$work/usr/bin/NUBOCONV" ] && [ -f "$work/usr/share/nubo/NUBOCONV.h" ] || fail "the installed tree lacks NUBOCONV"
+  [ -w "$work/usr/bin" ] || fail "the installed tree is not writable: the test would prove nothing"
+  cp "$work/usr/share/nubo/NUBOCONV.h" "$work/prog/"  # where click_control reads the layout
+  read_metrics
+  (cd "$work/usr" && find . | LC_ALL=C sort) >"$work/tree-before"
+
+  # As the desktop entry starts it: the file a user opened, in HOME's configuration.
+  local opened="$work/media/in dir/TAKE 1.NAB" ini="$work/home/.config/nubo/NUBOCONV.ini"
+  : >"$opened"
+  start_installed HOME="$work/home" -- "$opened"
+  screenshot opened
+  exit_program
+  [ -f "$ini" ] || fail "no settings in $ini"
+  [ "$(sed -n 8p "$ini")" = "$opened" ] || fail "the input field did not start with the opened file: '$(sed -n 8p "$ini")'"
+
+  # XDG_CONFIG_HOME first; without PATH the remembered input comes back.
+  local xdg_ini="$work/xdg/nubo/NUBOCONV.ini"
+  mkdir -p "$work/xdg/nubo"
+  { printf '20\n4\n0\n0\n0\n*.*\n*.*\n%s\n%s\n' "$work/media/*.NAB" "$work/out/"; printf '*.*\n%.0s' 4 5 6 7 8 9; } >"$xdg_ini"
+  cp "$ini" "$work/home-ini-before"
+  start_installed HOME="$work/home" XDG_CONFIG_HOME="$work/xdg" --
+  exit_program
+  [ "$(sed -n 8p "$xdg_ini")" = "$work/media/*.NAB" ] || fail "the remembered input was not kept: '$(sed -n 8p "$xdg_ini")'"
+  [ "$(sed -n 9p "$xdg_ini")" = "$work/out/" ] || fail "the remembered output was not kept: '$(sed -n 9p "$xdg_ini")'"
+  cmp -s "$ini" "$work/home-ini-before" || fail "HOME's settings were written although XDG_CONFIG_HOME is set"
+
+  (cd "$work/usr" && find . | LC_ALL=C sort) >"$work/tree-after"
+  diff "$work/tree-before" "$work/tree-after" >&2 || fail "NUBOCONV wrote into the installed tree"
+  note "settings in $ini and $xdg_ini; nothing written under $work/usr"
 }
 
 case_reencode() {
@@ -737,7 +809,7 @@ case $mode in
   no-display)
     case_no_display
     ;;
-  reencode | language | close-during-run | broken-definitions | keyboard | long-paths | refusals | gtest)
+  reencode | language | close-during-run | broken-definitions | keyboard | long-paths | refusals | installed | gtest)
     [ -n "$metrics_program" ] || fail "the metrics or test program is needed"
     if [ -z "${NUBO_GUI_UNDER_XVFB:-}" ]; then
       if [ "$mode" = gtest ]; then

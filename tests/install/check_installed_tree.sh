@@ -162,6 +162,62 @@ if cmake -S "$external" -B "$work/cmake-next" "${cmake_args[@]}" -DNUBOCODEC_WAN
   fail "find_package(nubocodec $((major + 1)) CONFIG) accepted version $version"
 fi
 
+# --- the desktop: menu entry, icon, MIME type of .NAB files ---------------------
+check_desktop() {
+  echo "-- desktop entry, icons, MIME type"
+  local share=$prefix/share entry=$prefix/share/applications/nuboconv.desktop
+  need_file "$entry"
+  if command -v desktop-file-validate >/dev/null; then
+    [[ -f $entry ]] && { out=$(desktop-file-validate "$entry" 2>&1) || fail "desktop-file-validate: $out"; }
+  else
+    fail "desktop-file-validate is not installed (Debian package desktop-file-utils)"
+  fi
+  grep -qx 'Exec=NUBOCONV %f' "$entry" 2>/dev/null || fail "the desktop entry does not pass the opened file to NUBOCONV"
+  grep -qx 'Icon=nuboconv' "$entry" 2>/dev/null || fail "the desktop entry names another icon"
+  grep -q '^MimeType=.*audio/x-nab;' "$entry" 2>/dev/null || fail "the desktop entry does not open audio/x-nab files"
+  need_file "$share/icons/hicolor/scalable/apps/nuboconv.svg"
+  local size png
+  for size in 16 24 32 48 64 128 256; do
+    png=$share/icons/hicolor/${size}x${size}/apps/nuboconv.png
+    need_file "$png"
+    [[ -f $png ]] && ! file "$png" | grep -q "PNG image data, $size x $size," && fail "$png is not a $size x $size PNG"
+  done
+  local xml=$share/mime/packages/nubo.xml
+  need_file "$xml"
+  [[ -f $xml ]] || return 0
+
+  # The MIME type as a desktop finds it: the package's XML alone in a data
+  # directory of our own (XDG_DATA_HOME), with the system's types after it
+  # (XDG_DATA_DIRS), the database made with update-mime-database, and files
+  # asked about with xdg-mime: .NAB files by their header whatever their
+  # names, WAVE files still WAVE.
+  command -v mimetype >/dev/null ||
+    fail "mimetype is not installed (libfile-mimeinfo-perl): xdg-mime outside a desktop session would ask file(1)"
+  local mime=$work/mime
+  mkdir -p "$mime/data/mime/packages" "$mime/files"
+  cp "$xml" "$mime/data/mime/packages/"
+  update-mime-database "$mime/data/mime" >/dev/null 2>&1 || fail "update-mime-database fails on nubo.xml"
+  sox -R -D -n -r 44100 -b 16 -c 2 "$mime/files/take.wav" synth 0.2 sine 440 2>/dev/null || fail "sox failed"
+  "$nubo" -q encode "$mime/files/take.wav" -o "$mime/files/TAKE.NAB" || fail "nubo encode for the MIME check failed"
+  cp "$mime/files/TAKE.NAB" "$mime/files/take.nab"
+  cp "$mime/files/TAKE.NAB" "$mime/files/no-extension"
+  cp "$mime/files/TAKE.NAB" "$mime/files/misnamed.wav"
+  local f want got
+  for f in TAKE.NAB take.nab no-extension misnamed.wav take.wav; do
+    want=audio/x-nab
+    [[ $f == take.wav ]] && want=audio/x-wav
+    got=$(cd "$mime/files" && env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION XDG_DATA_HOME="$mime/data" \
+      XDG_DATA_DIRS=/usr/share xdg-mime query filetype "$f" 2>&1)
+    [[ $got == "$want" ]] || fail "xdg-mime query filetype $f: '$got', not $want"
+    # Installed to the system, the package's trigger has updated the system's database.
+    if ((system)); then
+      got=$(cd "$mime/files" && env -u XDG_CURRENT_DESKTOP -u DESKTOP_SESSION -u XDG_DATA_HOME -u XDG_DATA_DIRS \
+        xdg-mime query filetype "$f" 2>&1)
+      [[ $got == "$want" ]] || fail "xdg-mime query filetype $f (the system's database): '$got', not $want"
+    fi
+  done
+}
+
 # --- the programs ---------------------------------------------------------------
 if ((programs)); then
   echo "-- programs"
@@ -198,6 +254,20 @@ if ((programs)); then
     env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/NUBOCONV" >/dev/null 2>"$work/nuboconv.err"
     code=$?
     ((code == 3)) || fail "NUBOCONV without a display: exit $code ($(head -c 300 "$work/nuboconv.err"))"
+    out=$("$prefix/bin/NUBOCONV" --version 2>&1)
+    [[ $out == "NUBOCONV $version" ]] || fail "NUBOCONV --version says '$out'"
+    env -u DISPLAY "$prefix/bin/NUBOCONV" --help >"$work/nuboconv.help" 2>&1 || fail "NUBOCONV --help fails"
+    grep -q '^Usage: NUBOCONV \[PATH\]$' "$work/nuboconv.help" || fail "NUBOCONV --help: $(head -c 300 "$work/nuboconv.help")"
+  fi
+
+  # bash completion, where bash-completion loads it for the command nubo.
+  need_file "$prefix/share/bash-completion/completions/nubo"
+  if [[ -f $prefix/share/bash-completion/completions/nubo ]]; then
+    bash -n "$prefix/share/bash-completion/completions/nubo" || fail "the bash completion does not parse"
+  fi
+
+  if ((gui)); then
+    check_desktop
   fi
 
   # The bundled example, upgraded and tested by the installed nubo, which

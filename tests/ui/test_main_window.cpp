@@ -283,6 +283,31 @@ TEST_F(MainWindowTest, SettingsAreReadAtCreationAndWrittenAtDestroy) {
   EXPECT_EQ(back.slots[8], "kept");
 }
 
+// NUBOCONV PATH: the path takes the place of the remembered input of the
+// job kind the settings choose; the output field and the other slots stay.
+TEST_F(MainWindowTest, AGivenInputStartsInTheInputField) {
+  Settings s;
+  s.jobKind = 2;
+  s.slots[0] = "/in/a.wav";
+  s.slots[1] = "/out/";
+  s.slots[2] = "/old/*.NAB";
+  writeSettingsFile(s);
+  window_ = std::make_unique<HeadlessWindow>(kMetrics, 800, 600);
+  main_ = std::make_unique<MainWindow>(*window_, stem_);
+  main_->startWithInput("/media/TAKE 1.NAB");
+  ASSERT_TRUE(window_->create(kWindowTitle, *main_));
+  EXPECT_EQ(field(12), "/media/TAKE 1.NAB");
+  EXPECT_EQ(field(17), "/out/");
+  window_->click(4);  // the re-encode job shows its own remembered fields
+  EXPECT_EQ(field(12), "/old/*.NAB");
+  window_->click(2);
+  EXPECT_EQ(field(12), "/media/TAKE 1.NAB");
+  window_->click(22);
+  const Settings back = readSettings(stem_ + "ini");
+  EXPECT_EQ(back.slots[0], "/media/TAKE 1.NAB");
+  EXPECT_EQ(back.slots[2], "/old/*.NAB");
+}
+
 TEST_F(MainWindowTest, MissingBaseFileShowsTheErrorAndQuits) {
   fs::remove(stem_ + "h");
   create();

@@ -157,5 +157,16 @@ TEST(SettingsLocation, BesideTheProgramElseTheUserConfigurationDirectory) {
   std::filesystem::remove_all(dir);
 }
 
+TEST(SettingsLocation, AnInstalledProgramKeepsThemInTheUserConfigurationDirectory) {
+  // Definition files beside the program: its folder is the user's own.
+  EXPECT_EQ(settingsStemFor("/opt/x/bin", "/opt/x/bin", "/x/cfg", "/home/u"), "/opt/x/bin/NUBOCONV.");
+  // Installed (definition files in ../share/nubo): never the program's
+  // directory, whoever runs it and whether or not it could be written.
+  EXPECT_EQ(settingsStemFor("/usr/bin", "/usr/share/nubo", "/x/cfg", "/root"), "/x/cfg/nubo/NUBOCONV.");
+  EXPECT_EQ(settingsStemFor("/usr/bin", "/usr/share/nubo", nullptr, "/root"), "/root/.config/nubo/NUBOCONV.");
+  EXPECT_EQ(settingsStemFor("/usr/bin", "/usr/share/nubo", "relative", nullptr), "");
+  EXPECT_EQ(settingsStemFor("/usr/bin", "/usr/share/nubo", nullptr, nullptr), "");
+}
+
 }  // namespace
 }  // namespace nubo::ui
