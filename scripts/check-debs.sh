@@ -1,59 +1,94 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: BSD-3-Clause
-# The Debian packages as a user gets them: `cmake --workflow --preset deb`
-# builds libnubocodec1, libnubocodec-dev, nubo and nuboconv (build/deb/packages/);
-# their names, contents and dependencies are checked; then they are installed
-# with `apt-get install ./*.deb`, and the installed system is checked:
-# `nubo --version`, `nubo test` on the bundled example, and a C program from
-# outside built against /usr with pkg-config and with CMake
-# (tests/install/check_installed_tree.sh). Packages that were not installed
-# before are removed again at the end.
+# The Debian packages as a build daemon makes them and a user gets them:
+# built with `dpkg-buildpackage -us -uc -b` (scripts/build-debs.sh), linted
+# (lintian: no error and no warning; the info and pedantic tags are listed),
+# and their names, contents, fields, dependencies, symbols and triggers
+# checked. Then, as root with NUBO_TEST_INSTALL_DEBS=1 (.ci/run sets it),
+# they are installed with `apt-get install ./*.deb`, used (a WAVE file
+# encoded and decoded back, the bundled example upgraded and tested, a C
+# program built against the library, NUBOCONV --version) and purged, and
+# the purge must leave none of their files behind.
 #
-# This installs packages into the running system, so it runs only when asked:
-# as root and with NUBO_TEST_INSTALL_DEBS=1 (.ci/run sets it). Otherwise it
-# says so and succeeds without doing anything.
-# Usage: scripts/check-debs.sh   (needs build/release/bin/make_old_nab for the example)
+# Usage: scripts/check-debs.sh [--debs DIR [--maintainer VALUE]]
+#   --debs DIR          check the packages already built in DIR (by
+#                       build-debs.sh) instead of building them
+#   --maintainer VALUE  the NUBO_MAINTAINER they were built with, checked in
+#                       their Maintainer fields (a build of this script's own
+#                       is given one and checked)
+# The install part needs build/release/bin/make_old_nab (built when missing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=$(pwd)
 
-if [[ ${NUBO_TEST_INSTALL_DEBS:-} != 1 || $(id -u) -ne 0 ]]; then
-  echo "SKIPPED: the Debian package test installs packages into this system with apt-get;"
-  echo "         it runs as root with NUBO_TEST_INSTALL_DEBS=1 (as .ci/run does)."
-  exit 0
-fi
+debs="" maintainer=""
+while (($#)); do
+  case $1 in
+    --debs) debs=$2; shift 2 ;;
+    --maintainer) maintainer=$2; shift 2 ;;
+    *) echo "usage: scripts/check-debs.sh [--debs DIR [--maintainer VALUE]]" >&2; exit 2 ;;
+  esac
+done
 
-version=$(sed -n 's/^project(nubo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+version=$(dpkg-parsechangelog -S Version)
+upstream=${version%-*}
 arch=$(dpkg --print-architecture)
-multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 packages=(libnubocodec1 libnubocodec-dev nubo nuboconv)
-build=build/deb
-debs=$build/packages
 work=$(mktemp -d /tmp/nubo-debs.XXXXXX)
 chmod 755 "$work"  # apt reads the packages as its own user
 
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
-echo "-- cmake --workflow --preset deb"
-rm -rf "$debs"
-if ! cmake --workflow --preset deb --fresh >"$work/workflow.log" 2>&1; then
-  tail -n 40 "$work/workflow.log" >&2
-  exit 1
+# --- built the Debian way ---------------------------------------------------------
+if [[ -z $debs ]]; then
+  # The Maintainer field is a build setting (debian/rules): checked below.
+  maintainer="nubo package test <package-test@nubo.invalid>"
+  NUBO_MAINTAINER=$maintainer DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}" scripts/build-debs.sh "$work/build"
+  debs=$work/build
+fi
+debs=$(cd "$debs" && pwd)
+
+echo "-- lintian"
+changes=$debs/nubo_${version}_${arch}.changes
+[[ -f $changes ]] || { echo "FAIL: no $changes" >&2; exit 1; }
+if lintian --info --display-info --pedantic --fail-on error,warning "$changes" >"$work/lintian.log" 2>&1; then
+  tags=$(grep -E '^[IP]:' "$work/lintian.log" | sort -u || true)
+  echo "lintian: no error, no warning; info and pedantic tags: ${tags:-none}"
+else
+  fail "lintian reports errors or warnings: $(grep -E '^[EW]:' "$work/lintian.log" || cat "$work/lintian.log")"
 fi
 
-# --- the packages ---------------------------------------------------------------
 for p in "${packages[@]}"; do
-  deb=$debs/${p}_${version}-1_${arch}.deb
+  deb=$debs/${p}_${version}_${arch}.deb
   if [[ ! -f $deb ]]; then
-    fail "no package $deb (made: $(ls "$debs"))"
+    fail "no package $deb"
     continue
   fi
   cp "$deb" "$work/"
-  dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' | grep -v '/$' >"$work/$p.files"
+  dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./|/|' | grep -v '/$' | grep -v "^/usr/share/doc/$p/" |
+    grep -v "^/usr/share/lintian/overrides/$p\$" >"$work/$p.files"
   dpkg-deb -f "$deb" Depends >"$work/$p.depends" || true
+  mkdir -p "$work/control/$p"
+  dpkg-deb -e "$deb" "$work/control/$p"
   dpkg-deb -x "$deb" "$work/contents"
+  [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "$p is at version $(dpkg-deb -f "$deb" Version)"
+  if [[ -n $maintainer ]]; then
+    [[ $(dpkg-deb -f "$deb" Maintainer) == "$maintainer" ]] ||
+      fail "$p's Maintainer is '$(dpkg-deb -f "$deb" Maintainer)', not the one the build was given"
+  fi
+  doc=$work/contents/usr/share/doc/$p
+  head -n 1 "$doc/copyright" 2>/dev/null | grep -qx 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' ||
+    fail "$p has no machine-readable copyright file"
+  grep -q '^License: BSD-3-Clause$' "$doc/copyright" 2>/dev/null || fail "$p's copyright names no BSD-3-Clause licence"
+  [[ -f $doc/changelog.Debian.gz ]] || fail "$p has no changelog.Debian.gz"
+  # ldconfig runs by trigger, never from a maintainer script of ours.
+  if grep -ls ldconfig "$work/control/$p"/{preinst,postinst,prerm,postrm} 2>/dev/null; then
+    fail "$p calls ldconfig from a maintainer script"
+  fi
 done
+
 lib=/usr/lib/$multiarch
 expect_files() {
   local p=$1
@@ -61,32 +96,78 @@ expect_files() {
   diff <(printf '%s\n' "$@" | sort) <(sort "$work/$p.files") >"$work/$p.diff" ||
     fail "$p holds other files than expected: $(cat "$work/$p.diff")"
 }
-expect_files libnubocodec1 "$lib/libnubocodec.so.1" "$lib/libnubocodec.so.$version"
+expect_files libnubocodec1 "$lib/libnubocodec.so.1" "$lib/libnubocodec.so.$upstream"
 expect_files libnubocodec-dev /usr/include/nubocodec.h "$lib/libnubocodec.so" "$lib/pkgconfig/nubocodec.pc" \
   "$lib/cmake/nubocodec/nubocodec-config.cmake" "$lib/cmake/nubocodec/nubocodec-config-version.cmake" \
-  "$lib/cmake/nubocodec/nubocodecTargets.cmake" "$lib/cmake/nubocodec/nubocodecTargets-release.cmake"
-expect_files nubo /usr/bin/nubo /usr/share/nubo/NUBOCONV.h /usr/share/nubo/NUBOCONV.h01 /usr/share/man/man1/nubo.1.gz
-expect_files nuboconv /usr/bin/NUBOCONV /usr/share/man/man1/NUBOCONV.1.gz
+  "$lib/cmake/nubocodec/nubocodecTargets.cmake" "$lib/cmake/nubocodec/nubocodecTargets-none.cmake"
+expect_files nubo /usr/bin/nubo /usr/share/nubo/NUBOCONV.h /usr/share/nubo/NUBOCONV.h01 /usr/share/man/man1/nubo.1.gz \
+  /usr/share/bash-completion/completions/nubo
+icons=(/usr/share/icons/hicolor/scalable/apps/nuboconv.svg)
+for size in 16 24 32 48 64 128 256; do icons+=("/usr/share/icons/hicolor/${size}x$size/apps/nuboconv.png"); done
+expect_files nuboconv /usr/bin/NUBOCONV /usr/share/man/man1/NUBOCONV.1.gz /usr/share/applications/nuboconv.desktop \
+  /usr/share/mime/packages/nubo.xml "${icons[@]}"
+
+field() { dpkg-deb -f "$debs/${1}_${version}_${arch}.deb" "$2"; }
+[[ $(field libnubocodec1 Multi-Arch) == same ]] || fail "libnubocodec1 is not Multi-Arch: same"
+[[ $(field libnubocodec-dev Multi-Arch) == same ]] || fail "libnubocodec-dev is not Multi-Arch: same"
 depends_on() { grep -qE "(^|, )$2( |,|$)" "$work/$1.depends" || fail "$1 does not depend on $2: $(cat "$work/$1.depends")"; }
 depends_on libnubocodec1 libc6
-depends_on libnubocodec-dev "libnubocodec1 \(= $version-1\)"
-depends_on nubo "libnubocodec1 \(= $version-1\)"
-depends_on nuboconv "libnubocodec1 \(= $version-1\)"
-depends_on nuboconv "nubo \(= $version-1\)"
+depends_on libnubocodec-dev "libnubocodec1 \(= $version\)"
+depends_on nubo "libnubocodec1 \(>= $upstream\)"
+depends_on nuboconv "nubo \(= $version\)"
 depends_on nuboconv libfltk1.3
+# The C++ runtime is the system's, a dependency like any library; the codec
+# library needs nothing but the C library.
+for p in nubo nuboconv; do
+  depends_on "$p" libstdc\\+\\+6
+  depends_on "$p" libflac12
+  depends_on "$p" libnettle8
+done
+if grep -q 'libstdc' "$work/libnubocodec1.depends"; then fail "libnubocodec1 depends on the C++ runtime"; fi
 # The window's libraries stay out of the command-line tool's package.
-grep -q fltk "$work/nubo.depends" && fail "nubo depends on FLTK: $(cat "$work/nubo.depends")"
-# Packages built against the library get a dependency on it from its shlibs file.
-dpkg-deb --ctrl-tarfile "$debs/libnubocodec1_${version}-1_${arch}.deb" | tar -xO ./shlibs >"$work/shlibs" 2>/dev/null ||
-  fail "libnubocodec1 has no shlibs file"
-grep -qE "^libnubocodec 1 libnubocodec1 \(>= $version(-1)?\)$" "$work/shlibs" || fail "libnubocodec1's shlibs: $(cat "$work/shlibs")"
-for dir in "$source_dir" "$(cd "$build" && pwd)"; do
+if grep -q fltk "$work/nubo.depends"; then fail "nubo depends on FLTK: $(cat "$work/nubo.depends")"; fi
+
+# The library's one exported function, in its symbols file; the ldconfig trigger.
+control=$work/control/libnubocodec1
+grep -qx ' NuboWaveConvert@Base [0-9.]*' "$control/symbols" 2>/dev/null || fail "libnubocodec1's symbols: $(cat "$control/symbols")"
+[[ $(grep -c '^ ' "$control/symbols") == 1 ]] || fail "libnubocodec1's symbols file lists more than NuboWaveConvert"
+grep -qx 'libnubocodec 1 libnubocodec1 (>= [0-9.]*)' "$control/shlibs" || fail "libnubocodec1's shlibs: $(cat "$control/shlibs")"
+grep -qx 'activate-noawait ldconfig' "$control/triggers" 2>/dev/null || fail "libnubocodec1 has no ldconfig trigger"
+
+# The distribution's hardening: FORTIFY functions, PIE, full RELRO with BIND_NOW.
+# (Each tool's output is read whole: grep -q ending a pipe early would fail it under pipefail.)
+for elf in usr/bin/nubo usr/bin/NUBOCONV "${lib#/}/libnubocodec.so.$upstream"; do
+  f=$work/contents/$elf
+  [[ -f $f ]] || continue
+  dynamic=$(readelf -d "$f") program_headers=$(readelf -l "$f")
+  grep -q '(FLAGS).*BIND_NOW' <<<"$dynamic" || fail "$elf is not linked with BIND_NOW"
+  grep -q GNU_RELRO <<<"$program_headers" || fail "$elf has no RELRO segment"
+done
+for elf in usr/bin/nubo usr/bin/NUBOCONV; do
+  header=$(readelf -h "$work/contents/$elf") imports=$(nm -D "$work/contents/$elf")
+  grep -q 'Type:.*DYN' <<<"$header" || fail "$elf is not a position-independent executable"
+  grep -q '__[a-z]*_chk@' <<<"$imports" || fail "$elf calls no FORTIFY function"
+done
+
+for dir in "$source_dir" "$debs"; do
   if hits=$(grep -rlF -- "$dir" "$work/contents"); then
     fail "packaged files name $dir: $hits"
   fi
 done
 
-# --- installed ------------------------------------------------------------------
+# --- installed, used and purged ---------------------------------------------------
+if [[ ${NUBO_TEST_INSTALL_DEBS:-} != 1 || $(id -u) -ne 0 ]]; then
+  echo "SKIPPED: installing the packages into this system with apt-get; that runs as root"
+  echo "         with NUBO_TEST_INSTALL_DEBS=1 (as .ci/run does)."
+  if ((failures)); then
+    echo "$failures check(s) failed; the packages are in $work" >&2
+    exit 1
+  fi
+  echo "Debian packages OK: ${packages[*]} built, linted and checked"
+  rm -rf "$work"
+  exit 0
+fi
+
 # One installing run at a time on this system, and dpkg's own lock waited for.
 exec 9>/var/lock/nubo-check-debs.lock
 flock 9
@@ -94,35 +175,66 @@ installed_before=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" && installed_before+=("$p")
 done
-remove() {
-  if ((${#installed_before[@]} == 0)); then
-    apt-get purge -y -qq -o DPkg::Lock::Timeout=300 "${packages[@]}" >/dev/null 2>&1 || true
-  fi
+purged=0
+purge() {
+  apt-get purge -y -qq -o DPkg::Lock::Timeout=300 "${packages[@]}" >"$work/purge.log" 2>&1
 }
-trap remove EXIT
+cleanup() { ((purged || ${#installed_before[@]})) || purge || true; }
+trap cleanup EXIT
 
 echo "-- apt-get install ./*.deb"
+local_debs=()
+for p in "${packages[@]}"; do local_debs+=("./${p}_${version}_${arch}.deb"); done
 if ! (cd "$work" && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-  -o DPkg::Lock::Timeout=300 ./*.deb) >"$work/apt.log" 2>&1; then
+  -o DPkg::Lock::Timeout=300 "${local_debs[@]}") >"$work/apt.log" 2>&1; then
   cat "$work/apt.log" >&2
   exit 1
 fi
 for p in "${packages[@]}"; do
-  [[ $(dpkg-query -W -f='${Status} ${Version}' "$p") == "install ok installed $version-1" ]] ||
-    fail "$p is not installed at $version-1"
+  [[ $(dpkg-query -W -f='${Status} ${Version}' "$p") == "install ok installed $version" ]] ||
+    fail "$p is not installed at $version"
 done
 [[ $(command -v nubo) == /usr/bin/nubo ]] || fail "nubo on the PATH is $(command -v nubo)"
-[[ $(nubo --version) == "nubo $version" ]] || fail "nubo --version says '$(nubo --version)'"
+[[ $(nubo --version) == "nubo $upstream" ]] || fail "nubo --version says '$(nubo --version)'"
+[[ $(NUBOCONV --version) == "NUBOCONV $upstream" ]] || fail "NUBOCONV --version says '$(NUBOCONV --version 2>&1)'"
+
+echo "-- a WAVE file encoded and decoded by the installed nubo"
+use=$work/use
+mkdir -p "$use"
+sox -R -D -n -r 44100 -b 16 -c 2 "$use/take.wav" synth 1.5 sine 440 sine 660 gain -6 2>"$work/sox.log" ||
+  fail "sox: $(cat "$work/sox.log")"
+if nubo encode "$use/take.wav" -o "$use/TAKE.NAB" >"$work/encode.out" 2>&1 &&
+  nubo decode "$use/TAKE.NAB" -o "$use/back.wav" >"$work/decode.out" 2>&1; then
+  cmp -s "$use/take.wav" "$use/back.wav" || fail "take.wav encoded and decoded does not come back the same"
+else
+  fail "nubo encode/decode: $(cat "$work/encode.out" "$work/decode.out" 2>/dev/null)"
+fi
 
 if [[ ! -x build/release/bin/make_old_nab ]]; then
   cmake --preset release >/dev/null && cmake --build --preset release --target make_old_nab >/dev/null
 fi
-bash tests/install/check_installed_tree.sh --system --version "$version" --libdir "lib/$multiarch" \
+bash tests/install/check_installed_tree.sh --system --version "$upstream" --libdir "lib/$multiarch" \
   --programs --gui --tools build/release/bin --work "$work/check" /usr || failures=$((failures + 1))
+
+echo "-- apt-get purge"
+if ((${#installed_before[@]})); then
+  echo "(the packages were installed before this test: left installed)"
+else
+  purge || fail "apt-get purge: $(cat "$work/purge.log")"
+  purged=1
+  for p in "${packages[@]}"; do
+    if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q " installed"; then fail "$p is still installed after the purge"; fi
+  done
+  leftovers=()
+  for f in $(cat "$work"/*.files) /usr/share/nubo /usr/bin/NUBOCONV.ini /usr/share/doc/nubo; do
+    [[ -e $f || -L $f ]] && leftovers+=("$f")
+  done
+  ((${#leftovers[@]} == 0)) || fail "left behind by the purge: ${leftovers[*]}"
+fi
 
 if ((failures)); then
   echo "$failures check(s) failed; the packages are in $work" >&2
   exit 1
 fi
-echo "Debian packages OK: ${packages[*]} built, installed and checked"
+echo "Debian packages OK: ${packages[*]} built, linted, installed, used and purged"
 rm -rf "$work"

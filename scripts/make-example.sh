@@ -15,7 +15,7 @@ mkdir -p "$ex/source" "$ex/archive/2019" "$ex/archive/2021/live"
 sox -R -D -n -r 44100 -b 16 -c 2 "$ex/source/chord.wav" synth 3 pluck C3 pluck E3 pluck G3 pluck C4 \
   remix 1,2 3,4 fade 0 3 0.5 gain -3
 sox -R -D -n -r 44100 -b 16 -c 2 "$ex/source/pad.wav" synth 2.5 sine 220-440 sine 330 brownnoise mix gain -8
-sox -R -D -n -r 22050 -b 16 -c 1 "$ex/source/voice.wav" synth 1.7 square 110 lowpass 1200 tremolo 5 60 gain -12
+sox -R -D -n -r 22050 -b 16 -c 1 "$ex/source/voice.wav" synth 1.7 square 110 gain -12 lowpass 1200 tremolo 5 60
 
 # The archive as an old recorder would have left it.
 "$bin/make_old_nab" "$ex/source/chord.wav" "$ex/archive/2019/CHORD.NAB" 20

@@ -4,9 +4,10 @@
 # Windows cross build with its tests under Wine (scripts/test-windows.sh),
 # then the address+undefined-behaviour sanitizer build, then the thread
 # sanitizer build (without the window and the long safety runs), then a short fixed-time run of
-# the fuzz targets (clang/libFuzzer), then two builds of the Debian packages'
-# configuration compared file by file, and (in CI only, see check-debs.sh)
-# the Debian packages built, installed and checked.
+# the fuzz targets (clang/libFuzzer), then the Debian packages: built twice
+# with dpkg-buildpackage in different directories and compared byte for byte,
+# linted and checked, and (in CI only, see check-debs.sh) installed, used and
+# purged.
 #
 # scripts/test.sh --quick is the tier for the edit loop (a few minutes): the
 # release build and its unit and command-line tests, without the window
@@ -37,8 +38,12 @@ echo "== fuzz (short run) =="
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 scripts/fuzz-smoke.sh build/fuzz/bin
-echo "== installs: two builds in different directories =="
-scripts/check-reproducible.sh
-echo "== Debian packages =="
-scripts/check-debs.sh
+echo "== Debian packages: two builds in different directories =="
+# The unit tests of the package build are those the release build ran above.
+debs=$(mktemp -d /tmp/nubo-test-debs.XXXXXX)
+maintainer="nubo test build <test-build@nubo.invalid>"
+DEB_BUILD_OPTIONS="nocheck ${DEB_BUILD_OPTIONS:-}" NUBO_MAINTAINER=$maintainer scripts/check-reproducible.sh --keep "$debs"
+echo "== Debian packages: lint, contents, install, use, purge =="
+scripts/check-debs.sh --debs "$debs" --maintainer "$maintainer"
+rm -rf "$debs"
 echo "All tests passed."

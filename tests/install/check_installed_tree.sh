@@ -297,7 +297,7 @@ for dir in "${leaks[@]}"; do
     fail "installed files name $dir: $hits"
   fi
   while IFS= read -r -d '' gz; do
-    zcat "$gz" | grep -qF -- "$dir" && fail "$gz names $dir"
+    zcat "$gz" | grep -F -- "$dir" >/dev/null && fail "$gz names $dir"
   done < <(find "$prefix" -name '*.gz' -type f -print0)
 done
 
