@@ -13,12 +13,18 @@
 # - Doubles are computed in SSE2 registers, never the x87 unit, so that the
 #   version-22 fit rounds every operation to double exactly as on Linux.
 # - Windows 7 is the oldest Windows the programs ask for (_WIN32_WINNT).
+# - nubo.exe and NUBOCONV.exe carry the nubo icon and a version resource
+#   (cmake/windows_resources.rc.in, compiled by windres); the zip's copies
+#   of them and of the DLL are stripped of their symbols and debug sections
+#   (the DLL's export table is kept: it is no symbol table).
 # - The ANSI ("A") Win32 functions are used throughout, like the C runtime's
 #   fopen: paths are in the system's ANSI code page.
 
 # _USE_MATH_DEFINES: M_PI, which strict C++20 mode hides in mingw-w64's math.h.
 add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX _USE_MATH_DEFINES)
 add_compile_options(-msse2 -mfpmath=sse)
+# The programs' resources (.rc), compiled by the toolchain's windres.
+enable_language(RC)
 set(CMAKE_EXE_LINKER_FLAGS "${CMAKE_EXE_LINKER_FLAGS} -static")
 
 set(NUBO_WINDOWS_DEPS ${CMAKE_BINARY_DIR}/windows-deps)
@@ -66,6 +72,21 @@ function(nubo_windows_targets)
     set_target_properties(nubocodec PROPERTIES PREFIX "" RUNTIME_OUTPUT_NAME nubocodec)
     target_sources(nubocodec PRIVATE ${PROJECT_SOURCE_DIR}/codec/nubocodec.def)
   endif()
+  # The icon and the version resource of each program.
+  set(descriptions "nubo: lossless compression of 16-bit PCM audio (command line)"
+                   "NUBOCONV: the nubo .NAB converter")
+  foreach(program nubo NUBOCONV)
+    list(POP_FRONT descriptions NUBO_RC_DESCRIPTION)
+    if(TARGET ${program})
+      set(NUBO_RC_NAME ${program})
+      set(NUBO_RC_ICON ${PROJECT_SOURCE_DIR}/data/desktop/nuboconv.ico)
+      set(rc ${NUBO_WINDOWS_DEPS}/resources/${program}.rc)
+      configure_file(${PROJECT_SOURCE_DIR}/cmake/windows_resources.rc.in ${rc} @ONLY)
+      target_sources(${program} PRIVATE ${rc})
+      set_property(SOURCE ${rc} TARGET_DIRECTORY ${program} APPEND PROPERTY OBJECT_DEPENDS ${NUBO_RC_ICON})
+    endif()
+  endforeach()
+
   # Each .exe is also reachable under its Linux name through a small script
   # in the same directory that starts it under Wine, so that the test scripts
   # written for the Linux build (bin/nubo, bin/make_old_nab) run it unchanged.
@@ -79,8 +100,9 @@ function(nubo_windows_targets)
 
   # The zip for users (target windows_zip): nubo.exe, NUBOCONV.exe,
   # nubocodec.dll with its import library, header and .def file, the
-  # definition files and README.txt (CR LF), all in one folder, which is
-  # where the programs look for their files.
+  # definition files, README.txt and LICENSE.txt (CR LF), all in one folder,
+  # which is where the programs look for their files. The programs and the
+  # DLL are stripped there (the build tree keeps its own copies whole).
   if(TARGET nubo AND TARGET NUBOCONV)
     set(name nubo-${PROJECT_VERSION}-windows-x86_64)
     set(stage ${CMAKE_BINARY_DIR}/${name})
@@ -91,7 +113,11 @@ function(nubo_windows_targets)
       COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:nubo> $<TARGET_FILE:NUBOCONV> $<TARGET_FILE:nubocodec>
               $<TARGET_LINKER_FILE:nubocodec> ${PROJECT_BINARY_DIR}/include/nubocodec.h
               ${PROJECT_SOURCE_DIR}/codec/nubocodec.def ${definitions} ${stage}
+      COMMAND ${CMAKE_STRIP} --strip-all ${stage}/$<TARGET_FILE_NAME:nubo> ${stage}/$<TARGET_FILE_NAME:NUBOCONV>
+              ${stage}/$<TARGET_FILE_NAME:nubocodec>
       COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/docs/README-Windows.txt -DOUT=${stage}/README.txt
+              -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
+      COMMAND ${CMAKE_COMMAND} -DIN=${PROJECT_SOURCE_DIR}/LICENSE -DOUT=${stage}/LICENSE.txt
               -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
       COMMAND ${CMAKE_COMMAND} -E tar cf ${name}.zip --format=zip ${name}
       WORKING_DIRECTORY ${CMAKE_BINARY_DIR}

@@ -17,5 +17,6 @@ cmake --build --preset windows -j "$jobs"
 ctest --preset windows -j "$jobs"
 cmake --build --preset windows --target windows_zip
 zip=$(ls build/windows/nubo-*-windows-x86_64.zip)
-bash tests/windows/zip_check.sh "$zip" build/windows/zip_check
+version=$(sed -n 's/^project(nubo VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+bash tests/windows/zip_check.sh "$zip" build/windows/zip_check x86_64-w64-mingw32-objdump x86_64-w64-mingw32-windres "$version"
 echo "Windows build and tests: $(($(date +%s) - start)) s; zip for users: $zip"

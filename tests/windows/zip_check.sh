@@ -2,13 +2,17 @@
 # SPDX-License-Identifier: BSD-3-Clause
 # The Windows zip as a user gets it: unpacked into a folder of its own, far
 # from the build tree, it holds what README.txt lists, the programs import
-# nothing but Windows' own DLLs and nubocodec.dll, and they run from there
-# under Wine: nubo.exe upgrades a file, and finds its texts beside itself.
-# Usage: zip_check.sh ZIP WORK_DIR [OBJDUMP]
+# nothing but Windows' own DLLs and nubocodec.dll, carry no symbols or debug
+# sections, the .exe files carry the icon and the version resource, the
+# licence is there, and they run from there under Wine: nubo.exe upgrades a
+# file, and finds its texts beside itself.
+# Usage: zip_check.sh ZIP WORK_DIR [OBJDUMP [WINDRES [VERSION]]]
 set -uo pipefail
 zip=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 work=$2
 objdump=${3:-x86_64-w64-mingw32-objdump}
+windres=${4:-x86_64-w64-mingw32-windres}
+version=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work"
 mkdir -p "$work"
@@ -20,10 +24,34 @@ fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 cmake -E tar xf "$zip" || { echo "FAIL: cannot unpack $zip" >&2; exit 1; }
 folder=$(basename "$zip" .zip)
 [[ -d $folder ]] || { echo "FAIL: the zip has no folder $folder" >&2; exit 1; }
-for f in NUBOCONV.exe nubo.exe nubocodec.dll libnubocodec.dll.a nubocodec.h nubocodec.def NUBOCONV.h NUBOCONV.h01 README.txt; do
+for f in NUBOCONV.exe nubo.exe nubocodec.dll libnubocodec.dll.a nubocodec.h nubocodec.def NUBOCONV.h NUBOCONV.h01 README.txt \
+  LICENSE.txt; do
   [[ -f $folder/$f ]] || fail "the zip lacks $f"
 done
 grep -q $'\r$' "$folder/README.txt" || fail "README.txt does not have CR LF line ends"
+grep -q $'^BSD 3-Clause License\r$' "$folder/LICENSE.txt" || fail "LICENSE.txt is not the BSD-3-Clause licence with CR LF line ends"
+grep -q 'LICENSE.txt' "$folder/README.txt" || fail "README.txt does not name LICENSE.txt"
+# Stripped: no symbol table and no debug sections.
+for bin in nubo.exe NUBOCONV.exe nubocodec.dll; do
+  sections=$("$objdump" -h "$folder/$bin" | awk '$2 ~ /^\./ { print $2 }')
+  if grep -q '^\.debug' <<<"$sections"; then fail "$bin carries debug sections: $(grep '^\.debug' <<<"$sections" | tr '\n' ' ')"; fi
+  "$objdump" -t "$folder/$bin" | grep -q '^\[' && fail "$bin carries a symbol table"
+done
+# The icon and the version resource of each program, read back with windres.
+for exe in nubo NUBOCONV; do
+  if ! "$windres" -i "$folder/$exe.exe" -O rc -o "$exe.rc" 2>"$exe.windres.log"; then
+    fail "windres cannot read the resources of $exe.exe: $(cat "$exe.windres.log")"
+    continue
+  fi
+  # An icon group (resource type 14) and its images at 16 to 256 pixels (type 3).
+  grep -qE '^[0-9]+ 14 ' "$exe.rc" || fail "$exe.exe has no icon"
+  (($(grep -cE '^[0-9]+ 3 ' "$exe.rc") >= 5)) || fail "$exe.exe's icon has fewer than five sizes"
+  grep -q 'VERSIONINFO' "$exe.rc" || fail "$exe.exe has no version resource"
+  grep -q "VALUE \"OriginalFilename\", \"$exe.exe\"" "$exe.rc" || fail "$exe.exe's version resource names another file"
+  if [[ -n $version ]]; then
+    grep -q "VALUE \"FileVersion\", \"$version\"" "$exe.rc" || fail "$exe.exe's version resource is not $version"
+  fi
+done
 # Windows' own DLLs, and ours: no libstdc++, libgcc or winpthread to ship.
 for exe in nubo.exe NUBOCONV.exe nubocodec.dll; do
   while read -r dll; do
