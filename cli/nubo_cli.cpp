@@ -71,6 +71,7 @@ struct Options {
   int flacLevel = 5;
   bool md5 = false;
   std::string check;  // test --check: the record of MD5s to compare with
+  bool best = false;  // encode and upgrade: the searching encoder
   std::string report;
   std::string nab, wav;  // verify
 };
@@ -297,6 +298,7 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
   request.options.workers = o.workers > 0 ? o.workers : platform::onlineProcessors();
   request.options.flacLevel = o.flacLevel;
   request.options.md5 = o.md5 || !o.report.empty() || !o.check.empty();
+  request.options.best = o.best;
   if (job != Job::Test && (o.outputGiven || !o.output.empty())) {
     if (const std::string why = outputProblem(job, o.output); !why.empty()) {
       fe.reportError(why);
@@ -467,16 +469,20 @@ int run(int argc, char** argv) {
     addQuiet(sub);
   };
 
+  constexpr const char* kBestHelp =
+      "Search each block for its smallest version-22 form (slower; every version-22 decoder reads it)";
   CLI::App* upgrade = app.add_subcommand(
       "upgrade", "Re-encode version-20/21 .NAB files to version 22 (files, directories or quoted patterns)");
   upgrade->add_option("INPUT", o.inputs, "Files, directories, or quoted patterns such as 'dir/*.NAB'");
   addWriting(upgrade);
+  upgrade->add_flag("--best", o.best, kBestHelp);
   upgrade->footer("Default output: beside each input with a '!' toggled into the name (TAKE.NAB -> TAKE!.NAB).");
 
   CLI::App* encode = app.add_subcommand("encode", "Compress 16-bit PCM WAVE files to version-22 .NAB files");
   encode->add_option("INPUT", o.inputs, "WAVE files, directories, or quoted patterns such as 'dir/*.wav'");
   encode->add_flag("--verify", o.verifyAfterEncode, "Decode every output again and compare it with its input");
   addWriting(encode);
+  encode->add_flag("--best", o.best, kBestHelp);
   encode->footer("Default output: beside each input with the extension .NAB.");
 
   CLI::App* decode = app.add_subcommand("decode", "Decode .NAB files (any coder version) to 16-bit PCM WAVE files");

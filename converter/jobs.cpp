@@ -12,6 +12,7 @@
 #include "describe_file.h"
 #include "message_entries.h"
 #include "nab_format.h"
+#include "nubo_search.h"
 #include "nubocodec.h"
 #include "os.h"
 #include "pcm_stream.h"
@@ -35,6 +36,11 @@ struct Codec {
   uint8_t samples[2 * NUBO_MAX_SAMPLES + 16];
   CodeBlock block;
   int call() { return NuboWaveConvert(&params, samples, block.bytes); }
+  // A version-22 encode: the library's reference encoder, or with `best`
+  // the searching encoder, which checks every block it writes.
+  int encode(bool best) {
+    return best ? nubo::search::EncodeBlockV22Best(&params, samples, block.bytes) : call();
+  }
 };
 
 // Tells the observer of the audio done when its whole number of mebibytes
@@ -366,7 +372,7 @@ FileOutcome reencode(RunState& run) {
     codec.params.sampleCount = static_cast<uint16_t>(n);
     codec.params.coderVersion = 22;
     pcmBytes += 2 * n;
-    const int r = codec.call();
+    const int r = codec.encode(run.request.options.best);
     outBytes += codec.params.codeSize;
     if (r != NUBO_OK) {
       return makeOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath,
@@ -493,7 +499,7 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
     codec.params.sampleCount = static_cast<uint16_t>(n);
     pcmBytes += static_cast<int64_t>(got);
     if (run.request.options.md5) md5.update(codec.samples, got);
-    const int r = codec.call();
+    const int r = codec.encode(run.request.options.best);
     if (r != NUBO_OK) {
       return makeOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath,
                          format("encoder result %d, code size %d, after %ld sample bytes", r, codec.params.codeSize,

@@ -75,6 +75,7 @@ struct RunOptions {
   OutputFormat decodeFormat = OutputFormat::Wave;
   int flacLevel = 5;            // 0..8
   bool md5 = false;             // the MD5 of each file's audio, in its outcome
+  bool best = false;            // version-22 encodes search for the smallest blocks (nubo_search)
 };
 
 struct RunRequest {

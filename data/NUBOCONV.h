@@ -33,6 +33,8 @@
 // 1, 0x50010000, 840, 65, 140, 14
 #define NUBO_OPTION_OVERWRITE 18 /*Overwrite existing output files*/
 // 1, 0x50010003, 130, 77, 500, 12
+#define NUBO_OPTION_BEST 20 /*Smallest files (slower)*/
+// 1, 0x50010003, 640, 77, 340, 12
 #define NUBO_HINT 19 /**/
 // 0, 0x50000000, 130, 89, 850, 30
 #define NUBO_START 21 /*Start*/

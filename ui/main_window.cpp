@@ -142,6 +142,7 @@ void MainWindow::onCreate() {
   window_.setCheck(settings_.jobKind, true);
   window_.setCheck(kOptionACheck, settings_.optionA != 0);
   window_.setCheck(kOptionBCheck, settings_.optionB != 0);
+  if (window_.hasControl(kBestCheck)) window_.setCheck(kBestCheck, settings_.best != 0);
   window_.setTextLimit(kInputField, static_cast<int>(kMaxPathChars));
   window_.setTextLimit(kOutputField, static_cast<int>(kMaxPathChars));
   window_.focusControl(kInputField);
@@ -205,12 +206,14 @@ void MainWindow::restoreChoices() {
   for (int kind = 2; kind <= 4; ++kind) window_.setCheck(kind, kind == settings_.jobKind);
   window_.setCheck(kOptionACheck, settings_.optionA != 0);
   window_.setCheck(kOptionBCheck, settings_.optionB != 0);
+  if (window_.hasControl(kBestCheck)) window_.setCheck(kBestCheck, settings_.best != 0);
 }
 
 void MainWindow::readControls() {
   // A control that the definition file did not create keeps its value.
   if (window_.hasControl(kOptionACheck)) settings_.optionA = window_.getCheck(kOptionACheck) ? 1 : 0;
   if (window_.hasControl(kOptionBCheck)) settings_.optionB = window_.getCheck(kOptionBCheck) ? 1 : 0;
+  if (window_.hasControl(kBestCheck)) settings_.best = window_.getCheck(kBestCheck) ? 1 : 0;
   if (window_.hasControl(kInputField)) settings_.slots[inputSlot()] = window_.getText(kInputField);
   if (window_.hasControl(kOutputField)) settings_.slots[outputSlot()] = window_.getText(kOutputField);
 }
@@ -264,6 +267,7 @@ void MainWindow::onCommand(int id) {
       return;
     case kOptionBCheck:
     case kOptionACheck:
+    case kBestCheck:
       if (active) {
         refuse();
         restoreChoices();
@@ -316,6 +320,7 @@ void MainWindow::start() {
     setStatusLine(problem->line, definitions_.text(problem->message));
     return;
   }
+  request.options.best = settings_.best != 0;
   running_ = true;
   if (!job) {
     idleState(true);

@@ -32,6 +32,7 @@ inline constexpr int kOutputBrowse = 16;
 inline constexpr int kOutputField = 17;
 inline constexpr int kOptionACheck = 18;
 inline constexpr int kHintLabel = 19;
+inline constexpr int kBestCheck = 20;  // search for the smallest version-22 blocks (nubo's --best)
 inline constexpr int kStartButton = 21;
 inline constexpr int kExitButton = 22;
 inline constexpr int kCancelButton = 23;

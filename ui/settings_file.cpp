@@ -128,6 +128,8 @@ Settings parseSettings(std::string_view bytes) {
     readNumber(reader, settings.optionB);
     readNumber(reader, settings.languageNumber);
     readSlots(reader, settings);
+    readNumber(reader, settings.best);
+    settings.best = settings.best != 0 ? 1 : 0;
   }
   if (settings.jobKind < 2 || settings.jobKind > 4) settings.jobKind = 4;
   return settings;
@@ -154,6 +156,8 @@ std::string formatSettings(const Settings& settings) {
     out += line;
     out += '\n';
   }
+  out += std::to_string(settings.best);
+  out += '\n';
   return out;
 }
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The settings file NUBOCONV.ini beside the program: the job kind, the two
-// options, the language number and ten path slots, remembered from one run
-// of the window to the next.
+// options, the language number, ten path slots and the search setting,
+// remembered from one run of the window to the next.
 #pragma once
 
 #include <array>
@@ -24,6 +24,9 @@ struct Settings {
   int optionB = 0;  // include subdirectories (check box 13)
   int languageNumber = 0;
   std::array<std::string, kPathSlots> slots;
+  // Search for the smallest version-22 blocks (check box 20): the line after
+  // the slots, which files written before it existed do not have (0 then).
+  int best = 0;
 
   Settings() { slots.fill(kDefaultSlot); }
 };
@@ -66,8 +69,8 @@ Settings parseSettings(std::string_view bytes);
 // Reads the file at `path`; the defaults when it cannot be opened.
 Settings readSettings(const std::string& path);
 
-// The fifteen lines of the file: 20, job kind, option A, option B, language
-// number, then the ten slots.
+// The sixteen lines of the file: 20, job kind, option A, option B, language
+// number, the ten slots, then the search setting.
 std::string formatSettings(const Settings& settings);
 
 // Creates or truncates `path` (and the directories above it) and writes the

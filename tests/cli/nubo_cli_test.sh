@@ -153,6 +153,33 @@ run 0 alone/nubo upgrade --overwrite long20.NAB -o alone/long22.NAB
 expect_in out.txt "1 Datei(en) umgewandelt"
 expect_in out.txt "% size change: alone/long22.NAB"
 
+# --- --best: the searching encoder ------------------------------------------
+# Its outputs hold the same audio, are never larger than the reference
+# encoder's, and the plain encode stays as it was.
+size_of() { stat -c %s "$1"; }
+run 0 "$nubo" encode music.wav -o plain.NAB
+run 0 "$nubo" encode --best --verify music.wav -o best.NAB
+run 0 "$nubo" verify best.NAB music.wav
+run 0 "$nubo" test best.NAB
+[[ $(coder_version best.NAB) == 22 ]] || fail "--best wrote coder version $(coder_version best.NAB)"
+(($(size_of best.NAB) < $(size_of plain.NAB))) || fail "--best: $(size_of best.NAB) bytes, reference $(size_of plain.NAB)"
+run 0 "$nubo" encode voice.wav -o plain-again.NAB
+run 0 "$nubo" encode --overwrite voice.wav -o plain-again.NAB
+"$bin/make_old_nab" voice.wav voice22-tool.NAB 22
+cmp -s plain-again.NAB voice22-tool.NAB || fail "nubo encode without --best differs from the library's encoder"
+# Upgrades: never larger than the plain upgrade, nor than the input by more
+# than 4 bytes a block.
+for version in 20 21; do
+  "$bin/make_old_nab" music.wav "music$version.NAB" "$version"
+  run 0 "$nubo" upgrade "music$version.NAB" -o "plain$version.NAB"
+  run 0 "$nubo" upgrade --best "music$version.NAB" -o "best$version.NAB"
+  run 0 "$nubo" verify "best$version.NAB" music.wav
+  blocks=$("$nubo" info "music$version.NAB" | awk '/^blocks/ { print $2 }')
+  (($(size_of "best$version.NAB") <= $(size_of "plain$version.NAB"))) || fail "upgrade --best of v$version larger than upgrade"
+  (($(size_of "best$version.NAB") <= $(size_of "music$version.NAB") + 4 * blocks)) ||
+    fail "upgrade --best of v$version: $(size_of "best$version.NAB") bytes from $(size_of "music$version.NAB") in $blocks blocks"
+done
+
 if [[ $failures -ne 0 ]]; then
   echo "$failures failure(s)" >&2
   exit 1

@@ -114,7 +114,7 @@ settings_line() { sed -n "${1}p" "$work/prog/NUBOCONV.ini"; }
 check_settings_shape() {
   local lines
   lines=$(wc -l <"$work/prog/NUBOCONV.ini")
-  [ "$lines" -eq 15 ] || fail "NUBOCONV.ini has $lines lines, not 15"
+  [ "$lines" -eq 16 ] || fail "NUBOCONV.ini has $lines lines, not 16"
   [ "$(settings_line 1)" = 20 ] || fail "NUBOCONV.ini does not begin with 20"
 }
 

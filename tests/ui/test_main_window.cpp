@@ -723,6 +723,38 @@ TEST_F(MainWindowTest, StartRunsTheConverterToTheEnd) {
   EXPECT_TRUE(sawRunning);
 }
 
+// Check box 20 (when the definition file has it) makes the run search for
+// the smallest blocks: the same audio in fewer bytes. Its state comes from
+// the settings file and goes back to it.
+TEST_F(MainWindowTest, TheSearchCheckBoxChoosesTheSearchingEncoderAndIsRemembered) {
+  writeFile(stem_ + "h", withEveryShownEntry(std::string(kBaseFile) + "#define BEST 20 /*Smallest*/\r\n// 1, 0x50010003, 640, 77, 340, 12\r\n"));
+  writeWave(dir_ / "a.wav", 20000, 3);
+  Settings s;
+  s.jobKind = 2;
+  s.best = 1;
+  s.slots[0] = (dir_ / "a.wav").string();
+  s.slots[1] = (dir_ / "best.NAB").string();
+  writeSettingsFile(s);
+  create();
+  ASSERT_NE(window_->control(20), nullptr);
+  EXPECT_TRUE(window_->control(20)->checked);
+  window_->click(21);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(window_->statusLine(1), "Finished.");
+
+  window_->click(20);  // auto check box: now clear
+  window_->type(17, (dir_ / "plain.NAB").string());
+  window_->click(21);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(window_->statusLine(1), "Finished.");
+  const auto best = fs::file_size(dir_ / "best.NAB"), plain = fs::file_size(dir_ / "plain.NAB");
+  EXPECT_LT(best, plain);
+  EXPECT_GT(best, plain * 8 / 10);  // the same kind of file, not an empty one
+
+  window_->click(22);  // Exit
+  EXPECT_EQ(readSettings(stem_ + "ini").best, 0);
+}
+
 // The texts a run shows, from the definition files that ship with the
 // program: every file that is not converted says why in the status lines,
 // and the end of the run says how many there were.

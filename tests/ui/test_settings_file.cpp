@@ -65,6 +65,37 @@ TEST(SettingsRead, OverlongPathLinesAreCutWithoutSpilling) {
   EXPECT_EQ(s.slots[3], "last");           // no line feed at the end: nothing is removed
 }
 
+// The search setting is the line after the slots: files written before it
+// existed (fifteen lines) read as before, with the search off; older
+// versions never have it.
+TEST(SettingsRead, TheSearchSettingFollowsTheSlots) {
+  const std::string fifteen =
+      lines({"20", "2", "1", "1", "3", "p0", "p1", "p2", "p3", "p4", "p5", "p6", "p7", "p8", "p9"});
+  Settings s = parseSettings(fifteen);
+  EXPECT_EQ(s.jobKind, 2);
+  EXPECT_EQ(s.optionA, 1);
+  EXPECT_EQ(s.optionB, 1);
+  EXPECT_EQ(s.languageNumber, 3);
+  EXPECT_EQ(s.slots[9], "p9");
+  EXPECT_EQ(s.best, 0);
+  EXPECT_EQ(parseSettings(fifteen + "1\n").best, 1);
+  EXPECT_EQ(parseSettings(fifteen + "7\n").best, 1);  // any other number than 0 turns it on
+  EXPECT_EQ(parseSettings(fifteen + "0\n").best, 0);
+  EXPECT_EQ(parseSettings(fifteen + "\n").best, 0);
+  // A short file ends before it: the slots that are there, the search off.
+  s = parseSettings(lines({"20", "4", "0", "0", "0", "only"}));
+  EXPECT_EQ(s.slots[0], "only");
+  EXPECT_EQ(s.slots[1], "*.*");
+  EXPECT_EQ(s.best, 0);
+  // Version 15 has no such line: the line after its slots is not read.
+  EXPECT_EQ(parseSettings(lines({"15", "2", "1", "p0", "p1", "p2", "p3", "p4", "p5", "p6", "p7", "p8", "p9", "1"})).best, 0);
+  // Written and read again.
+  Settings on;
+  on.best = 1;
+  EXPECT_EQ(parseSettings(formatSettings(on)).best, 1);
+  EXPECT_EQ(parseSettings(formatSettings(Settings{})).best, 0);
+}
+
 TEST(SettingsFile, RoundTripAndMissingFile) {
   const auto dir = std::filesystem::temp_directory_path() / ("nubo_settings_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
@@ -79,6 +110,7 @@ TEST(SettingsFile, RoundTripAndMissingFile) {
   s.languageNumber = 12;
   for (int i = 0; i < kPathSlots; ++i) s.slots[i] = "/dir " + std::to_string(i) + "/*.NAB";
   s.slots[7] = std::string(299, 'z');
+  s.best = 1;
   ASSERT_TRUE(writeSettings(path, s));
 
   std::ifstream in(path);
@@ -87,8 +119,9 @@ TEST(SettingsFile, RoundTripAndMissingFile) {
   in.close();  // (Windows removes no file that is open)
   int count = 0;
   for (char c : text.str()) count += c == '\n';
-  EXPECT_EQ(count, 15);
+  EXPECT_EQ(count, 16);
   EXPECT_EQ(text.str().substr(0, 3), "20\n");
+  EXPECT_EQ(text.str().substr(text.str().size() - 2), "1\n");  // the search setting closes the file
 
   const Settings back = readSettings(path);
   EXPECT_EQ(back.jobKind, 2);
@@ -96,6 +129,7 @@ TEST(SettingsFile, RoundTripAndMissingFile) {
   EXPECT_EQ(back.optionB, 1);
   EXPECT_EQ(back.languageNumber, 12);
   EXPECT_EQ(back.slots, s.slots);
+  EXPECT_EQ(back.best, 1);
 
   // A slot with a line break cannot shift the later lines.
   s.slots[0] = "two\nlines";

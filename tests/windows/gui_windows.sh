@@ -113,7 +113,7 @@ app_pid=
 ini=app/NUBOCONV.ini
 if [[ -f $ini ]]; then
   mapfile -t lines < <(tr -d '\r' <"$ini")
-  [[ ${#lines[@]} == 15 && ${lines[0]} == 20 ]] || fail "NUBOCONV.ini is not fifteen lines beginning with 20: ${lines[*]}"
+  [[ ${#lines[@]} == 16 && ${lines[0]} == 20 ]] || fail "NUBOCONV.ini is not sixteen lines beginning with 20: ${lines[*]}"
   [[ ${lines[1]} == 4 ]] || fail "job kind ${lines[1]} saved, not 4"
   [[ ${lines[3]} == 1 ]] || fail "Include subdirectories was not saved as ticked"
   [[ ${lines[7]} == "$(winpath "$work/in")\\*.NAB" ]] || fail "input field saved as '${lines[7]}'"
