@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The searching version-22 encoder. Per block:
-//   1. the reference encoder's block (through NuboWaveConvert), whose
-//      predictor becomes a candidate;
-//   2. the sums of products (the reference fit's kernel), from which the
-//      least-squares optimum over the block's own samples is solved with
-//      pivoting, and every candidate's squared error is estimated;
+//   1. the sums of products (the reference encoder's kernel), from which
+//      come the reference encoder's own predictor (its fit, bit for bit) and
+//      the least-squares optimum over the block's own samples, solved with
+//      pivoting; every candidate's squared error is estimated from them;
+//   2. the candidates: the reference predictor, the integer vectors nearest
+//      that optimum, and the fixed predictors;
 //   3. candidates in order of that error, each costed exactly under every
 //      width class while its residuals are counted chunk by chunk; a
 //      candidate stops as soon as a lower bound on its codes shows it cannot
@@ -22,12 +23,10 @@
 namespace nubo::search {
 
 using codec::CodecResult;
-using codec::kCountExtensionBytes;
 using codec::kEscapeCodeBits;
 using codec::kHeaderBytes;
 using codec::kHistogramBins;
 using codec::kMaxSamples;
-using codec::kStoredClass;
 using codec::kV22HeadBits;
 using codec::detail::kLanes;
 
@@ -59,11 +58,10 @@ struct Normal {
   double A[3][3] = {};
 };
 
-Normal normalOf(const int16_t* s, int n, int c) {
+Normal normalOf(const int16_t* s, int n, int c, const codec::detail::Sums& sums) {
   Normal q;
   const int first = 3 * c;
   if (n <= first) return q;  // no equations: the solve finds nothing
-  const codec::detail::Sums sums = codec::detail::sumsOf(s, n, c);
   const int64_t lag[4] = {sums.e, sums.r1, sums.r2, sums.r3};
   auto at = [&](int i) -> int64_t { return i >= 0 ? s[i] : 0; };
   // sum of s[t] s[t - d c] for t in [from, to)
@@ -144,12 +142,6 @@ void forEachClass(const int32_t (&h)[kHistogramBins], Visit&& visit) {
   }
 }
 
-Coefficients referenceCoefficients(const uint8_t* body) {
-  const uint32_t f1 = (uint32_t{body[0]} << 2) | (body[1] >> 6);
-  const uint32_t f2 = ((uint32_t{body[1]} & 63) << 4) | (body[2] >> 4);
-  const uint32_t f3 = ((uint32_t{body[2]} & 15) << 6) | (body[3] >> 2);
-  return {static_cast<int32_t>(f1) - 128, 128 - static_cast<int32_t>(f2), static_cast<int32_t>(f3) - 256};
-}
 
 // The integer coefficient vectors nearest to the optimum u = 256 x in the
 // metric of the squared error, (a - u)^T A (a - u). Rounding each
@@ -281,8 +273,9 @@ bool costOf(const int16_t* s, int n, int c, const Coefficients& a, int64_t limit
   return out.bits <= limitBits;
 }
 
-int candidatesOf(const int16_t* s, int n, int c, const Coefficients* reference, Candidate (&out)[kMaxCandidates]) {
-  const Normal q = normalOf(s, n, c);
+int candidatesOf(const int16_t* s, int n, int c, const codec::detail::Sums& sums, const Coefficients& reference,
+                 Candidate (&out)[kMaxCandidates]) {
+  const Normal q = normalOf(s, n, c, sums);
   int count = 0;
   auto add = [&](const Coefficients& a) {
     if (!inRange(a)) return;
@@ -290,7 +283,7 @@ int candidatesOf(const int16_t* s, int n, int c, const Coefficients* reference, 
       if (out[i].a.a1 == a.a1 && out[i].a.a2 == a.a2 && out[i].a.a3 == a.a3) return;
     if (count < kMaxCandidates) out[count++] = {a, squaredErrorOf(q, a)};
   };
-  if (reference != nullptr) add(*reference);
+  add(reference);
   // The optimum over the block's own samples; a singular system (a silent
   // block, a pure tone too short for three lags) falls back to fewer lags.
   double x[3];
@@ -362,28 +355,13 @@ int32_t EncodeBlockV22Best(ConvertParams* paramsArg, const void* samplesArg, voi
   params.decodedCount = params.sampleCount;
   if (n > kMaxSamples) return NUBO_TOO_MANY_SAMPLES;
 
-  // The reference encoder's choice is one of the candidates, so no block
-  // comes out larger than the reference's. Its block is made without the
-  // count extension, which does not change the body.
-  detail::Coefficients reference{};
-  bool haveReference = false;
-  {
-    alignas(8) uint8_t scratch[NUBO_MAX_CODE_BLOCK_BYTES];
-    ConvertParams ref{};
-    ref.flags = NUBO_FLAG_ENCODE | NUBO_FLAG_COUNT_EXTENSION;
-    ref.sampleCount = params.sampleCount;
-    ref.channels = params.channels;
-    ref.coderVersion = 22;
-    if (NuboWaveConvert(&ref, const_cast<uint8_t*>(samples), scratch) == NUBO_OK &&
-        (scratch[1] >> 4) != kStoredClass) {
-      reference = detail::referenceCoefficients(scratch + kHeaderBytes + kCountExtensionBytes);
-      haveReference = true;
-    }
-  }
-
+  // The reference encoder's predictor, fitted from the same sums, is one of
+  // the candidates, so no block comes out larger than the reference's.
   const detail::History history(samples, n);
+  const codec::detail::Sums sums = codec::detail::sumsOf(history.samples(), n, c);
+  const detail::Coefficients reference = codec::detail::fitFromSums(history.samples(), n, c, sums);
   detail::Candidate candidates[detail::kMaxCandidates];
-  const int count = detail::candidatesOf(history.samples(), n, c, haveReference ? &reference : nullptr, candidates);
+  const int count = detail::candidatesOf(history.samples(), n, c, sums, reference, candidates);
 
   // A coded block of b code bits takes 2 + ceil((30 + b) / 8) bytes. The
   // first candidate must not exceed the stored size (a tie stays coded);

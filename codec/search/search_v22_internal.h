@@ -49,9 +49,11 @@ struct Candidate {
 // The candidates of a block, deduplicated and sorted by squared error:
 // the nearest integer vectors around the least-squares optimum over the
 // block's own samples, the fixed first-, second- and third-difference and
-// zero predictors, and `reference` when given. Returns their number.
+// zero predictors, and `reference`. `sums` are sumsOf(s, n, c). Returns
+// their number.
 inline constexpr int kMaxCandidates = 16;
-int candidatesOf(const int16_t* s, int n, int c, const Coefficients* reference, Candidate (&out)[kMaxCandidates]);
+int candidatesOf(const int16_t* s, int n, int c, const codec::detail::Sums& sums, const Coefficients& reference,
+                 Candidate (&out)[kMaxCandidates]);
 
 // What the search chose: a coded block (predictor, class, bytes without the
 // count extension) or, when nothing codes within 2n + 2 bytes, storing.

@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The vector kernels of version-22 encoding, shared by the reference encoder
+// The kernels of version-22 encoding, shared by the reference encoder
 // (coder_v22_encode.cpp) and the searching encoder (codec/search/): the block
-// between zero runs, the sums of products, the residuals and widths of one
-// coefficient vector, and the writing of a coded body.
+// between zero runs, the sums of products, the reference fit, the residuals
+// and widths of one coefficient vector, and the writing of a coded body.
 //
 // The first two run on 16-bit lanes where the target has SSE2 (every x86-64
 // machine), with a scalar form elsewhere; both give the same integers.
 #pragma once
 
 #include <bit>
+#include <cfloat>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -24,6 +26,10 @@
 #include "framing.h"
 #include "paired_codes.h"
 #include "sample_code.h"
+
+// The fit must reproduce IEEE double arithmetic with every operation rounded
+// on its own; excess precision would change the coefficients.
+static_assert(FLT_EVAL_METHOD == 0, "double arithmetic must not carry excess precision");
 
 namespace nubo::codec::detail {
 
@@ -172,6 +178,71 @@ inline void residualsOf(const int16_t* s, int n, int c, const Coefficients& a, i
 }
 
 #endif
+
+inline int32_t toCoefficient(double x) {
+  const double scaled = x * 256.0;
+  if (!std::isfinite(scaled) || scaled >= 9223372036854775808.0 || scaled < -9223372036854775808.0) return 0;
+  const auto whole = static_cast<int64_t>(scaled);  // truncation toward zero
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(whole)));
+}
+
+inline int32_t clampTo(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+// The reference encoder's least-squares fit over samples s[0..n-1] with
+// zeros before them, from their sums (sumsOf). The searching encoder takes
+// it from the same sums for its candidate of the reference predictor.
+// WATCHOUT: the result must be bit-exact IEEE double arithmetic, every
+// operation rounded on its own: every unit that calls it is compiled with
+// -ffp-contract=off and without fast-math (codec/CMakeLists.txt).
+inline Coefficients fitFromSums(const int16_t* s, int n, int c, const Sums& sums) {
+  const int64_t e = sums.e, r1 = sums.r1, r2 = sums.r2, r3 = sums.r3;
+  // The normal equations run over positions 0..n; the lags push some
+  // products past the block's end, which are taken off here. Samples at
+  // negative positions are 0.
+  auto at = [&](int i) -> int64_t { return i >= 0 ? s[i] : 0; };
+  int64_t a11, a22, a33, a12, a23, a13;
+  if (c == 1) {
+    a11 = e;
+    a22 = e - at(n - 1) * at(n - 1);
+    a33 = a22 - at(n - 2) * at(n - 2);
+    a12 = r1;
+    a23 = r1 - at(n - 1) * at(n - 2);
+    a13 = r2;
+  } else {
+    a11 = e - at(n - 1) * at(n - 1);
+    a22 = a11 - at(n - 2) * at(n - 2) - at(n - 3) * at(n - 3);
+    a33 = a22 - at(n - 4) * at(n - 4) - at(n - 5) * at(n - 5);
+    a12 = r1 - at(n - 1) * at(n - 3);
+    a23 = a12 - at(n - 2) * at(n - 4) - at(n - 3) * at(n - 5);
+    a13 = r2 - at(n - 1) * at(n - 5);
+  }
+  if (a11 < 1 || a22 < 1 || a33 < 1) return {256, 0, 0};
+
+  // Gaussian elimination without pivoting, in the fixed order of the format.
+  double A11 = static_cast<double>(a11), A12 = static_cast<double>(a12), A13 = static_cast<double>(a13);
+  double A21 = A12, A22 = static_cast<double>(a22), A23 = static_cast<double>(a23);
+  double A31 = A13, A32 = A23, A33 = static_cast<double>(a33);
+  double R1 = static_cast<double>(r1), R2 = static_cast<double>(r2), R3 = static_cast<double>(r3);
+  A12 = A12 / A11;
+  A13 = A13 / A11;
+  R1 = R1 / A11;
+  A22 = A22 - A21 * A12;
+  A23 = A23 - A21 * A13;
+  R2 = R2 - A21 * R1;
+  A32 = A32 - A31 * A12;
+  A33 = A33 - A31 * A13;
+  R3 = R3 - A31 * R1;
+  A23 = A23 / A22;
+  R2 = R2 / A22;
+  A33 = A33 - A32 * A23;
+  R3 = R3 - A32 * R2;
+  R3 = R3 / A33;
+  const double x3 = R3;
+  const double x2 = R2 - A23 * x3;
+  const double x1 = (R1 - A12 * x2) - A13 * x3;
+  return {clampTo(toCoefficient(x1), -128, 895), clampTo(toCoefficient(x2), -895, 128),
+          clampTo(toCoefficient(x3), -255, 255)};
+}
 
 // How a coded body's sample codes are formed: Best joins them in pairs with
 // AVX2 where the machine has it, Plain writes them one by one. Both give the
