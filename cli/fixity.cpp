@@ -63,21 +63,47 @@ bool FixityCheck::load(const std::string& path, std::string& error) {
     return false;
   }
   std::string line;
+  long number = 0;
+  std::string bad;
   while (std::getline(in, line)) {
+    ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
     std::string file, md5;
-    if (!line.empty() && line[0] == '{') {
-      if (!jsonField(line, "input", file) || !jsonField(line, "md5", md5)) continue;
+    if (line[0] == '{') {
+      // A report: the MD5 is the audio's, recorded for the compressed file
+      // of the line (the output of encode and upgrade, the input of the
+      // others). A file with no MD5 (not converted) records nothing.
+      std::string input, output;
+      if (!jsonField(line, "input", input)) {
+        bad.append(1, ' ').append(std::to_string(number));
+        continue;
+      }
+      jsonField(line, "output", output);
+      if (!jsonField(line, "md5", md5)) continue;
+      const auto compressed = [](const std::string& name) {
+        return name.size() > 4 && (name.compare(name.size() - 4, 4, ".NAB") == 0 ||
+                                   name.compare(name.size() - 4, 4, ".nab") == 0);
+      };
+      file = compressed(output) && !compressed(input) ? output : input;
     } else if (line.size() > 34 && isMd5(line.substr(0, 32)) && line.compare(32, 2, "  ") == 0) {
       md5 = line.substr(0, 32);
       file = line.substr(34);
-    } else {
+    }
+    if (!isMd5(md5)) {
+      // A line that records nothing readable: a record cut or edited. Said,
+      // never passed over, so that no recorded file goes unchecked.
+      bad.append(1, ' ').append(std::to_string(number));
       continue;
     }
-    if (!isMd5(md5)) continue;
     for (char& c : md5) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     recorded_[key(file)] = md5;
     shownAs_[key(file)] = file;
+  }
+  if (!bad.empty()) {
+    error = path + ": lines that record no MD5 and file (" + bad.substr(1) +
+            "): each line is \"<md5>  <file>\" as nubo test --md5 writes it, or a line of a --report file";
+    return false;
   }
   if (recorded_.empty()) {
     error = path + ": no line of `nubo test --md5` or of a --report file with an MD5";
@@ -87,10 +113,31 @@ bool FixityCheck::load(const std::string& path, std::string& error) {
 }
 
 std::vector<std::string> FixityCheck::recordedPaths() const {
+  // Those that are gone are named as missing at the end, not tested.
   std::vector<std::string> paths;
-  for (const auto& [k, shown] : shownAs_) paths.push_back(shown);
+  for (const auto& [k, shown] : shownAs_) {
+    if (std::filesystem::exists(shown)) paths.push_back(shown);
+  }
   return paths;
 }
+
+namespace {
+// A name as a terminal may be shown it: control characters as \xHH.
+std::string shown(const std::string& name) {
+  std::string out;
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      out += escaped;
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+}  // namespace
 
 void FixityCheck::fileDone(const converter::FileOutcome& o) {
   if (o.outcome == converter::Outcome::PassedOver || o.outcome == converter::Outcome::NotBegun) return;
@@ -116,21 +163,21 @@ long FixityCheck::finish(bool walked, std::FILE* out, std::FILE* err) {
   const std::lock_guard<std::mutex> lock(mutex_);
   long missing = 0;
   for (const auto& [path, md5] : differs_) {
-    std::fprintf(err, "nubo: the audio differs from the record %s: %s (recorded %s, now %s)\n", recordPath_.c_str(),
-                 path.c_str(), recorded_[key(path)].c_str(), md5.c_str());
+    std::fprintf(err, "nubo: the audio differs from the record %s: %s (recorded %s, now %s)\n",
+                 shown(recordPath_).c_str(), shown(path).c_str(), recorded_[key(path)].c_str(), md5.c_str());
   }
   for (const auto& [k, md5] : recorded_) {
     if (seen_.count(k) != 0) continue;
-    // Recorded, but not found by this run: missing, unless the run was
-    // given only some of the files and this one lies elsewhere.
-    if (walked && std::filesystem::exists(shownAs_[k])) continue;
-    std::fprintf(err, "nubo: missing, recorded in %s: %s\n", recordPath_.c_str(), shownAs_[k].c_str());
+    // Recorded, but not found by this run: missing when it is gone (a file
+    // that is there was merely not among those the run was given).
+    if (std::filesystem::exists(shownAs_[k])) continue;
+    std::fprintf(err, "nubo: missing, recorded in %s: %s\n", shown(recordPath_).c_str(), shown(shownAs_[k]).c_str());
     ++missing;
   }
   long unlisted = 0;
   if (walked) {
     for (const std::string& path : unlisted_) {
-      std::fprintf(err, "nubo: not in the record %s: %s\n", recordPath_.c_str(), path.c_str());
+      std::fprintf(err, "nubo: not in the record %s: %s\n", shown(recordPath_).c_str(), shown(path).c_str());
       ++unlisted;
     }
   }

@@ -72,8 +72,11 @@ struct Options {
   bool md5 = false;
   std::string check;  // test --check: the record of MD5s to compare with
   bool best = false;  // encode and upgrade: the searching encoder
+  bool reportGiven = false;
+  bool filesFromGiven = false;
   std::string report;
   std::string nab, wav;  // verify
+  std::vector<std::string> infoFiles;
 };
 
 // The paths of a --files-from list: one a line (a CR before the line feed is
@@ -120,7 +123,7 @@ std::string mirroredDirectory(const std::string& path) {
 // exists, a pattern ('*' and '?', without regard to case). A name from a
 // --files-from list is never a pattern.
 RunInput::Kind inputKind(const std::string& input, bool listed) {
-  if (input == "-") return RunInput::Kind::StandardInput;
+  if (input == "-" && !listed) return RunInput::Kind::StandardInput;
   const platform::FileStatus status = platform::fileStatus(input);
   if (status.kind == platform::FileKind::Directory) return RunInput::Kind::Directory;
   if (listed || status.kind != platform::FileKind::Missing) return RunInput::Kind::File;
@@ -256,6 +259,31 @@ int runRequest(const converter::RunRequest& request, const std::string& reportPa
 // Runs one job over every input. `defaultNaming` names the output beside an
 // input when no -o was given.
 int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
+  if (o.reportGiven && (o.report.empty() || o.report == "-" || platform::isPathSeparator(o.report.back()))) {
+    fe.reportError("--report needs a file name (not \"" + o.report + "\")");
+    return kExitUsage;
+  }
+  if (o.filesFromGiven && o.filesFrom.empty()) {
+    fe.reportError("--files-from needs a file name, or - for the standard input");
+    return kExitUsage;
+  }
+  if (o.nullSeparated && o.filesFrom.empty()) {
+    fe.reportError("--null separates the names of a --files-from list; there is none");
+    return kExitUsage;
+  }
+  // The report never replaces a file the run reads.
+  for (const std::string& read : {o.check, o.filesFrom}) {
+    if (!o.report.empty() && !read.empty() && read != "-" &&
+        (read == o.report || platform::sameFile(read, o.report))) {
+      fe.reportError("--report " + o.report + " is a file this run reads; it is not replaced");
+      return kExitUsage;
+    }
+  }
+  if (!o.report.empty() && !o.output.empty() && o.output != "-" &&
+      (o.output == o.report || platform::sameFile(o.output, o.report))) {
+    fe.reportError("--report " + o.report + " is the output of this run");
+    return kExitUsage;
+  }
   FixityCheck fixity;
   bool fromRecord = false;
   if (!o.check.empty()) {
@@ -308,6 +336,10 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
   const bool flacByName = o.output != "-" && endsWithFlac(o.output);
   request.options.decodeFormat =
       o.flac || flacByName ? converter::OutputFormat::Flac : converter::OutputFormat::Wave;
+  if (job == Job::Decode && o.flac && o.output != "-" && endsWith(o.output, ".wav")) {
+    fe.reportError("--flac writes FLAC, but -o " + o.output + " names WAVE files");
+    return kExitUsage;
+  }
   if (job == Job::Decode && request.options.decodeFormat == converter::OutputFormat::Flac &&
       !converter::flacAvailable()) {
     fe.reportError("this build of nubo was made without libFLAC: it writes no FLAC");
@@ -324,7 +356,7 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
       fe.reportError(fe.text()(converter::kEntryNothingFound));
       return kExitUsage;
     }
-    if (path == "-" && job != Job::Test) {
+    if (path == "-" && !listed && job != Job::Test) {
       // The standard input has no name to derive an output's from, and
       // cannot be read a second time for a verify.
       if (!outputIsOneFile && o.output != "-") {
@@ -343,7 +375,8 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
     }
     RunInput input;
     input.kind = inputKind(path, listed);
-    input.path = path;
+    // A listed "-" is the file of that name, never the standard input.
+    input.path = listed && path == "-" ? std::string(".") + platform::kPathSeparator + path : path;
     input.output = outputRule(job, o, input, listed, defaultNaming);
     request.inputs.push_back(std::move(input));
   }
@@ -439,11 +472,19 @@ bool unknownCommand(int argc, char** argv) {
 }
 
 int run(int argc, char** argv) {
+#ifdef _WIN32
+  // cmd.exe knows double quotes only (and expands no pattern itself).
+  CLI::App app{"nubo: lossless 16-bit PCM audio compression and upgrade of old .NAB files.\n"
+               "Patterns (\"dir\\*.NAB\") are expanded by nubo; quote those that hold spaces."};
+#else
   CLI::App app{"nubo: lossless 16-bit PCM audio compression and upgrade of old .NAB files.\n"
                "Quote patterns ('dir/*.NAB') so that nubo, not the shell, expands them."};
+#endif
+  // Usage lines name the program as users type it, not by its full path.
+  app.name("nubo");
   app.require_subcommand(1);
   Options o;
-  std::vector<CLI::Option*> outputOptions;
+  std::vector<CLI::Option*> outputOptions, reportOptions, listOptions;
   app.add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr)");
   app.set_version_flag("--version", "nubo " NUBO_VERSION);
 
@@ -451,11 +492,13 @@ int run(int argc, char** argv) {
   auto addBatch = [&](CLI::App* sub) {
     sub->add_option("-j,--jobs", o.workers, "Files worked on at once (default: one per online processor)")
         ->check(CLI::Range(1, 1024));
-    sub->add_option("--files-from", o.filesFrom,
-                    "Also take the inputs listed in FILE, one a line ('-': standard input); their relative "
-                    "directories are kept below an output directory");
+    listOptions.push_back(sub->add_option(
+        "--files-from", o.filesFrom,
+        "Also take the inputs listed in FILE, one a line ('-': standard input), each a literal path; with an "
+        "output directory their relative directories are kept below it"));
     sub->add_flag("--null", o.nullSeparated, "The --files-from list is separated by NUL bytes");
-    sub->add_option("--report", o.report, "Write one JSON line per file found to FILE (JSON Lines)");
+    reportOptions.push_back(sub->add_option(
+        "--report", o.report, "Write one JSON line per file of the run to FILE (JSON Lines); -f replaces an earlier one"));
   };
   auto addWriting = [&](CLI::App* sub) {
     addBatch(sub);
@@ -511,7 +554,7 @@ int run(int argc, char** argv) {
   addQuiet(test);
 
   CLI::App* info = app.add_subcommand("info", "Show the header, coder version and blocks of a .NAB file");
-  info->add_option("FILE", o.nab, "Compressed file")->required();
+  info->add_option("FILE", o.infoFiles, "Compressed files")->required();
   addQuiet(info);
 
   if (unknownCommand(argc, argv)) return kExitUsage;
@@ -526,14 +569,25 @@ int run(int argc, char** argv) {
   }
 
   for (const CLI::Option* option : outputOptions) o.outputGiven = o.outputGiven || option->count() > 0;
+  for (const CLI::Option* option : reportOptions) o.reportGiven = o.reportGiven || option->count() > 0;
+  for (const CLI::Option* option : listOptions) o.filesFromGiven = o.filesFromGiven || option->count() > 0;
 
   // The texts: those of the window's definition file when one is installed
   // beside the program (or in the data directory), else the English ones.
   auto definitions = std::make_shared<ui::Definitions>();
   bool haveDefinitions = true;
   int language = 0;
-  ui::loadDefinitions(platform::dataDirectory(platform::programDirectory(), "NUBOCONV.h") + "/NUBOCONV.", language,
-                      *definitions, [&](const std::string&) { haveDefinitions = false; });
+  const std::string stem = platform::dataDirectory(platform::programDirectory(), "NUBOCONV.h") + "/NUBOCONV.";
+  // Only a regular file is read (a directory of that name would throw).
+  if (platform::fileStatus(stem + "h").kind == platform::FileKind::Regular) {
+    try {
+      ui::loadDefinitions(stem, language, *definitions, [&](const std::string&) { haveDefinitions = false; });
+    } catch (const std::exception&) {
+      haveDefinitions = false;
+    }
+  } else {
+    haveDefinitions = false;
+  }
   if (!haveDefinitions || definitions->problem().line != 0) definitions.reset();
   converter::TextOf text = [definitions](int id) -> std::string {
     if (definitions && definitions->defined(id)) return definitions->text(id);
@@ -556,7 +610,16 @@ int run(int argc, char** argv) {
   if (decode->parsed()) return runInputs(Job::Decode, o, Naming::ReplaceExtension, frontEnd);
   if (test->parsed()) return runInputs(Job::Test, o, Naming::ReplaceExtension, frontEnd);
   if (verify->parsed()) return commandVerify(o, frontEnd);
-  if (info->parsed()) return commandInfo(o.nab, o.quiet, frontEnd);
+  if (info->parsed()) {
+    // Each file described in turn (a blank line between them); exit 1 when
+    // any could not be described whole.
+    int status = kExitOk;
+    for (std::size_t i = 0; i < o.infoFiles.size(); ++i) {
+      if (i > 0 && !o.quiet) std::printf("\n");
+      if (commandInfo(o.infoFiles[i], o.quiet, frontEnd) != kExitOk) status = kExitFailed;
+    }
+    return status;
+  }
   return kExitUsage;
 }
 

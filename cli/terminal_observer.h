@@ -7,7 +7,10 @@
 #pragma once
 
 #include <cstdio>
+#include <chrono>
+#include <cstdint>
 #include <map>
+#include <vector>
 #include <mutex>
 #include <string>
 
@@ -25,6 +28,8 @@ class TerminalObserver : public converter::RunObserver {
   TerminalObserver(converter::TextOf text, bool quiet, std::FILE* out = stdout, std::FILE* err = stderr);
 
   void runStarted(const converter::RunRequest& r) override;
+  void runPlanned(const converter::RunPlan& plan) override;
+  void fileBegun(const converter::FileBegun& b) override;
   void progress(const converter::Progress& p) override;
   void fileDone(const converter::FileOutcome& o) override;
   void runEnded(const converter::RunSummary& s) override;
@@ -41,6 +46,9 @@ class TerminalObserver : public converter::RunObserver {
 
  private:
   void clearProgress();
+  // The run's one progress line, redrawn at most ten times a second
+  // (`force`: now). REQUIRES: mutex_ held.
+  void drawProgress(bool force);
   void writeLine(std::FILE* stream, const std::string& text);
 
   const converter::TextOf text_;
@@ -55,7 +63,20 @@ class TerminalObserver : public converter::RunObserver {
   converter::RunSummary summary_;
   bool ended_ = false;
   std::map<int, long> reasons_;  // message id -> files not converted for it
+  // Progress of the run: the planned files and bytes, what is done, and the
+  // bytes read so far of each file being converted.
+  std::size_t planned_ = 0;
+  int64_t plannedBytes_ = 0;
+  std::vector<int64_t> fileBytes_;
+  std::size_t filesDone_ = 0;
+  int64_t bytesDone_ = 0;
+  std::map<std::size_t, int64_t> current_;  // plan index -> bytes read
+  std::string currentName_;
+  double currentRatio_ = -1;
+  std::chrono::steady_clock::time_point started_;
+  std::chrono::steady_clock::time_point lastDrawn_;
   long otherKind_ = 0;           // files named that are not of the job's kind
+  bool md5Lines_ = false;        // test --md5: stdout holds the sums alone
 };
 
 }  // namespace nubo::cli

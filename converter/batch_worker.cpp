@@ -189,7 +189,9 @@ class Planner {
     f.identity = {status.device, status.inode};
     f.bytes = status.size;
     f.output = outputPath(input.output, input.output.directory, name);
-    if (input.output.kind == OutputRule::Kind::Files) applyCollisionRule(f.input, f.output);
+    if (input.output.kind == OutputRule::Kind::Files && request_.options.collisionRule) {
+      applyCollisionRule(f.input, f.output);
+    }
     classify(f, status);
     items_.push_back(std::move(f));
   }
@@ -297,7 +299,9 @@ class Planner {
       f.bytes = entry.status.size;
       f.input = joinPath(inDirectory, entry.name);
       f.output = outputPath(input.output, outDirectory, entry.name);
-      if (input.output.kind == OutputRule::Kind::Files) applyCollisionRule(f.input, f.output);
+      if (input.output.kind == OutputRule::Kind::Files && request_.options.collisionRule) {
+        applyCollisionRule(f.input, f.output);
+      }
       classify(f, entry.status);
       if (f.subject.empty()) f.subject = f.input;
       items_.push_back(std::move(f));

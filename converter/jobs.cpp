@@ -48,11 +48,11 @@ struct Codec {
 class ProgressReporter {
  public:
   explicit ProgressReporter(RunState& run, bool verifying = false) : run_(run), verifying_(verifying) {}
-  void update(int64_t pcmBytes, int64_t inputBytes) {
+  void update(int64_t pcmBytes, int64_t inputBytes, int64_t outputBytes = 0) {
     const int64_t m = pcmBytes >> 20;
     if (m == last_) return;
     last_ = m;
-    run_.observer.progress(Progress{run_.index, run_.inputPath, pcmBytes, inputBytes, verifying_});
+    run_.observer.progress(Progress{run_.index, run_.inputPath, pcmBytes, inputBytes, verifying_, outputBytes});
   }
 
  private:
@@ -358,16 +358,18 @@ FileOutcome reencode(RunState& run) {
   int64_t inBytes = preambleLength + 2;
   int64_t outBytes = preambleLength + 2;
   int64_t pcmBytes = 0;
+  AudioMd5 md5;
   ProgressReporter progress(run);
   for (;;) {
     if (run.stopRequested()) return cancelled(run, &output);
-    progress.update(pcmBytes, blocks.endOffset());
+    progress.update(pcmBytes, blocks.endOffset(), outBytes);
     const BlockStream::Step step = blocks.next(codec);
     if (step == BlockStream::Step::End) break;
     // A damaged block is never re-encoded from garbage.
     if (step == BlockStream::Step::Damaged) return damaged(run, blocks, &output);
     inBytes += codec.block.sizeField;
     const int n = codec.params.decodedCount;
+    if (run.request.options.md5) md5.update(codec.samples, 2u * static_cast<unsigned>(n));
     codec.params.flags = blockEncodeFlags(n, c.blockLength);
     codec.params.sampleCount = static_cast<uint16_t>(n);
     codec.params.coderVersion = 22;
@@ -393,6 +395,7 @@ FileOutcome reencode(RunState& run) {
   FileOutcome o = converted(run, output, headerDisagreement(c, frames, lengthOf(c, blocks)), outBytes, trueInBytes,
                             pcmBytes, true);
   o.countedInputBytes = inBytes;
+  if (run.request.options.md5) o.md5 = md5.hex();
   o.frames = frames;
   return o;
 }
@@ -491,7 +494,7 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   ProgressReporter progress(run);
   for (;;) {
     if (run.stopRequested()) return cancelled(run, &output);
-    progress.update(pcmBytes, pcmBytes);
+    progress.update(pcmBytes, pcmBytes, outBytes);
     const std::size_t got = source->read(codec.samples, static_cast<std::size_t>(2 * blockLength));
     if (got == 0) break;
     const int n = static_cast<int>(got / 2);

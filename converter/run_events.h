@@ -54,6 +54,7 @@ struct Progress {
   int64_t pcmBytes = 0;    // audio bytes done in this file
   int64_t inputBytes = 0;  // bytes of the input read so far
   bool verifying = false;  // the second half of encode-and-verify (or a verify): the output read back
+  int64_t outputBytes = 0; // bytes written so far (jobs that write a .NAB file; else 0)
 };
 
 // Something worth saying about a file while it is converted (the job goes on).

@@ -76,6 +76,10 @@ struct RunOptions {
   int flacLevel = 5;            // 0..8
   bool md5 = false;             // the MD5 of each file's audio, in its outcome
   bool best = false;            // version-22 encodes search for the smallest blocks (nubo_search)
+  // The window's name collision rule: an output path equal to its input's
+  // gets the last capital A of its file name replaced by E (TAKE.NAB ->
+  // TAKE.NEB). Without it such an output is refused as the input itself.
+  bool collisionRule = false;
 };
 
 struct RunRequest {

@@ -42,6 +42,7 @@ std::optional<FieldProblem> requestFromFields(Job job, bool overwrite, bool subd
   request.job = job;
   request.options.overwrite = overwrite;
   request.options.recursive = subdirectories;
+  request.options.collisionRule = true;
   if (inputField.empty()) return FieldProblem{1, converter::kEntryNothingFound};
   RunInput input;
   std::string pattern;

@@ -240,19 +240,22 @@ guard in/x1.NAB in/x2.NAB
 run 2 "$nubo" upgrade 'in/x?.NAB' -o one.NAB
 [[ ! -e one.NAB ]] || fail "several inputs were written into one.NAB"
 
-# The collision rule changes the file name, never a directory.
-begin collision_keeps_directory
+# An output named as its input is refused: nubo has no name collision rule
+# (the window's TAKE.NAB -> TAKE.NEB), so no file nobody named is written or
+# replaced, and a directory's name is never changed.
+begin collision_refused
 mkdir DATA
 cp "$src/music21.NAB" DATA/take.nab
 cp "$src/voice20.NAB" DATA/TAKE.NAB
-guard DATA/take.nab DATA/TAKE.NAB
+"$nubo" upgrade "$src/music21.NAB" -o DATA/TAKE.NEB >/dev/null
+guard DATA/take.nab DATA/TAKE.NAB DATA/TAKE.NEB
 run 0 "$nubo" upgrade DATA/take.nab -o 'DATA/*'
-run 0 "$nubo" upgrade DATA/TAKE.NAB -o 'DATA/*'
+run 1 "$nubo" upgrade DATA/TAKE.NAB -o 'DATA/*' -f
+expect_in err.txt "The output would overwrite the input"
 [[ ! -e DATE ]] || fail "an output was written into DATE/: $(ls -R DATE)"
 expect_complete DATA/take.NAB
 expect_same_audio DATA/take.NAB "$src/music.wav"
-expect_complete DATA/TAKE.NEB
-expect_same_audio DATA/TAKE.NEB "$src/voice.wav"
+expect_same_audio DATA/TAKE.NEB "$src/music.wav"
 
 # --- Stopped, killed and failed runs leave no file under a final name ---------------
 

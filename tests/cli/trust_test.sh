@@ -55,8 +55,15 @@ cmp -s OLD.NAB keep.NAB || fail "the report replaced an input of the run (-f)"
 echo "notes" >notes.txt
 run 2 "$nubo" test OLD.NAB --report notes.txt -f
 [[ $(cat notes.txt) == notes ]] || fail "the report replaced a file of another kind"
-run 2 "$nubo" test OLD.NAB --report /dev/null
-[[ -c /dev/null ]] || fail "/dev/null is no longer a device"
+# A device and a FIFO of our own (never the system's /dev/null: a fault here
+# would replace it for the whole machine).
+mkfifo afifo
+run 2 "$nubo" test OLD.NAB --report afifo -f
+[[ -p afifo ]] || fail "the report replaced a FIFO"
+if [[ $(id -u) == 0 ]] && mknod adevice c 1 3 2>/dev/null; then
+  run 2 "$nubo" test OLD.NAB --report adevice -f
+  [[ -c adevice ]] || fail "the report replaced a device node"
+fi
 mkdir -p adir
 run 2 "$nubo" test OLD.NAB --report adir
 run 0 "$nubo" test OLD.NAB --report r.jsonl
@@ -240,5 +247,35 @@ run 0 "$nubo" test -r fix/ --report fix.jsonl
 run 0 "$nubo" test --check fix.jsonl
 expect_in out.txt "2 file(s) hold the audio recorded"
 run 2 "$nubo" test --check music.wav
+
+# A report never replaces the record --check reads, nor a --files-from list.
+cp fix.jsonl fix.keep
+run 2 "$nubo" test --check fix.jsonl --report fix.jsonl -f
+cmp -s fix.jsonl fix.keep || fail "the report replaced the record being checked"
+# A record with a line that records nothing is refused, not half checked.
+{ head -1 fix.md5; echo "70763bca7662e2227533bd551df0e4  fix/sub/b.NAB"; } >cut.md5
+run 2 "$nubo" test --check cut.md5
+expect_in err.txt "line"
+# A listed "-" is the file of that name, not the standard input.
+cp voice.wav ./-
+echo - >dash.list
+run 0 "$nubo" encode --files-from dash.list -o dash.NAB <music.wav
+[[ $("$nubo" info dash.NAB | awk '/sample rate/ {print $3}') == 22050 ]] || fail "a listed - read the standard input"
+rm ./-
+# nubo has no name collision rule: an output named as its input is refused.
+cp OLD.NAB TAKE.NAB
+"$nubo" upgrade VOICE.NAB -o TAKE.NEB >/dev/null
+cp TAKE.NEB neb.keep
+run 1 "$nubo" upgrade TAKE.NAB -o '*.NAB' -f
+cmp -s TAKE.NEB neb.keep || fail "a file nobody named (TAKE.NEB) was replaced"
+# Empty option values are usage errors.
+run 2 "$nubo" test OLD.NAB --report ''
+run 2 "$nubo" test --files-from ''
+run 2 "$nubo" decode OLD.NAB -o 'z/*.wav' --flac
+# A directory where a definition file would be is not read.
+mkdir -p lone/NUBOCONV.h
+cp "$nubo" lone/
+cp -P "$bin"/libnubocodec.so* lone/
+run 0 lone/nubo test OLD.NAB
 
 finish "trust"

@@ -191,6 +191,7 @@ class BatchWorker : public ::testing::Test {
     r.options.overwrite = overwrite;
     r.options.recursive = recursive;
     r.options.workers = workers;
+    r.options.collisionRule = true;  // as the window asks; nubo does not
     RunInput input;
     const bool directory = in.back() == '/' || in.back() == '\\';
     input.kind = directory ? RunInput::Kind::Directory
@@ -328,6 +329,14 @@ TEST_F(BatchWorker, CollisionRuleOrOutputIsInput) {
   // Mode 1 in the same directory: TAKE.NAB -> TAKE.NEB; take.nab -> take.NAB (a new file).
   ASSERT_FALSE(run(Job::Reencode, p("snd/TAKE.NAB"), p("snd/*")).stopped);
   EXPECT_TRUE(fs::exists(p("snd/TAKE.NEB")));
+  // Without the window's rule (nubo), such an output is the input itself: refused.
+  fs::remove(p("snd/TAKE.NEB"));
+  RunRequest r = request(Job::Reencode, p("snd/TAKE.NAB"), p("snd/*"), true);
+  r.options.collisionRule = false;
+  fe.clear();
+  EXPECT_FALSE(runBatch(r, fe, fe.stop).stopped);
+  EXPECT_TRUE(fe.saw(kEntryOutputIsInput));
+  EXPECT_FALSE(fs::exists(p("snd/TAKE.NEB")));
   // Mode 0 naming the input itself, with no capital A: refused with 66, untouched.
   ASSERT_FALSE(run(Job::Reencode, p("snd/take.nab"), p("snd/take.nab"), true).stopped);
   EXPECT_TRUE(fe.saw(kEntryOutputIsInput));
