@@ -83,7 +83,7 @@ struct Options {
 // dropped), or NUL-separated; empty entries are skipped.
 bool readFileList(const std::string& source, bool nullSeparated, std::vector<std::string>& paths,
                   std::string& error) {
-  std::FILE* f = source == "-" ? stdin : std::fopen(source.c_str(), "rb");
+  std::FILE* f = source == "-" ? stdin : platform::openFile(source, "rb");
   if (f == nullptr) {
     error = source + ": " + platform::systemReason(errno);
     return false;
@@ -110,12 +110,15 @@ bool readFileList(const std::string& source, bool nullSeparated, std::vector<std
 // The directory part of a listed path that may be mirrored below an output
 // directory: a relative path that stays below where it starts ("./" dropped).
 std::string mirroredDirectory(const std::string& path) {
-  std::filesystem::path dir = std::filesystem::path(path).parent_path().lexically_normal();
+  // (Paths made from UTF-8 text and back: on Windows std::filesystem would
+  // read a plain string in another code page.)
+  std::filesystem::path dir = std::filesystem::path(std::u8string(path.begin(), path.end())).parent_path().lexically_normal();
   if (dir.empty() || dir == "." || dir.is_absolute()) return "";
   for (const auto& part : dir) {
     if (part == "..") return "";
   }
-  return dir.make_preferred().string() + platform::kPathSeparator;
+  const std::u8string text = dir.make_preferred().u8string();
+  return std::string(text.begin(), text.end()) + platform::kPathSeparator;
 }
 
 // What a command-line input names: a directory, an existing file (taken as
@@ -483,6 +486,9 @@ int run(int argc, char** argv) {
   // Usage lines name the program as users type it, not by its full path.
   app.name("nubo");
   app.require_subcommand(1);
+  // An argument that starts with '/' is a path, also on Windows
+  // (nubo.exe encode /data/take.wav); the subcommands inherit this.
+  app.allow_windows_style_options(false);
   Options o;
   std::vector<CLI::Option*> outputOptions, reportOptions, listOptions;
   app.add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr)");
@@ -626,4 +632,11 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace nubo::cli
 
-int main(int argc, char** argv) { return nubo::cli::run(argc, argv); }
+int main(int argc, char** argv) {
+  // The arguments as UTF-8 (on Windows from the wide command line).
+  std::vector<std::string> arguments = nubo::platform::programArguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& a : arguments) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  return nubo::cli::run(static_cast<int>(arguments.size()), pointers.data());
+}

@@ -91,7 +91,7 @@ std::string jsonString(const std::string& text, bool* escaped) {
 bool RunReport::open(const std::string& path, bool overwrite, std::string& error) {
   // Only an earlier report is replaced: a file of JSON lines such as these.
   const auto isReport = [](const std::string& existing) {
-    std::FILE* f = std::fopen(existing.c_str(), "rb");
+    std::FILE* f = platform::openFile(existing, "rb");
     if (f == nullptr) return false;
     static constexpr char kStart[] = "{\"input\":";
     char start[sizeof kStart - 1] = {};

@@ -17,8 +17,9 @@
 #   (cmake/windows_resources.rc.in, compiled by windres); the zip's copies
 #   of them and of the DLL are stripped of their symbols and debug sections
 #   (the DLL's export table is kept: it is no symbol table).
-# - The ANSI ("A") Win32 functions are used throughout, like the C runtime's
-#   fopen: paths are in the system's ANSI code page.
+# - Text is UTF-8 inside; the Win32 layer (platform/win32) converts it to
+#   UTF-16 for the wide ("W") functions, so that any name works whatever
+#   the system's code page.
 
 # _USE_MATH_DEFINES: M_PI, which strict C++20 mode hides in mingw-w64's math.h.
 add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 WIN32_LEAN_AND_MEAN NOMINMAX _USE_MATH_DEFINES)

@@ -2,7 +2,8 @@
 // The MD5 of decoded audio as FLAC keeps it in STREAMINFO (and metaflac
 // --show-md5sum prints it): of the samples as 16-bit little-endian,
 // channels interleaved, which is exactly the PCM byte stream of a WAVE file.
-// Computed with nettle; a build without nettle has none (available() false).
+// Computed with nettle, on Windows with the system's own hashing (CNG); a
+// build with neither has none (available() false).
 #pragma once
 
 #include <cstddef>
@@ -20,7 +21,7 @@ class AudioMd5 {
 
   static bool available();
   void update(const uint8_t* bytes, std::size_t n);
-  // 32 lower-case hexadecimal digits ("" without nettle). Ends the sum.
+  // 32 lower-case hexadecimal digits ("" without MD5). Ends the sum.
   std::string hex();
 
  private:

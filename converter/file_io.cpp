@@ -142,7 +142,7 @@ void InputFile::close() {
 }
 
 bool OutputFile::open(const std::string& path) {
-  adopt(std::fopen(path.c_str(), "wb"));
+  adopt(platform::openFile(path, "wb"));
   if (file_ == nullptr) fail();
   return file_ != nullptr;
 }

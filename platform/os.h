@@ -34,8 +34,11 @@ inline bool isPathSeparator(char c) {
   return false;
 }
 
+// Paths and texts are UTF-8 everywhere; on Windows the OS layer converts
+// them to UTF-16 for the system and back.
+
 // Directory of the running executable (from /proc/self/exe; on Windows from
-// GetModuleFileNameA), no trailing separator unless it is a root ("/", or a
+// GetModuleFileNameW), no trailing separator unless it is a root ("/", or a
 // drive's root on Windows).
 std::string programDirectory();
 
@@ -157,6 +160,20 @@ CommitResult commitFile(const std::string& tempPath, const std::string& finalPat
 // a device, a directory) is refused without waiting on it: EINVAL-like
 // failures give `errorNumber` 0 and the reason "not a regular file".
 bool openRegularFile(const std::string& path, std::FILE*& stream, int& errorNumber, std::string& error);
+
+// Opens `path` with fopen's `mode`; on Windows through _wfopen, so that any
+// name opens whatever the system's code page. nullptr with errno set when
+// it cannot be opened.
+std::FILE* openFile(const std::string& path, const char* mode);
+
+// Removes the file at `path`; false when it could not be removed.
+bool removeFile(const std::string& path);
+
+// The program's arguments, argv[0] first, as UTF-8. Elsewhere argv as it
+// is; on Windows from the wide command line (main's argv is in the ANSI
+// code page, where a name such as 音声.wav is already "??.wav"), and a
+// console the program writes to shows UTF-8 until the program ends.
+std::vector<std::string> programArguments(int argc, char** argv);
 
 // How many processors are online (at least 1).
 int onlineProcessors();

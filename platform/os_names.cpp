@@ -16,13 +16,24 @@ bool isRandomCharacter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c
 
 char fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
+// The position after the character that starts at `n`: names are UTF-8,
+// and '?' stands for one character, not one byte of it.
+std::size_t nextCharacter(const std::string& name, std::size_t n) {
+  ++n;
+  while (n < name.size() && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) ++n;
+  return n;
+}
+
 // Iterative wildcard match with one backtracking point (the last '*'): linear
 // in practice and without recursion depth limits on long names.
 bool wildcardMatch(const std::string& pattern, const std::string& name) {
   std::size_t p = 0, n = 0;
   std::size_t starP = std::string::npos, starN = 0;
   while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && fold(pattern[p]) == fold(name[n])))) {
+    if (p < pattern.size() && pattern[p] == '?') {
+      ++p;
+      n = nextCharacter(name, n);
+    } else if (p < pattern.size() && pattern[p] != '*' && fold(pattern[p]) == fold(name[n])) {
       ++p;
       ++n;
     } else if (p < pattern.size() && pattern[p] == '*') {
@@ -30,7 +41,7 @@ bool wildcardMatch(const std::string& pattern, const std::string& name) {
       starN = n;
     } else if (starP != std::string::npos) {
       p = starP + 1;
-      n = ++starN;
+      n = starN = nextCharacter(name, starN);
     } else {
       return false;
     }

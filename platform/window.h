@@ -41,6 +41,13 @@ inline constexpr uint32_t kAlignRight = 2;
 inline constexpr uint32_t kEditAutoHScroll = 0x80;
 }  // namespace style
 
+// The client area a main window opens with, in character columns and lines
+// (and the scroll bars): the canvas's width plus the two columns the
+// horizontal range keeps in hand, so that nothing needs scrolling sideways,
+// and enough lines for the controls. Cut to the screen where it is smaller.
+inline constexpr int kDefaultClientColumns = 102;
+inline constexpr int kDefaultClientLines = 24;
+
 enum class ScrollBar { Horizontal, Vertical };
 
 // Scroll requests; for the horizontal bar LineUp/LineDown mean line left/right

@@ -3,8 +3,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
+
+#include "os.h"
 
 namespace nubo::ui {
 
@@ -266,10 +267,14 @@ std::string definitionPath(const std::string& stem, int languageNumber) {
 
 namespace {
 bool readFile(const std::string& path, std::string& bytes) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  return true;
+  std::FILE* file = platform::openFile(path, "rb");
+  if (file == nullptr) return false;
+  bytes.clear();
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
+  const bool read = std::ferror(file) == 0;
+  std::fclose(file);
+  return read;
 }
 }  // namespace
 

@@ -7,8 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <cstdlib>
-#include <fstream>
 #include <iterator>
+
+#include "os.h"
 
 namespace nubo::ui {
 
@@ -93,13 +94,13 @@ std::string settingsStemFor(const std::string& programDirectory, const std::stri
 bool canWriteFile(const std::string& path) {
   // Opening for update changes nothing in an existing file; a missing one is
   // made exclusively (never one another process just made) and removed again.
-  if (std::FILE* file = std::fopen(path.c_str(), "r+")) {
+  if (std::FILE* file = platform::openFile(path, "r+")) {
     std::fclose(file);
     return true;
   }
-  if (std::FILE* file = std::fopen(path.c_str(), "wx")) {
+  if (std::FILE* file = platform::openFile(path, "wx")) {
     std::fclose(file);
-    std::remove(path.c_str());
+    platform::removeFile(path);
     return true;
   }
   return false;
@@ -136,9 +137,12 @@ Settings parseSettings(std::string_view bytes) {
 }
 
 Settings readSettings(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return Settings{};
-  const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  std::FILE* file = platform::openFile(path, "rb");
+  if (file == nullptr) return Settings{};
+  std::string bytes;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
+  std::fclose(file);
   return parseSettings(bytes);
 }
 
@@ -167,10 +171,12 @@ bool writeSettings(const std::string& path, const Settings& settings, std::strin
     return false;
   };
   // The user's configuration directory may not exist yet.
-  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  // (A path made from UTF-8 text: on Windows std::filesystem would read a
+  // plain string in another code page.)
+  const std::filesystem::path parent = std::filesystem::path(std::u8string(path.begin(), path.end())).parent_path();
   std::error_code made;
   if (!parent.empty()) std::filesystem::create_directories(parent, made);
-  std::FILE* file = std::fopen(path.c_str(), "w");
+  std::FILE* file = platform::openFile(path, "w");
   if (file == nullptr) return failed(made ? made.value() : errno);
   const std::string text = formatSettings(settings);
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "window.h"
+#include "window_text.h"
 
 namespace nubo::platform::detail {
 
@@ -23,20 +24,6 @@ std::string labelFromText(const std::string& text);
 // Horizontal placement of a label or an edit text from the low two style bits
 // (left, centre, right; the fourth value draws like left).
 Fl_Align horizontalAlign(uint32_t style);
-
-// `text` shortened to `width` pixels as `measure` gives them: unchanged when
-// it fits. Otherwise characters go from the middle of the directory parts of
-// the paths in it (a path starts with '/' at the start of the text or after a
-// space or '(' and runs to " (", ")", "; " or the end), longest part first,
-// each shortened part showing one "…" and the whole directories at its end,
-// so that file names stay whole ("/srv/arch…/2021/live/TAKE.NAB"). If that is not enough the text is cut
-// at its end with "…". UTF-8 sequences are never split.
-std::string fitText(const std::string& text, int width, const std::function<int(const std::string&)>& measure);
-
-// `text` broken into lines ('\n') of at most `width` pixels, after a '/' or
-// a space where it can, else between letters: a path has no spaces for the
-// tooltip to wrap at, and would run off the screen in one line.
-std::string wrapText(const std::string& text, int width, const std::function<int(const std::string&)>& measure);
 
 // A push button. The default button also takes Enter as its shortcut and is
 // drawn with a darker frame. hold() keeps the button drawn pressed (the

@@ -33,11 +33,6 @@ namespace {
 // The font of every control and message, at FLTK's normal size.
 constexpr Fl_Font kFont = FL_HELVETICA;
 constexpr int kFontSize = 14;  // FL_NORMAL_SIZE, which is a variable
-// The default client area in character columns and lines: the canvas's width
-// (plus the two columns the horizontal range keeps in hand), so that nothing
-// needs scrolling sideways, and enough lines for the controls.
-constexpr int kDefaultColumns = 102;
-constexpr int kDefaultLines = 24;
 // Mouse-wheel notches scroll three lines each, the desktop default.
 constexpr int kLinesPerNotch = 3;
 // The file dialogs return at most this many characters (the 300-byte buffer).
@@ -313,24 +308,15 @@ struct FltkWindow::Impl {
   // height of the row's first control). The radio buttons of one group are
   // one stop: the checked one, else the first.
   std::vector<Control*> tabStops() const {
-    std::vector<Control*> candidates;
+    std::vector<std::pair<int, Rect>> candidates;
     for (const int id : creationOrder) {
       Control* c = find(id);
-      if ((c->style & style::kTabStop) != 0 && canFocus(*c)) candidates.push_back(c);
+      if ((c->style & style::kTabStop) != 0 && canFocus(*c)) {
+        candidates.push_back({id, Rect{c->widget->x(), c->widget->y(), c->widget->w(), c->widget->h()}});
+      }
     }
-    const auto middle = [](const Control* c) { return c->widget->y() + c->widget->h() / 2; };
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [&](const Control* a, const Control* b) { return middle(a) < middle(b); });
     std::vector<Control*> ordered;
-    for (std::size_t rowStart = 0; rowStart < candidates.size();) {
-      const Fl_Widget* first = candidates[rowStart]->widget;
-      std::size_t rowEnd = rowStart + 1;
-      while (rowEnd < candidates.size() && middle(candidates[rowEnd]) < first->y() + std::max(1, first->h())) ++rowEnd;
-      std::stable_sort(candidates.begin() + rowStart, candidates.begin() + rowEnd,
-                       [](const Control* a, const Control* b) { return a->widget->x() < b->widget->x(); });
-      ordered.insert(ordered.end(), candidates.begin() + rowStart, candidates.begin() + rowEnd);
-      rowStart = rowEnd;
-    }
+    for (const int id : readingOrder(candidates)) ordered.push_back(find(id));
     std::vector<Control*> stops;
     std::map<int, std::size_t> groupStop;  // first member's ID -> index in stops
     for (Control* c : ordered) {
@@ -488,8 +474,8 @@ bool FltkWindow::create(const std::string& title, WindowEvents& events) {
   // The desktop layout widens the average character by half for
   // proportional fonts; the default size uses the same column width.
   const int column = m.fixedPitch ? m.averageCharWidth : m.averageCharWidth * 3 / 2;
-  int width = kDefaultColumns * column + bar;
-  int height = kDefaultLines * m.height + bar;
+  int width = kDefaultClientColumns * column + bar;
+  int height = kDefaultClientLines * m.height + bar;
   // On a small screen the window is cut to the screen, less room for a frame.
   width = std::max(8 * bar, std::min(width, Fl::w() - 2 * bar));
   height = std::max(6 * bar, std::min(height, Fl::h() - 4 * bar));

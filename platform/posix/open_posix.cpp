@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Opening inputs on POSIX without ever blocking on a FIFO or a device.
+// Opening files on POSIX (inputs without ever blocking on a FIFO or a
+// device), and the program's arguments as they are.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <vector>
 
 #include "os.h"
 #include "std_streams.h"
@@ -46,6 +49,12 @@ bool openRegularFile(const std::string& path, std::FILE*& stream, int& errorNumb
   }
   return true;
 }
+
+std::FILE* openFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
+bool removeFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+std::vector<std::string> programArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 std::FILE* duplicateStandardStream(bool output) {
   const int fd = ::fcntl(output ? STDOUT_FILENO : STDIN_FILENO, F_DUPFD_CLOEXEC, 0);

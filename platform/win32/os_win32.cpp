@@ -1,19 +1,22 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The OS layer on Win32: GetModuleFileNameA, FindFirstFileExA, CreateFileA
-// and GetFileInformationByHandle for what a path names, CreateDirectoryA, and
+// The OS layer on Win32: GetModuleFileNameW, FindFirstFileExW, CreateFileW
+// and GetFileInformationByHandle for what a path names, CreateDirectoryW, and
 // output files written under a temporary name and given their final name by
-// MoveFileExA (no replace: atomic; replace: a check and a MoveFileExA with
+// MoveFileExW (no replace: atomic; replace: a check and a MoveFileExW with
 // MOVEFILE_REPLACE_EXISTING under a lock that orders commits into one
 // directory).
 //
-// Paths are ANSI strings (the system's code page), as the C runtime's fopen
-// takes them; '\' and '/' both separate components, a drive ("C:") or a UNC
-// share ("\\server\share") may lead.
+// Paths are UTF-8 strings, as everywhere in the program; they are converted
+// to UTF-16 for the wide ("W") functions here and nowhere else, so that any
+// name Windows can hold works, whatever the system's code page. '\' and '/'
+// both separate components, a drive ("C:") or a UNC share
+// ("\\server\share") may lead.
 #include "os.h"
 #include "os_names.h"
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <shellapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -22,7 +25,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <optional>
 #include <utility>
 
@@ -33,12 +38,28 @@ namespace nubo::platform {
 
 namespace win32 {
 
+std::wstring wide(const std::string& text) {
+  if (text.empty()) return {};
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(std::max(n, 0)), L'\0');
+  if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+std::string utf8(const wchar_t* text, std::size_t length) {
+  if (length == 0) return {};
+  const int n = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(std::max(n, 0)), '\0');
+  if (n > 0) ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
 std::string errorText(DWORD error) {
-  char* buffer = nullptr;
-  const DWORD n = ::FormatMessageA(
+  wchar_t* buffer = nullptr;
+  const DWORD n = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-  std::string text = n > 0 && buffer != nullptr ? std::string(buffer, n) : std::string();
+      MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+  std::string text = n > 0 && buffer != nullptr ? utf8(buffer, n) : std::string();
   if (buffer != nullptr) ::LocalFree(buffer);
   // The system's texts end in ".\r\n"; the messages put the reason in
   // parentheses or after a colon, as with the POSIX texts, which have neither.
@@ -102,20 +123,21 @@ std::size_t lastSeparator(const std::string& path) { return path.find_last_of(kP
 using namespace win32;
 
 std::string programDirectory() {
-  // GetModuleFileNameA names this very executable, whatever it is called and
+  // GetModuleFileNameW names this very executable, whatever it is called and
   // however it was started (a search for "NUBOCONV.exe" along the search
   // order would find another copy first when the current directory has one).
-  std::string buffer(MAX_PATH, '\0');
+  std::wstring name(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD n = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    const DWORD n = ::GetModuleFileNameW(nullptr, name.data(), static_cast<DWORD>(name.size()));
     if (n == 0) return ".";
-    if (n < buffer.size()) {
-      buffer.resize(n);
+    if (n < name.size()) {
+      name.resize(n);
       break;
     }
-    buffer.resize(buffer.size() * 2);  // cut off: try a larger buffer
-    if (buffer.size() > 32768) return ".";
+    name.resize(name.size() * 2);  // cut off: try a larger buffer
+    if (name.size() > 32768) return ".";
   }
+  const std::string buffer = utf8(name);
   const std::size_t slash = lastSeparator(buffer);
   if (slash == std::string::npos) return ".";
   // "C:\NUBOCONV.exe" is in the root "C:\", which keeps its separator.
@@ -129,9 +151,9 @@ namespace {
 // ("\\.\NUL"), hashed. Devices get the volume number 0xFFFFFFFF... that no
 // volume has, so that no device shares an identity with a file.
 std::pair<uint64_t, uint64_t> deviceIdentity(const std::string& path) {
-  char full[MAX_PATH + 1] = {};
-  const DWORD n = ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
-  std::string name = n > 0 && n < MAX_PATH ? std::string(full, n) : path;
+  wchar_t full[MAX_PATH + 1] = {};
+  const DWORD n = ::GetFullPathNameW(wide(path).c_str(), MAX_PATH, full, nullptr);
+  std::string name = n > 0 && n < MAX_PATH ? utf8(full, n) : path;
   uint64_t h = 1469598103934665603ull;  // FNV-1a
   for (const char c : name) {
     h ^= static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(c)));
@@ -143,7 +165,7 @@ std::pair<uint64_t, uint64_t> deviceIdentity(const std::string& path) {
 // Opens `path` for querying only (no read or write access, so no share mode
 // of another opener is in the way), following links.
 HANDLE openForQuery(const std::string& path, DWORD extraFlags = 0) {
-  return ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  return ::CreateFileW(wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | extraFlags, nullptr);
 }
 
@@ -196,32 +218,46 @@ uint64_t randomBits() {
   return splitMix64(seed + counter.fetch_add(1) * 0x9e3779b97f4a7c15ull);
 }
 
+// The UTF-16 units of the UTF-8 character that starts at `text[at]`, and
+// its length in bytes.
+std::pair<size_t, size_t> characterAt(const std::string& text, size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  size_t bytes = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+  bytes = std::min(bytes, text.size() - at);
+  return {bytes == 4 ? 2 : 1, bytes};  // beyond the first plane: a surrogate pair
+}
+
 // The part of the final name that goes into the temporary name: all of it
-// when the temporary path stays within what the ANSI functions take
-// (MAX_PATH) and its name within one component, else a prefix of at least
-// one character, cut at a character boundary of the code page (a
-// double-byte character is never split). The random part keeps it unique.
+// when the temporary path stays within what the path functions take
+// (MAX_PATH UTF-16 units) and its name within one component, else a prefix
+// of at least one character, cut at a character boundary (a UTF-8 sequence
+// is never split). The random part keeps it unique. The name also stays
+// within 255 bytes of UTF-8, which is what a component may have on the
+// Unix file systems under Wine (and costs nothing on Windows).
 std::string temporaryStem(const std::string& directoryPrefix, const std::string& name) {
   constexpr size_t kDecoration = kTemporaryDecoration;
+  const size_t byteLimit = kMaxNameLength - kDecoration;
   size_t limit = kMaxNameLength - kDecoration;
-  char full[MAX_PATH + 1] = {};
+  wchar_t full[MAX_PATH + 1] = {};
   const std::string directory = directoryPrefix.empty() ? "." : directoryPrefix;
-  const DWORD n = ::GetFullPathNameA(directory.c_str(), MAX_PATH, full, nullptr);
+  const DWORD n = ::GetFullPathNameW(wide(directory).c_str(), MAX_PATH, full, nullptr);
   if (n > 0 && n < MAX_PATH) {
     // The full path of the directory, a separator (unless it ends in one),
     // the decorated name, and room for the terminating NUL.
-    const size_t used = n + (isPathSeparator(full[n - 1]) ? 0 : 1) + kDecoration + 1;
+    const bool endsInSeparator = full[n - 1] == L'\\' || full[n - 1] == L'/';
+    const size_t used = n + (endsInSeparator ? 0 : 1) + kDecoration + 1;
     limit = std::min(limit, used < MAX_PATH ? MAX_PATH - used : size_t{0});
   }
   limit = std::max<size_t>(limit, 1);
-  if (name.size() <= limit) return name;
   size_t cut = 0;
+  size_t units = 0;
   while (cut < name.size()) {
-    const size_t step = ::IsDBCSLeadByte(static_cast<BYTE>(name[cut])) && cut + 1 < name.size() ? 2 : 1;
-    if (cut + step > limit) break;
-    cut += step;
+    const auto [u, bytes] = characterAt(name, cut);
+    if (units + u > limit || cut + bytes > byteLimit) break;
+    units += u;
+    cut += bytes;
   }
-  if (cut == 0) cut = std::min(name.size(), ::IsDBCSLeadByte(static_cast<BYTE>(name[0])) ? size_t{2} : size_t{1});
+  if (cut == 0) cut = characterAt(name, 0).second;
   return name.substr(0, cut);
 }
 
@@ -245,7 +281,7 @@ class DirectoryLock {
     std::snprintf(name, sizeof name, "Local\\nubo-commit-%08lx-%08lx%08lx",
                   static_cast<unsigned long>(info.dwVolumeSerialNumber), static_cast<unsigned long>(info.nFileIndexHigh),
                   static_cast<unsigned long>(info.nFileIndexLow));
-    mutex_ = ::CreateMutexA(nullptr, FALSE, name);
+    mutex_ = ::CreateMutexA(nullptr, FALSE, name);  // an ASCII name
     if (mutex_ == nullptr) return;
     // WAIT_ABANDONED: a process died holding it; the lock is ours all the same.
     const DWORD r = ::WaitForSingleObject(mutex_, INFINITE);
@@ -284,7 +320,7 @@ FileStatus fileStatus(const std::string& path) {
     if (isMissingError(openError)) {
       // A symbolic link or junction whose target is missing: what is there
       // is the link itself, with its own identity.
-      const DWORD attributes = ::GetFileAttributesA(native.c_str());
+      const DWORD attributes = ::GetFileAttributesW(wide(native).c_str());
       if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         status.kind = FileKind::DanglingLink;
         status.error = errorText(openError);
@@ -318,8 +354,8 @@ bool findEntries(const std::string& directory, const std::string& pattern, std::
   // own matching also tries each file's short 8.3 name, so that "*.NAB"
   // would find "take.nabx" (short name TAKE~1.NAB). FindExInfoBasic leaves
   // the short names out.
-  WIN32_FIND_DATAA found {};
-  HANDLE h = ::FindFirstFileExA((prefix + "*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  WIN32_FIND_DATAW found {};
+  HANDLE h = ::FindFirstFileExW(wide(prefix + "*").c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD e = ::GetLastError();
     // A root directory has no "." entry: when it is empty, the search finds
@@ -329,12 +365,12 @@ bool findEntries(const std::string& directory, const std::string& pattern, std::
     return false;
   }
   for (;;) {
-    const std::string name = found.cFileName;
+    const std::string name = utf8(found.cFileName, std::wcslen(found.cFileName));
     if (name != "." && name != ".." && matchesPattern(pattern, name)) {
       // Links followed: a link to a directory counts as a directory.
       entries.push_back(DirectoryEntry{name, fileStatus(prefix + name)});
     }
-    if (!::FindNextFileA(h, &found)) {
+    if (!::FindNextFileW(h, &found)) {
       const DWORD e = ::GetLastError();
       ::FindClose(h);
       if (e == ERROR_NO_MORE_FILES) break;
@@ -349,7 +385,7 @@ bool findEntries(const std::string& directory, const std::string& pattern, std::
 }
 
 bool createDirectory(const std::string& path, std::string& error) {
-  if (::CreateDirectoryA(path.c_str(), nullptr)) return true;
+  if (::CreateDirectoryW(wide(path).c_str(), nullptr)) return true;
   error = errorText(::GetLastError());
   return false;
 }
@@ -389,7 +425,7 @@ bool createTemporaryFile(const std::string& finalPath, std::string& tempPath, st
   std::string candidate;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     candidate = prefix + "." + stem + "." + names::randomCharacters(randomBits()) + kTemporarySuffix;
-    h = ::CreateFileA(candidate.c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_NEW,
+    h = ::CreateFileW(wide(candidate).c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ, nullptr, CREATE_NEW,
                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h != INVALID_HANDLE_VALUE) break;
     createError = ::GetLastError();
@@ -406,7 +442,7 @@ bool createTemporaryFile(const std::string& finalPath, std::string& tempPath, st
     errorNumber = errno != 0 ? errno : EMFILE;
     error = systemReason(errorNumber);
     if (fd >= 0) ::_close(fd); else ::CloseHandle(h);
-    ::DeleteFileA(candidate.c_str());  // the empty file this call just made
+    ::DeleteFileW(wide(candidate).c_str());  // the empty file this call just made
     return false;
   }
   tempPath = candidate;
@@ -431,7 +467,7 @@ bool copyTimesAndMode(std::FILE* stream, const std::string& source, std::string&
     return false;
   }
   WIN32_FILE_ATTRIBUTE_DATA input {};
-  if (!::GetFileAttributesExA(nativePath(source).c_str(), GetFileExInfoStandard, &input)) {
+  if (!::GetFileAttributesExW(wide(nativePath(source)).c_str(), GetFileExInfoStandard, &input)) {
     error = errorText(::GetLastError());
     return false;
   }
@@ -486,7 +522,7 @@ CommitResult commitFile(const std::string& tempPath, const std::string& finalPat
     // replacements of other processes.
     std::optional<DirectoryLock> lock;
     if (replace) lock.emplace(directoryOf(finalPath));
-    if (::MoveFileExA(tempPath.c_str(), finalPath.c_str(), through)) return CommitResult::Committed;
+    if (::MoveFileExW(wide(tempPath).c_str(), wide(finalPath).c_str(), through)) return CommitResult::Committed;
     const DWORD e = ::GetLastError();
     if (existsError(e)) return replace ? CommitResult::OutputChanged : CommitResult::OutputExists;
     error = errorText(e);
@@ -501,12 +537,12 @@ CommitResult commitFile(const std::string& tempPath, const std::string& finalPat
   if (!now.sameFileAs(expected)) return CommitResult::OutputChanged;
   // A read-only output is one its owner protected: Windows refuses to
   // replace it, and so does this layer before asking (Wine would replace it).
-  const DWORD attributes = ::GetFileAttributesA(nativePath(finalPath).c_str());
+  const DWORD attributes = ::GetFileAttributesW(wide(nativePath(finalPath)).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     error = errorText(ERROR_ACCESS_DENIED) + " (the file is read-only)";
     return CommitResult::Failed;
   }
-  if (::MoveFileExA(tempPath.c_str(), finalPath.c_str(), MOVEFILE_REPLACE_EXISTING | through)) {
+  if (::MoveFileExW(wide(tempPath).c_str(), wide(finalPath).c_str(), MOVEFILE_REPLACE_EXISTING | through)) {
     return CommitResult::Committed;
   }
   // A file that another program holds open without sharing its deletion is
@@ -522,13 +558,13 @@ bool openRegularFile(const std::string& path, std::FILE*& stream, int& errorNumb
   // pipe can, and is refused by its type before anything is read (nothing
   // waits on it).
   const std::string native = nativePath(path);
-  const DWORD attributes = ::GetFileAttributesA(native.c_str());
+  const DWORD attributes = ::GetFileAttributesW(wide(native).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     errorNumber = 0;
     error = "not a regular file";
     return false;
   }
-  HANDLE h = ::CreateFileA(native.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE h = ::CreateFileW(wide(native).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     const DWORD e = ::GetLastError();
@@ -576,6 +612,42 @@ int64_t regularFileSize(std::FILE* stream) {
   BY_HANDLE_FILE_INFORMATION info {};
   if (!::GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return -1;
   return static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+}
+
+std::FILE* openFile(const std::string& path, const char* mode) {
+  return ::_wfopen(wide(nativePath(path)).c_str(), wide(mode).c_str());
+}
+
+bool removeFile(const std::string& path) { return ::DeleteFileW(wide(nativePath(path)).c_str()) != 0; }
+
+namespace {
+UINT gConsoleCodePage = 0;  // the console's output code page before the program's start
+void restoreConsoleCodePage() { ::SetConsoleOutputCP(gConsoleCodePage); }
+}  // namespace
+
+std::vector<std::string> programArguments(int argc, char** argv) {
+  // main's argv is in the ANSI code page, where a name such as 音声.wav is
+  // already "??.wav": the arguments are taken from the wide command line.
+  std::vector<std::string> arguments;
+  int n = 0;
+  wchar_t** wideArguments = ::CommandLineToArgvW(::GetCommandLineW(), &n);
+  if (wideArguments != nullptr) {
+    for (int i = 0; i < n; ++i) arguments.push_back(utf8(wideArguments[i], std::wcslen(wideArguments[i])));
+    ::LocalFree(wideArguments);
+  } else {
+    arguments.assign(argv, argv + argc);
+  }
+  // A console shows UTF-8 as it is written (the program writes UTF-8
+  // bytes); its code page is put back at the end, as the console is the
+  // user's. A pipe or a file gets the bytes unchanged.
+  DWORD mode = 0;
+  const HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  const HANDLE err = ::GetStdHandle(STD_ERROR_HANDLE);
+  if ((::GetConsoleMode(out, &mode) || ::GetConsoleMode(err, &mode)) && gConsoleCodePage == 0) {
+    gConsoleCodePage = ::GetConsoleOutputCP();
+    if (gConsoleCodePage != CP_UTF8 && ::SetConsoleOutputCP(CP_UTF8)) std::atexit(restoreConsoleCodePage);
+  }
+  return arguments;
 }
 
 // std::thread of mingw-w64's posix thread model is a winpthreads thread,

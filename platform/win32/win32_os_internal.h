@@ -9,6 +9,13 @@
 
 namespace nubo::platform::win32 {
 
+// UTF-8 inside, UTF-16 at the system boundary: every path and text handed
+// to Windows goes through wide(), every one it gives back through utf8().
+// Bytes that are not UTF-8 become U+FFFD (they cannot name a file Windows has).
+std::wstring wide(const std::string& text);
+std::string utf8(const wchar_t* text, std::size_t length);
+inline std::string utf8(const std::wstring& text) { return utf8(text.data(), text.size()); }
+
 // The system's text for a Win32 error code (GetLastError), without the
 // trailing period and line end ("The system cannot find the file specified").
 std::string errorText(DWORD error);

@@ -2,20 +2,30 @@
 #include "win32_window.h"
 
 #include <windows.h>
+#include <commctrl.h>
 #include <commdlg.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cwchar>
 #include <deque>
 #include <future>
 #include <map>
 #include <mutex>
+#include <set>
+#include <vector>
+
+#include "win32_os_internal.h"
+#include "window_text.h"
 
 namespace nubo::platform {
 
+using win32::utf8;
+using win32::wide;
+
 namespace {
 
-constexpr const char kClassName[] = "NUBOCONV";
+constexpr const wchar_t kClassName[] = L"NUBOCONV";
 // Posted to the window: run the work queued by runOnUiThread; end the loop.
 constexpr UINT kWorkMessage = WM_APP + 1;
 constexpr UINT kQuitMessage = WM_APP + 2;
@@ -25,14 +35,48 @@ constexpr DWORD kDialogTitleBuffer = 64;
 // Lines scrolled per notch of the mouse wheel (the system's default).
 constexpr int kWheelLines = 3;
 
-const char* classNameOf(ControlClass cls) {
+const wchar_t* classNameOf(ControlClass cls) {
   switch (cls) {
-    case ControlClass::Static: return "STATIC";
-    case ControlClass::Button: return "BUTTON";
-    case ControlClass::Edit: return "EDIT";
-    case ControlClass::ListBox: return "LISTBOX";
+    case ControlClass::Static: return L"STATIC";
+    case ControlClass::Button: return L"BUTTON";
+    case ControlClass::Edit: return L"EDIT";
+    case ControlClass::ListBox: return L"LISTBOX";
   }
-  return "STATIC";
+  return L"STATIC";
+}
+
+// The control's system class, upper case ("EDIT").
+bool isClass(HWND control, const wchar_t* name) {
+  wchar_t cls[16] = {};
+  ::GetClassNameW(control, cls, 16);
+  return ::lstrcmpiW(cls, name) == 0;
+}
+
+bool isRadioStyle(uint32_t styleBits) {
+  const uint32_t kind = styleBits & style::kButtonKindMask;
+  return kind == style::kRadioButton || kind == style::kAutoRadioButton;
+}
+
+// A static's text is drawn with '&' as the mark of an underlined letter;
+// a text shown as it stands (a file name) doubles it, unless the style
+// says there is no such mark (SS_NOPREFIX).
+std::wstring staticCaption(const std::string& text, LONG_PTR styleBits) {
+  std::wstring w = wide(text);
+  if ((styleBits & SS_NOPREFIX) != 0) return w;
+  std::wstring out;
+  for (const wchar_t c : w) {
+    out += c;
+    if (c == L'&') out += L'&';
+  }
+  return out;
+}
+
+// The rectangle of `control` in its parent's client coordinates.
+RECT rectInParent(HWND control, HWND parent) {
+  RECT r {};
+  ::GetWindowRect(control, &r);
+  ::MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
 }
 
 ScrollRequest requestOf(WORD code, bool* known) {
@@ -52,14 +96,14 @@ ScrollRequest requestOf(WORD code, bool* known) {
   }
 }
 
-// The Yes/No box: MessageBoxA has no way to caption its buttons, so a CBT
+// The Yes/No box: MessageBoxW has no way to caption its buttons, so a CBT
 // hook, installed for the one call on this thread, renames them when the box
 // is activated, and makes Escape answer No (a box without a Cancel button
 // ignores Escape otherwise).
 struct YesNoCaptions {
   HHOOK hook = nullptr;
-  const std::string* yes = nullptr;
-  const std::string* no = nullptr;
+  const std::wstring* yes = nullptr;
+  const std::wstring* no = nullptr;
   WNDPROC boxProc = nullptr;
 };
 thread_local YesNoCaptions tYesNo;
@@ -69,16 +113,16 @@ LRESULT CALLBACK escapeAnswersNo(HWND box, UINT message, WPARAM wParam, LPARAM l
     ::EndDialog(box, IDNO);
     return 0;
   }
-  return ::CallWindowProcA(tYesNo.boxProc, box, message, wParam, lParam);
+  return ::CallWindowProcW(tYesNo.boxProc, box, message, wParam, lParam);
 }
 
 LRESULT CALLBACK yesNoHook(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_ACTIVATE && tYesNo.hook != nullptr) {
     HWND box = reinterpret_cast<HWND>(wParam);
-    ::SetDlgItemTextA(box, IDYES, tYesNo.yes->c_str());
-    ::SetDlgItemTextA(box, IDNO, tYesNo.no->c_str());
+    ::SetDlgItemTextW(box, IDYES, tYesNo.yes->c_str());
+    ::SetDlgItemTextW(box, IDNO, tYesNo.no->c_str());
     tYesNo.boxProc = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&escapeAnswersNo)));
+        ::SetWindowLongPtrW(box, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&escapeAnswersNo)));
     const HHOOK hook = tYesNo.hook;
     tYesNo.hook = nullptr;
     ::UnhookWindowsHookEx(hook);
@@ -102,11 +146,16 @@ struct Win32Window::Impl {
     }
   };
 
-  HINSTANCE instance = ::GetModuleHandleA(nullptr);
+  HINSTANCE instance = ::GetModuleHandleW(nullptr);
   HWND hwnd = nullptr;
   WindowEvents* events = nullptr;
   DWORD uiThread = 0;
   std::map<int, HWND> controls;
+  std::vector<int> creationOrder;
+  std::map<int, uint32_t> styles;   // as the definition file gave them
+  std::map<int, std::string> staticTexts;  // a static's whole text, shown shortened when too long
+  HWND tooltip = nullptr;
+  std::set<int> tooltipTools;       // statics that show a shortened text: their whole text on hover
   bool created = false;      // onCreate has been delivered
   bool destroyed = false;
   bool quitRequested = false;
@@ -157,7 +206,7 @@ struct Win32Window::Impl {
   int defaultButton() const {
     HWND control = find(defaultId);
     if (control == nullptr) return -1;
-    const LONG_PTR style = ::GetWindowLongPtrA(control, GWL_STYLE);
+    const LONG_PTR style = ::GetWindowLongPtrW(control, GWL_STYLE);
     return (style & WS_VISIBLE) != 0 && (style & WS_DISABLED) == 0 ? defaultId : -1;
   }
   int defaultId = -1;
@@ -168,13 +217,13 @@ struct Win32Window::Impl {
   HWND owner() const { return hwnd != nullptr && !destroyed && ::IsWindow(hwnd) ? hwnd : nullptr; }
 
   std::optional<std::string> fileDialog(bool save, const std::string& initialPath) {
-    char file[kDialogPathBuffer] = {};
-    char title[kDialogTitleBuffer] = {};
-    initialPath.copy(file, kDialogPathBuffer - 1);
-    OPENFILENAMEA ofn {};
+    wchar_t file[kDialogPathBuffer] = {};
+    wchar_t title[kDialogTitleBuffer] = {};
+    wide(initialPath).copy(file, kDialogPathBuffer - 1);
+    OPENFILENAMEW ofn {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = owner();
-    ofn.lpstrFilter = "*.*\0*.*\0";
+    ofn.lpstrFilter = L"*.*\0*.*\0";
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file;
     ofn.nMaxFile = kDialogPathBuffer;
@@ -186,18 +235,202 @@ struct Win32Window::Impl {
     // folder it showed the current directory, and a relative field typed
     // later would then name a file somewhere else.
     ofn.Flags = OFN_NOVALIDATE | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_EXPLORER;
-    const BOOL ok = save ? ::GetSaveFileNameA(&ofn) : ::GetOpenFileNameA(&ofn);
-    if (!ok || file[0] == '\0') return std::nullopt;  // cancelled, or a path too long for the buffer
-    return std::string(file);
+    const BOOL ok = save ? ::GetSaveFileNameW(&ofn) : ::GetOpenFileNameW(&ofn);
+    if (!ok || file[0] == L'\0') return std::nullopt;  // cancelled, or a path too long for the buffer
+    return utf8(file, std::wcslen(file));
+  }
+
+  // --- status lines: shortened to their width, the whole text as tooltip ----
+
+  // Measures texts in the font `control` draws with.
+  struct Measure {
+    HWND control;
+    HDC dc;
+    HGDIOBJ old;
+    explicit Measure(HWND c) : control(c), dc(::GetDC(c)), old(nullptr) {
+      if (auto font = reinterpret_cast<HFONT>(::SendMessageW(c, WM_GETFONT, 0, 0))) old = ::SelectObject(dc, font);
+    }
+    ~Measure() {
+      if (old != nullptr) ::SelectObject(dc, old);
+      ::ReleaseDC(control, dc);
+    }
+    int width(const std::string& text) const {
+      const std::wstring w = wide(text);
+      SIZE size {};
+      ::GetTextExtentPoint32W(dc, w.c_str(), static_cast<int>(w.size()), &size);
+      return static_cast<int>(size.cx);
+    }
+    int lineHeight() const {
+      TEXTMETRICW tm {};
+      ::GetTextMetricsW(dc, &tm);
+      return tm.tmHeight;
+    }
+  };
+
+  // Shows `text` in the static `id`: as it is when it fits or the control
+  // has room for more than one line (the text wraps there); otherwise
+  // shortened by the rule every backend shares (a path loses the middle of
+  // its directories, not its file name or the reason after it), with the
+  // whole text as the control's tooltip.
+  void showStatic(int id, HWND control, const std::string& text) {
+    staticTexts[id] = text;
+    RECT client {};
+    ::GetClientRect(control, &client);
+    std::string shown = text;
+    std::string whole;
+    {
+      const Measure measure(control);
+      const bool oneLine = client.bottom - client.top < 2 * measure.lineHeight();
+      // A static draws its text from its left edge; a pixel is kept at each side.
+      const int room = client.right - client.left - 2;
+      if (oneLine) shown = fitText(text, room, [&](const std::string& s) { return measure.width(s); });
+    }
+    ::SetWindowTextW(control, staticCaption(shown, ::GetWindowLongPtrW(control, GWL_STYLE)).c_str());
+    if (shown != text) {
+      showTooltip(id, control, text);
+    } else {
+      hideTooltip(id);
+    }
+  }
+
+  void showTooltip(int id, HWND control, const std::string& text) {
+    if (tooltip == nullptr) {
+      INITCOMMONCONTROLSEX icc {sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES};
+      ::InitCommonControlsEx(&icc);
+      tooltip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd, nullptr, instance,
+                                  nullptr);
+      if (tooltip == nullptr) return;
+      // A long path takes a while to read: the tip stays while the mouse does (up to 30 s).
+      ::SendMessageW(tooltip, TTM_SETDELAYTIME, TTDT_AUTOPOP, MAKELPARAM(30000, 0));
+    }
+    // Lines no wider than the control (at least 200 pixels, at most the
+    // screen), broken after path separators: a path has no spaces to wrap at.
+    RECT r = rectInParent(control, hwnd);
+    const int lineWidth = std::max(200, std::min<int>(r.right - r.left, ::GetSystemMetrics(SM_CXSCREEN) - 40));
+    std::wstring lines;
+    {
+      const Measure measure(tooltip);
+      lines = wide(wrapText(text, lineWidth, [&](const std::string& s) { return measure.width(s); }));
+    }
+    ::SendMessageW(tooltip, TTM_SETMAXTIPWIDTH, 0, lineWidth + 1);
+    TOOLINFOW tool {};
+    // The size comctl32 of every version takes (the newest adds a field).
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    // The tool is the static's rectangle of the main window: a static lets
+    // the mouse through to its parent, where the tooltip watches it.
+    tool.uFlags = TTF_SUBCLASS;
+    tool.hwnd = hwnd;
+    tool.uId = static_cast<UINT_PTR>(id);
+    tool.rect = r;
+    tool.lpszText = lines.data();
+    if (tooltipTools.count(id) != 0) {
+      ::SendMessageW(tooltip, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+      ::SendMessageW(tooltip, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    } else if (::SendMessageW(tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool))) {
+      tooltipTools.insert(id);
+    }
+  }
+
+  void hideTooltip(int id) {
+    if (tooltip == nullptr || tooltipTools.erase(id) == 0) return;
+    TOOLINFOW tool {};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = hwnd;
+    tool.uId = static_cast<UINT_PTR>(id);
+    ::SendMessageW(tooltip, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+
+  // The tools follow their statics when the content has moved.
+  void moveTooltips() {
+    for (const int id : tooltipTools) {
+      HWND control = find(id);
+      if (control == nullptr) continue;
+      TOOLINFOW tool {};
+      tool.cbSize = TTTOOLINFOW_V2_SIZE;
+      tool.hwnd = hwnd;
+      tool.uId = static_cast<UINT_PTR>(id);
+      tool.rect = rectInParent(control, hwnd);
+      ::SendMessageW(tooltip, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+  }
+
+  // --- the keyboard: Tab order and radio groups, as a dialog has them -------
+
+  // The groups of controls in creation order: each starts at a control
+  // created with WS_GROUP and runs to the next one (the first group also
+  // from the first control).
+  std::vector<std::vector<int>> groups() const {
+    std::vector<std::vector<int>> out;
+    for (const int id : creationOrder) {
+      if (out.empty() || (styles.at(id) & style::kGroup) != 0) out.emplace_back();
+      out.back().push_back(id);
+    }
+    return out;
+  }
+
+  // Tab follows the z-order, and a group is the controls from one with
+  // WS_GROUP to the next: within each group the controls are put in the
+  // order they are seen (row by row, each row from the left, the rule the
+  // Linux window follows), the control that starts the group staying first.
+  // So a field comes before the Browse button to its right, whatever the
+  // order of their IDs.
+  void arrangeTabOrder() {
+    HWND after = HWND_TOP;
+    for (const std::vector<int>& group : groups()) {
+      const bool headed = (styles.at(group.front()) & style::kGroup) != 0;
+      std::vector<std::pair<int, Rect>> members;
+      for (std::size_t k = headed ? 1 : 0; k < group.size(); ++k) {
+        const RECT r = rectInParent(find(group[k]), hwnd);
+        members.push_back({group[k], Rect{r.left, r.top, r.right - r.left, r.bottom - r.top}});
+      }
+      std::vector<int> order = readingOrder(members);
+      if (headed) order.insert(order.begin(), group.front());
+      for (const int id : order) {
+        HWND control = find(id);
+        ::SetWindowPos(control, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = control;
+      }
+    }
+  }
+
+  // The radio buttons of a group are one Tab stop, as in a dialog: only the
+  // checked one (else the first) keeps WS_TABSTOP, when the definition file
+  // gave the group's radio buttons that bit; the arrow keys move within it.
+  void arrangeRadioStops() {
+    for (const std::vector<int>& group : groups()) {
+      std::vector<int> radios;
+      bool stop = false;
+      for (const int id : group) {
+        if (isRadioStyle(styles.at(id)) && isClass(find(id), L"BUTTON")) {
+          radios.push_back(id);
+          stop = stop || (styles.at(id) & style::kTabStop) != 0;
+        }
+      }
+      if (radios.empty() || !stop) continue;
+      int chosen = radios.front();
+      for (const int id : radios) {
+        if (::SendMessageW(find(id), BM_GETCHECK, 0, 0) == BST_CHECKED) {
+          chosen = id;
+          break;
+        }
+      }
+      for (const int id : radios) {
+        HWND control = find(id);
+        const LONG_PTR now = ::GetWindowLongPtrW(control, GWL_STYLE);
+        const LONG_PTR wanted = id == chosen ? (now | WS_TABSTOP) : (now & ~static_cast<LONG_PTR>(WS_TABSTOP));
+        if (wanted != now) ::SetWindowLongPtrW(control, GWL_STYLE, wanted);
+      }
+    }
   }
 
   static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-      auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-      ::SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+      auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+      ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
-    auto* im = reinterpret_cast<Impl*>(::GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-    if (im == nullptr) return ::DefWindowProcA(hwnd, message, wParam, lParam);
+    auto* im = reinterpret_cast<Impl*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (im == nullptr) return ::DefWindowProcW(hwnd, message, wParam, lParam);
     return im->handle(hwnd, message, wParam, lParam);
   }
 
@@ -234,16 +467,17 @@ struct Win32Window::Impl {
         // WM_COMMAND for focus and text changes.
         HWND control = find(id);
         if (control == nullptr || from != control || events == nullptr) return 0;
-        char cls[16] = {};
-        ::GetClassNameA(control, cls, sizeof cls);
-        if (code == EN_SETFOCUS && lstrcmpiA(cls, "EDIT") == 0) {
+        const bool edit = isClass(control, L"EDIT");
+        if (code == EN_SETFOCUS && edit) {
           // Tabbing over a push button made it the one drawn as default;
           // from a field, Enter presses the default button: show it so.
-          if (HWND button = find(defaultButton())) ::SendMessageA(button, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+          if (HWND button = find(defaultButton())) ::SendMessageW(button, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
           return 0;
         }
-        const bool list = lstrcmpiA(cls, "LISTBOX") == 0;
-        if ((list && code == LBN_SELCHANGE) || (!list && lstrcmpiA(cls, "EDIT") != 0 && code == BN_CLICKED)) {
+        const bool list = isClass(control, L"LISTBOX");
+        if ((list && code == LBN_SELCHANGE) || (!list && !edit && code == BN_CLICKED)) {
+          // A radio button checked by a click or an arrow key is its group's Tab stop now.
+          if (isRadioStyle(styles[id])) arrangeRadioStops();
           events->onCommand(id);
         }
         return 0;
@@ -299,7 +533,7 @@ struct Win32Window::Impl {
         ::PostQuitMessage(quitCode);
         return 0;
       default:
-        return ::DefWindowProcA(h, message, wParam, lParam);
+        return ::DefWindowProcW(h, message, wParam, lParam);
     }
   }
 
@@ -311,7 +545,7 @@ Win32Window::Win32Window() : impl_(std::make_unique<Impl>()) { impl_->owner_ = t
 Win32Window::~Win32Window() {
   impl_->closeQueue();
   if (impl_->hwnd != nullptr && ::IsWindow(impl_->hwnd)) {
-    ::SetWindowLongPtrA(impl_->hwnd, GWLP_USERDATA, 0);
+    ::SetWindowLongPtrW(impl_->hwnd, GWLP_USERDATA, 0);
     ::DestroyWindow(impl_->hwnd);
   }
 }
@@ -323,20 +557,35 @@ bool Win32Window::create(const std::string& title, WindowEvents& events) {
   if (im.hwnd != nullptr) return false;
   im.uiThread = ::GetCurrentThreadId();
   im.events = &events;
-  WNDCLASSA wc {};
-  if (!::GetClassInfoA(im.instance, kClassName, &wc)) {
+  WNDCLASSW wc {};
+  if (!::GetClassInfoW(im.instance, kClassName, &wc)) {
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = &Impl::windowProc;
     wc.hInstance = im.instance;
-    wc.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
-    wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hIcon = ::LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+    wc.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kClassName;
-    if (::RegisterClassA(&wc) == 0) return false;
+    if (::RegisterClassW(&wc) == 0) return false;
   }
-  HWND hwnd = ::CreateWindowExA(0, kClassName, title.c_str(), WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_HSCROLL,
-                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                                im.instance, &im);
+  // The size the layout needs, as the Linux window opens: the canvas's
+  // columns and enough lines for the controls in the system font, the
+  // scroll bars and the frame; cut to the screen's work area.
+  const TextMetrics m = textMetrics();
+  const int column = m.fixedPitch ? m.averageCharWidth : m.averageCharWidth * 3 / 2;
+  constexpr DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_VSCROLL | WS_HSCROLL;
+  RECT frame {0, 0, kDefaultClientColumns * column + ::GetSystemMetrics(SM_CXVSCROLL),
+              kDefaultClientLines * m.height + ::GetSystemMetrics(SM_CYHSCROLL)};
+  ::AdjustWindowRectEx(&frame, kStyle, FALSE, 0);
+  int width = frame.right - frame.left;
+  int height = frame.bottom - frame.top;
+  RECT work {};
+  if (::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0)) {
+    width = std::min<int>(width, work.right - work.left);
+    height = std::min<int>(height, work.bottom - work.top);
+  }
+  HWND hwnd = ::CreateWindowExW(0, kClassName, wide(title).c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT, width,
+                                height, nullptr, nullptr, im.instance, &im);
   if (hwnd == nullptr) return false;
   im.hwnd = hwnd;
   // Windows sends the first WM_SIZE while the window is made or when it is
@@ -362,7 +611,7 @@ int Win32Window::run() {
       im.pendingFocus = -1;
     }
     MSG msg;
-    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
       if (im.isOurs(msg.hwnd) && msg.message == WM_KEYDOWN) {
         // Escape would reach IsDialogMessageA as the command IDCANCEL (2),
         // which is a job-kind button's ID here: it does nothing in this
@@ -370,13 +619,13 @@ int Win32Window::run() {
         if (msg.wParam == VK_ESCAPE) continue;
         if (msg.wParam == VK_RETURN && im.defaultButton() < 0) {
           ::TranslateMessage(&msg);
-          ::DispatchMessageA(&msg);
+          ::DispatchMessageW(&msg);
           continue;
         }
       }
-      if (im.hwnd != nullptr && !im.destroyed && ::IsDialogMessageA(im.hwnd, &msg)) continue;
+      if (im.hwnd != nullptr && !im.destroyed && ::IsDialogMessageW(im.hwnd, &msg)) continue;
       ::TranslateMessage(&msg);
-      ::DispatchMessageA(&msg);
+      ::DispatchMessageW(&msg);
     }
   }
   im.closeQueue();
@@ -390,7 +639,7 @@ void Win32Window::quit(int code) {
   if (im.onUiThread()) {
     ::PostQuitMessage(code);
   } else if (im.hwnd != nullptr) {
-    ::PostMessageA(im.hwnd, kQuitMessage, 0, 0);
+    ::PostMessageW(im.hwnd, kQuitMessage, 0, 0);
   }
 }
 
@@ -409,8 +658,8 @@ TextMetrics Win32Window::textMetrics() {
   Impl& im = *impl_;
   TextMetrics metrics;
   HDC dc = ::GetDC(im.hwnd);  // the screen's when there is no window yet
-  TEXTMETRICA tm {};
-  if (dc != nullptr && ::GetTextMetricsA(dc, &tm)) {
+  TEXTMETRICW tm {};
+  if (dc != nullptr && ::GetTextMetricsW(dc, &tm)) {
     metrics.averageCharWidth = tm.tmAveCharWidth;
     metrics.height = tm.tmHeight;
     // WATCHOUT: TMPF_FIXED_PITCH set means a variable-pitch font.
@@ -425,66 +674,87 @@ void Win32Window::createControl(int id, ControlClass cls, const std::string& cap
   Impl& im = *impl_;
   if (im.hwnd == nullptr) return;
   if (HWND old = im.find(id)) {
+    im.hideTooltip(id);
     ::DestroyWindow(old);
     im.controls.erase(id);
+    im.staticTexts.erase(id);
+    im.creationOrder.erase(std::find(im.creationOrder.begin(), im.creationOrder.end(), id));
   }
   // The style of the definition file as it is; a control is a child of the
   // main window whatever the file says.
   const DWORD style = static_cast<DWORD>(styleBits) | WS_CHILD;
-  HWND control = ::CreateWindowExA(0, classNameOf(cls), caption.c_str(), style, rect.x, rect.y,
+  const std::wstring text = cls == ControlClass::Static ? std::wstring() : wide(caption);
+  HWND control = ::CreateWindowExW(0, classNameOf(cls), text.c_str(), style, rect.x, rect.y,
                                    std::max(0, rect.width), std::max(0, rect.height), im.hwnd,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), im.instance, nullptr);
   if (control == nullptr) return;
   im.controls[id] = control;
+  im.creationOrder.push_back(id);
+  im.styles[id] = styleBits;
+  if (cls == ControlClass::Static) im.showStatic(id, control, caption);
   if (cls == ControlClass::Button && (styleBits & 0x0F) == BS_DEFPUSHBUTTON && im.find(im.defaultId) == nullptr) {
     im.defaultId = id;
   }
+  im.arrangeTabOrder();
+  im.arrangeRadioStops();
 }
 
 bool Win32Window::hasControl(int id) const { return impl_->find(id) != nullptr; }
 
 void Win32Window::setText(int id, const std::string& text) {
-  HWND c = impl_->find(id);
+  Impl& im = *impl_;
+  HWND c = im.find(id);
   if (c == nullptr) return;
-  char cls[16] = {};
-  ::GetClassNameA(c, cls, sizeof cls);
-  if (lstrcmpiA(cls, "EDIT") == 0) {
-    // WM_SETTEXT ignores the limit that the user's typing has; it is kept here.
-    const auto limit = static_cast<std::size_t>(::SendMessageA(c, EM_GETLIMITTEXT, 0, 0));
-    if (limit > 0 && text.size() > limit) {
-      ::SetWindowTextA(c, text.substr(0, limit).c_str());
-      return;
+  if (im.staticTexts.count(id) != 0) {
+    im.showStatic(id, c, text);
+    return;
+  }
+  std::wstring w = wide(text);
+  if (isClass(c, L"EDIT")) {
+    // WM_SETTEXT ignores the limit that the user's typing has; it is kept
+    // here, in the field's characters (UTF-16 units), never splitting a pair.
+    const auto limit = static_cast<std::size_t>(::SendMessageW(c, EM_GETLIMITTEXT, 0, 0));
+    if (limit > 0 && w.size() > limit) {
+      std::size_t end = limit;
+      if (end > 0 && IS_HIGH_SURROGATE(w[end - 1])) --end;
+      w.resize(end);
     }
   }
-  ::SetWindowTextA(c, text.c_str());
+  ::SetWindowTextW(c, w.c_str());
 }
 
 std::string Win32Window::getText(int id) {
-  HWND c = impl_->find(id);
+  Impl& im = *impl_;
+  HWND c = im.find(id);
   if (c == nullptr) return {};
-  const int length = ::GetWindowTextLengthA(c);
+  const auto kept = im.staticTexts.find(id);
+  if (kept != im.staticTexts.end()) return kept->second;  // the whole text, not as shortened
+  const int length = ::GetWindowTextLengthW(c);
   if (length <= 0) return {};
-  std::string text(static_cast<std::size_t>(length) + 1, '\0');
-  const int n = ::GetWindowTextA(c, text.data(), length + 1);
-  text.resize(static_cast<std::size_t>(std::max(0, n)));
-  return text;
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  const int n = ::GetWindowTextW(c, text.data(), length + 1);
+  return utf8(text.data(), static_cast<std::size_t>(std::max(0, n)));
 }
 
 void Win32Window::setTextLimit(int id, int characters) {
-  if (HWND c = impl_->find(id)) ::SendMessageA(c, EM_LIMITTEXT, characters > 0 ? characters : 0, 0);
+  if (HWND c = impl_->find(id)) ::SendMessageW(c, EM_LIMITTEXT, characters > 0 ? characters : 0, 0);
 }
 
 bool Win32Window::getCheck(int id) {
   HWND c = impl_->find(id);
-  return c != nullptr && ::SendMessageA(c, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  return c != nullptr && ::SendMessageW(c, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void Win32Window::setCheck(int id, bool checked) {
-  if (HWND c = impl_->find(id)) ::SendMessageA(c, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  Impl& im = *impl_;
+  HWND c = im.find(id);
+  if (c == nullptr) return;
+  ::SendMessageW(c, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  if (isRadioStyle(im.styles[id])) im.arrangeRadioStops();
 }
 
 void Win32Window::showPressed(int id, bool pressed) {
-  if (HWND c = impl_->find(id)) ::SendMessageA(c, BM_SETSTATE, pressed ? TRUE : FALSE, 0);
+  if (HWND c = impl_->find(id)) ::SendMessageW(c, BM_SETSTATE, pressed ? TRUE : FALSE, 0);
 }
 
 void Win32Window::enable(int id, bool enabled) {
@@ -501,7 +771,7 @@ void Win32Window::focusControl(int id) {
   Impl& im = *impl_;
   HWND c = im.find(id);
   if (c == nullptr) return;
-  const LONG_PTR style = ::GetWindowLongPtrA(c, GWL_STYLE);
+  const LONG_PTR style = ::GetWindowLongPtrW(c, GWL_STYLE);
   if ((style & WS_VISIBLE) == 0 || (style & WS_DISABLED) != 0) return;
   // Before the window is shown the focus cannot be set: run() sets it.
   if (!::IsWindowVisible(im.hwnd)) {
@@ -517,6 +787,7 @@ void Win32Window::scrollContent(int dx, int dy) {
   if (::IsWindowVisible(im.hwnd)) {
     // With no rectangle ScrollWindow moves the child controls too.
     ::ScrollWindow(im.hwnd, dx, dy, nullptr, nullptr);
+    im.moveTooltips();
     return;
   }
   // WATCHOUT: a window not shown yet has nothing on the screen to scroll,
@@ -529,6 +800,7 @@ void Win32Window::scrollContent(int dx, int dy) {
     ::ScreenToClient(im.hwnd, &p);
     ::SetWindowPos(control, nullptr, p.x + dx, p.y + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  im.moveTooltips();
 }
 
 void Win32Window::setScrollRange(ScrollBar bar, int minimum, int maximum) {
@@ -543,11 +815,13 @@ void Win32Window::setScrollPosition(ScrollBar bar, int position) {
 
 bool Win32Window::askYesNo(const std::string& text, const std::string& caption, const std::string& yes,
                            const std::string& no) {
-  tYesNo.yes = &yes;
-  tYesNo.no = &no;
-  tYesNo.hook = ::SetWindowsHookExA(WH_CBT, &yesNoHook, nullptr, ::GetCurrentThreadId());
+  const std::wstring yesText = wide(yes);
+  const std::wstring noText = wide(no);
+  tYesNo.yes = &yesText;
+  tYesNo.no = &noText;
+  tYesNo.hook = ::SetWindowsHookExW(WH_CBT, &yesNoHook, nullptr, ::GetCurrentThreadId());
   // MB_DEFBUTTON1: Enter answers Yes.
-  const int answer = ::MessageBoxA(impl_->owner(), text.c_str(), caption.c_str(),
+  const int answer = ::MessageBoxW(impl_->owner(), wide(text).c_str(), wide(caption).c_str(),
                                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1 | MB_APPLMODAL);
   if (tYesNo.hook != nullptr) {  // the box never appeared
     ::UnhookWindowsHookEx(tYesNo.hook);
@@ -557,7 +831,7 @@ bool Win32Window::askYesNo(const std::string& text, const std::string& caption, 
 }
 
 void Win32Window::showError(const std::string& caption, const std::string& text) {
-  ::MessageBoxA(impl_->owner(), text.c_str(), caption.c_str(), MB_OK | MB_ICONERROR | MB_APPLMODAL);
+  ::MessageBoxW(impl_->owner(), wide(text).c_str(), wide(caption).c_str(), MB_OK | MB_ICONERROR | MB_APPLMODAL);
 }
 
 std::optional<std::string> Win32Window::openFileDialog(const std::string& initialPath) {
@@ -585,7 +859,7 @@ void Win32Window::runOnUiThread(const std::function<void()>& work) {
   // A posted message reaches the window also inside the modal loops of the
   // message boxes and file dialogs, so the worker is served while they are
   // open. When the window is gone the post fails and the work is dropped.
-  if (!::PostMessageA(im.hwnd, kWorkMessage, 0, 0)) {
+  if (!::PostMessageW(im.hwnd, kWorkMessage, 0, 0)) {
     std::lock_guard<std::mutex> lock(im.queueMutex);
     const auto it = std::find(im.queue.begin(), im.queue.end(), task);
     if (it != im.queue.end()) {

@@ -2,11 +2,15 @@
 // The native Win32 backend of platform::Window: a top-level window of the
 // registered class "NUBOCONV" with both scroll bars, whose child controls are
 // the system's own STATIC, BUTTON, EDIT and LISTBOX windows, created with the
-// style bits of the definition file exactly as they are. Character metrics
-// come from GetTextMetricsA on the window's device context (the system font,
-// which the controls use too). The message loop runs IsDialogMessageA, so
+// style bits of the definition file as they are. Texts are UTF-8 here and
+// UTF-16 for the system (the wide functions throughout). Character metrics
+// come from GetTextMetricsW on the window's device context (the system font,
+// which the controls use too). The message loop runs IsDialogMessageW, so
 // that Tab, the group and tab-stop bits and the default push button work as
-// in a dialog. A worker reaches the window by posted messages.
+// in a dialog; the controls are put in the z-order in which they are seen,
+// which is the Tab order. A one-line static too narrow for its text shows it
+// shortened in the middle of its paths, and the whole text as a tooltip. A
+// worker reaches the window by posted messages.
 //
 // Use it from one thread (the UI thread, the one that calls create()) except
 // runOnUiThread, which a worker calls. No Windows header is needed to use it.
@@ -28,9 +32,11 @@ class Win32Window final : public Window {
   Win32Window(const Win32Window&) = delete;
   Win32Window& operator=(const Win32Window&) = delete;
 
-  // Registers the class NUBOCONV (once per process) and creates the window;
-  // onCreate and then onSize with the first client size are delivered
-  // before it returns. The window is shown by run().
+  // Registers the class NUBOCONV (once per process) and creates the window
+  // at the size its layout needs (kDefaultClientColumns by
+  // kDefaultClientLines, cut to the screen); onCreate and then onSize with
+  // the first client size are delivered before it returns. The window is
+  // shown by run().
   bool create(const std::string& title, WindowEvents& events) override;
   // Shows the window and runs the message loop until quit() or until the
   // window is destroyed. Afterwards runOnUiThread returns at once without
@@ -61,11 +67,11 @@ class Win32Window final : public Window {
   void setScrollRange(ScrollBar bar, int minimum, int maximum) override;
   void setScrollPosition(ScrollBar bar, int position) override;
 
-  // MessageBoxA; the Yes/No box gets its button captions through a CBT hook.
+  // MessageBoxW; the Yes/No box gets its button captions through a CBT hook.
   bool askYesNo(const std::string& text, const std::string& caption, const std::string& yes,
                 const std::string& no) override;
   void showError(const std::string& caption, const std::string& text) override;
-  // GetOpenFileNameA / GetSaveFileNameA.
+  // GetOpenFileNameW / GetSaveFileNameW.
   std::optional<std::string> openFileDialog(const std::string& initialPath) override;
   std::optional<std::string> saveFileDialog(const std::string& initialPath) override;
 

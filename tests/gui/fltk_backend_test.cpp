@@ -614,45 +614,6 @@ TEST_F(FltkKeyboard, TabFollowsTheLayoutWithEachRadioGroupOneStop) {
 
 // --- static texts ---------------------------------------------------------------------------
 
-TEST(FitText, PathsLoseTheMiddleOfTheirDirectoriesFirst) {
-  // One pixel a letter: the UTF-8 sequences, "…" among them, count one each.
-  const auto bytes = [](const std::string& s) {
-    return static_cast<int>(std::count_if(s.begin(), s.end(), [](char c) { return (c & 0xC0) != 0x80; }));
-  };
-  EXPECT_EQ(detail::fitText("/short/TAKE.NAB", 40, bytes), "/short/TAKE.NAB");
-  const std::string path = "/srv/archive/2021/live/TAKE.NAB";
-  const std::string fitted = detail::fitText(path, 29, bytes);
-  EXPECT_EQ(fitted, "/srv/arch\xE2\x80\xA6/2021/live/TAKE.NAB");
-  // A message around the path and a note after it stay whole.
-  const std::string line = "Cannot open: /data/projects/tape/TAKE.NAB (No such file)";
-  const std::string shortLine = detail::fitText(line, 50, bytes);
-  EXPECT_EQ(shortLine.rfind("Cannot open: /", 0), 0u) << shortLine;
-  EXPECT_NE(shortLine.find("/TAKE.NAB (No such file)"), std::string::npos) << shortLine;
-  EXPECT_LE(bytes(shortLine), 50);
-  // Of two paths the longer directory part goes first.
-  const std::string two = "/a/b/F.NAB (kept as /long/long/long/long/.F.part)";
-  EXPECT_EQ(detail::fitText(two, static_cast<int>(two.size()) - 4, bytes).rfind("/a/b/F.NAB (kept as /long", 0), 0u);
-  // A letter of two bytes is never split.
-  const std::string umlaut = "/\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4/x/F.NAB";
-  for (int width = 8; width < bytes(umlaut); ++width) {
-    const std::string u = detail::fitText(umlaut, width, bytes);
-    for (std::size_t i = 0; i + 1 < u.size(); ++i) {
-      if (static_cast<unsigned char>(u[i]) == 0xC3) {
-        EXPECT_EQ(static_cast<unsigned char>(u[i + 1]) & 0xC0, 0x80) << u;
-      }
-    }
-    EXPECT_NE(u.find("/F.NAB"), std::string::npos) << width << ": " << u;
-    EXPECT_LE(bytes(u), width) << u;
-  }
-  // Tooltip lines break after '/' or a space, a name longer than a line
-  // between letters.
-  EXPECT_EQ(detail::wrapText("/srv/archive/2021/TAKE.NAB", 13, bytes), "/srv/archive/\n2021/TAKE.NAB");
-  EXPECT_EQ(detail::wrapText("/a/abcdefghij.NAB x", 6, bytes), "/a/\nabcdef\nghij.N\nAB x");
-  EXPECT_EQ(detail::wrapText("short", 60, bytes), "short");
-  // When even that is too wide, the end goes.
-  EXPECT_EQ(detail::fitText("no path in this text at all", 10, bytes), "no path i\xE2\x80\xA6");
-}
-
 TEST_F(FltkStaticText, AStatusLineShowsALongPathShortenedAndAllOfItAsTooltip) {
   const std::string longPath = "/srv/archive/" + std::string(120, 'd') + "/2021/live/TAKE.NAB";
   runWith([&] { window.createControl(31, ControlClass::Static, "", kShown | style::kBorder, {10, 10, 300, 20}); },

@@ -200,6 +200,17 @@ TEST_F(Os, TemporaryFilesAreFreshPrivateAndBesideTheFinal) {
   EXPECT_EQ(error, "No such file or directory");
 }
 
+TEST(Pattern, QuestionMarkIsOneCharacterOfAUtf8Name) {
+  const std::string name = "\xE9\x9F\xB3\xE5\xA3\xB0 Gr\xC3\xB6\xC3\x9F""e.wav";  // 音声 Größe.wav
+  EXPECT_TRUE(matchesPattern("?? Gr??e.WAV", name));
+  EXPECT_TRUE(matchesPattern("*??e.wav", name));
+  EXPECT_TRUE(matchesPattern("\xE9\x9F\xB3*", name));
+  EXPECT_FALSE(matchesPattern("? Gr??e.wav", name));
+  EXPECT_FALSE(matchesPattern("?? Gr?e.wav", name));
+  // A name that is not UTF-8 still matches byte by byte.
+  EXPECT_TRUE(matchesPattern("Caf?.NAB", "Caf\xE9.NAB"));
+}
+
 TEST(TemporaryName, OnlyTheNamesThisLayerMakes) {
   EXPECT_TRUE(isTemporaryName(".x.abcDE9.nubo-part"));
   EXPECT_TRUE(isTemporaryName(".take.wav.Zz09aQ.nubo-part"));

@@ -5,6 +5,7 @@
 // also with several threads committing the same output at once. The same
 // contracts as the POSIX layer's tests, with Windows' own kinds of files.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <gtest/gtest.h>
 
@@ -63,7 +64,7 @@ class WinOs : public ::testing::Test {
     // Read-only files cannot be removed until they may be written.
     std::error_code ec;
     for (auto it = fs::recursive_directory_iterator(dir, ec); it != fs::recursive_directory_iterator(); ++it) {
-      ::SetFileAttributesA(it->path().string().c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::SetFileAttributesW(it->path().c_str(), FILE_ATTRIBUTE_NORMAL);  // (names in any script)
     }
     fs::remove_all(dir, ec);
   }
@@ -382,6 +383,127 @@ TEST_F(WinOs, OnlyRegularFilesAreOpenedForReading) {
   EXPECT_EQ(errorNumber, ENOENT);
   EXPECT_FALSE(error.empty());
   EXPECT_EQ(regularFileSize(nullptr), -1);
+}
+
+// The UTF-16 spelling of a UTF-8 text, for checks through the system's own wide functions.
+std::wstring utf16(const std::string& text) {
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring w(static_cast<size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), w.data(), n);
+  return w;
+}
+
+TEST_F(WinOs, NamesInAnyScriptWorkThroughEveryFunction) {
+  // UTF-8 names outside every ANSI code page: Japanese, German, and a
+  // character beyond the first plane (a surrogate pair in UTF-16).
+  const std::string folder = path("Aufnahmen Gr\xC3\xB6\xC3\x9F""e \xE7\x9B\xAE\xE5\xBD\x95");
+  const std::string name = "\xE9\x9F\xB3\xE5\xA3\xB0\xF0\x9F\x8E\xB5.NAB";  // 音声🎵.NAB
+  std::string error;
+  ASSERT_TRUE(createDirectory(folder, error)) << error;
+  EXPECT_NE(::GetFileAttributesW(utf16(folder).c_str()), INVALID_FILE_ATTRIBUTES) << "not the UTF-16 name on disk";
+  EXPECT_EQ(fileStatus(folder).kind, FileKind::Directory);
+
+  const std::string final = folder + "\\" + name;
+  std::string temp;
+  std::FILE* stream = nullptr;
+  int errorNumber = 0;
+  ASSERT_TRUE(createTemporaryFile(final, temp, stream, errorNumber, error)) << error;
+  ASSERT_EQ(std::fputs("audio", stream), 0);
+  std::fclose(stream);
+  EXPECT_EQ(commitFile(temp, final, false, FileStatus{}, false, error), CommitResult::Committed) << error;
+  EXPECT_NE(::GetFileAttributesW(utf16(final).c_str()), INVALID_FILE_ATTRIBUTES);
+  const FileStatus status = fileStatus(final);
+  EXPECT_EQ(status.kind, FileKind::Regular);
+  EXPECT_EQ(status.size, 5);
+  EXPECT_TRUE(sameFile(final, forward("Aufnahmen Gr\xC3\xB6\xC3\x9F""e \xE7\x9B\xAE\xE5\xBD\x95/") + name));
+
+  // The search gives the name back in UTF-8, and matches it without regard to case.
+  std::vector<DirectoryEntry> entries;
+  ASSERT_TRUE(findEntries(folder, "\xE9\x9F\xB3*.nab", entries, error)) << error;
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, name);
+  EXPECT_EQ(entries[0].status.kind, FileKind::Regular);
+  // '?' stands for one character, however many bytes it has.
+  EXPECT_TRUE(matchesPattern("??\xF0\x9F\x8E\xB5.NAB", name));
+  EXPECT_TRUE(matchesPattern("*?.nab", name));
+  EXPECT_TRUE(matchesPattern("???.NAB", name));
+  EXPECT_FALSE(matchesPattern("????.NAB", name));
+  EXPECT_FALSE(matchesPattern("??.NAB", name));
+  ASSERT_TRUE(findEntries(dir, "*", entries, error)) << error;
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "Aufnahmen Gr\xC3\xB6\xC3\x9F""e \xE7\x9B\xAE\xE5\xBD\x95");
+  EXPECT_TRUE(entries[0].isDirectory());
+
+  ASSERT_TRUE(openRegularFile(final, stream, errorNumber, error)) << error;
+  char got[6] = {};
+  EXPECT_EQ(std::fread(got, 1, 5, stream), 5u);
+  EXPECT_STREQ(got, "audio");
+  std::fclose(stream);
+  stream = openFile(final, "rb");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(std::fgetc(stream), 'a');
+  std::fclose(stream);
+  stream = openFile(folder + "\\Einstellungen \xC3\xA4.ini", "w");
+  ASSERT_NE(stream, nullptr);
+  std::fclose(stream);
+  EXPECT_TRUE(removeFile(folder + "\\Einstellungen \xC3\xA4.ini"));
+  EXPECT_FALSE(removeFile(folder + "\\Einstellungen \xC3\xA4.ini"));
+
+  // A second commit finds the name taken; the output with the input's times.
+  const std::string again = temporaryWith(final, "again");
+  EXPECT_EQ(commitFile(again, final, false, FileStatus{}, false, error), CommitResult::OutputExists);
+  stream = nullptr;
+  ASSERT_TRUE(createTemporaryFile(final + ".copy", temp, stream, errorNumber, error)) << error;
+  EXPECT_TRUE(copyTimesAndMode(stream, final, error)) << error;
+  std::fclose(stream);
+}
+
+TEST_F(WinOs, ALongNameInAnyScriptIsCutAtACharacterForItsTemporaryName) {
+  // Names of characters of three bytes (one UTF-16 unit) and of four bytes
+  // (two units), in a directory with room to spare and in one where the
+  // path is the limit: the temporary path stays within MAX_PATH UTF-16
+  // units and its name within 255 bytes, the cut never splits a character,
+  // and it cuts no more than it must.
+  std::string error;
+  const std::string deep = path(std::string(std::max<int>(10, 200 - static_cast<int>(dir.size())), 'd'));
+  ASSERT_TRUE(createDirectory(deep, error)) << error;
+  constexpr size_t kDecoration = 1 + 1 + 6 + 10;  // "." stem "." random ".nubo-part"
+  for (const std::string& where : {dir, deep}) {
+    for (const std::string& letter : {std::string("\xE9\x9F\xB3"), std::string("\xF0\x9F\x8E\xB5")}) {
+      const size_t unitsPerLetter = letter.size() == 4 ? 2 : 1;
+      std::string name;
+      for (int k = 0; k < 120; ++k) name += letter;
+      std::string temp;
+      std::FILE* stream = nullptr;
+      int errorNumber = 0;
+      ASSERT_TRUE(createTemporaryFile(where + "\\" + name, temp, stream, errorNumber, error)) << error;
+      std::fclose(stream);
+      const std::wstring wideTemp = utf16(temp);
+      EXPECT_LT(wideTemp.size(), static_cast<size_t>(MAX_PATH)) << temp;
+      EXPECT_NE(::GetFileAttributesW(wideTemp.c_str()), INVALID_FILE_ATTRIBUTES);
+      const std::string tempName = temp.substr(where.size() + 1);
+      EXPECT_TRUE(isTemporaryName(tempName)) << tempName;
+      EXPECT_LE(tempName.size(), 255u);
+      const std::string letters = tempName.substr(1, tempName.find('.', 1) - 1);
+      ASSERT_EQ(letters.size() % letter.size(), 0u) << temp;
+      for (size_t k = 0; k < letters.size(); k += letter.size()) EXPECT_EQ(letters.substr(k, letter.size()), letter);
+      const size_t unitsLeft = MAX_PATH - 1 - (utf16(where).size() + 1) - kDecoration;
+      const size_t expected = std::min(unitsLeft / unitsPerLetter, (255 - kDecoration) / letter.size());
+      EXPECT_EQ(letters.size() / letter.size(), expected) << temp;
+    }
+  }
+}
+
+TEST(WinOsProgram, ArgumentsAreTheWideCommandLineInUtf8) {
+  char dummy[] = "ignored";
+  char* argv[] = {dummy, nullptr};
+  const std::vector<std::string> arguments = programArguments(1, argv);
+  int n = 0;
+  wchar_t** wideArguments = ::CommandLineToArgvW(::GetCommandLineW(), &n);
+  ASSERT_NE(wideArguments, nullptr);
+  ASSERT_EQ(arguments.size(), static_cast<size_t>(n));
+  EXPECT_EQ(utf16(arguments[0]), std::wstring(wideArguments[0]));
+  ::LocalFree(wideArguments);
 }
 
 TEST(WinOsProgram, ProgramDirectoryHoldsThisProgram) {

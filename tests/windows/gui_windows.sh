@@ -6,13 +6,19 @@
 # Enter for the default button Start), its outputs compared byte for byte
 # with those of nubo.exe and, when given, of the Linux build's nubo, the
 # settings file written at the close, and a screenshot of the finished run.
-# Usage: gui_windows.sh BIN_DIR WORK_DIR [LINUX_BIN_DIR]
+# With window_probe.exe (which reads what the window shows) also: the German
+# window with names in any script (texts, the opening size, the Tab order
+# and the job group's arrow keys, a run, the settings), and a failure with a
+# long output path whose status line keeps the reason nubo.exe gives and
+# shows the whole text as a tooltip.
+# Usage: gui_windows.sh BIN_DIR WORK_DIR [LINUX_BIN_DIR [WINDOW_PROBE.exe]]
 #   BIN_DIR: the Windows build's bin (NUBOCONV.exe, nubo.exe, nubocodec.dll)
 # Exit 77 (skipped) when Xvfb, xdotool or ImageMagick's import is missing.
 set -uo pipefail
 bin=$(cd "$1" && pwd) || exit 1
 work=$2
 linux_bin=${3:-}
+probe_exe=${4:-}
 # A Linux build that is not there is not compared with.
 [[ -x $linux_bin/nubo ]] && linux_bin=$(cd "$linux_bin" && pwd) || linux_bin=
 here=$(cd "$(dirname "$0")" && pwd)
@@ -66,9 +72,10 @@ xdotool windowfocus --sync "$window" 2>/dev/null
 # The input field has the focus: replace its text ("*.*") with the pattern.
 xdotool key --window "$window" End shift+Home
 xdotool type --delay 20 "$(winpath "$work/in")\\*.NAB"
-# Tab: "Include subdirectories" (ticked with the space bar), the output's
-# Browse button, the output field (Tab selects its text, so typing replaces it).
-xdotool key --delay 50 Tab space Tab Tab
+# Tab in the order seen: the input's Browse button, "Include subdirectories"
+# (ticked with the space bar), the output field (Tab selects its text, so
+# typing replaces it).
+xdotool key --delay 50 Tab Tab space Tab
 xdotool type --delay 20 "$(winpath "$work/out")\\"
 xdotool key Return
 
@@ -120,6 +127,139 @@ if [[ -f $ini ]]; then
   [[ ${lines[8]} == "$(winpath "$work/out")\\" ]] || fail "output field saved as '${lines[8]}'"
 else
   fail "no NUBOCONV.ini beside the program"
+fi
+
+# --- The German window with names in any script -----------------------------------
+# WINDOW_PROBE prints the window's client size, each control's place, check
+# state and text, the focus, and a tooltip on the screen.
+probe() { "$here/wine-run.sh" "$probe_exe" "format converter ver1.2" 2>/dev/null | tr -d '\r'; }
+# The text of control $2 in the probe's output $1 (everything after its seven fields).
+text_of() { sed -n "s/^control $2 -\{0,1\}[0-9]* -\{0,1\}[0-9]* [0-9]* [0-9]* [-01] //p" <<<"$1" | head -n1; }
+check_of() { awk -v id="$2" '$1 == "control" && $2 == id { print $7; exit }' <<<"$1"; }
+focus_of() { awk '$1 == "focus" { print $2 }' <<<"$1"; }
+# Starts app2/NUBOCONV.exe and waits for its window.
+start_app2() {
+  "$here/wine-run.sh" app2/NUBOCONV.exe >app2.log 2>&1 &
+  app_pid=$!
+  window=$(timeout 120 xdotool search --sync --name "format converter ver1.2" | head -n1)
+  [[ -n $window ]] || { fail "no NUBOCONV window appeared"; cat app2.log >&2; return 1; }
+  for _ in $(seq 100); do [[ $(focus_of "$(probe)") == 12 ]] && break; sleep 0.2; done
+  xdotool windowfocus --sync "$window" 2>/dev/null
+  return 0
+}
+stop_app2() {
+  xdotool key --window "$window" alt+F4
+  for _ in $(seq 100); do kill -0 "$app_pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$app_pid" 2>/dev/null; then fail "NUBOCONV.exe did not end after Alt+F4"; kill "$app_pid"; fi
+  wait "$app_pid" 2>/dev/null
+  app_pid=
+}
+# NUBOCONV.ini as the program writes it (CR LF): version, job 4, options,
+# language 1 (NUBOCONV.h01, German), the ten fields.
+write_ini() {
+  local slots=('*.*' '*.*' "$1" "$2" '*.*' '*.*' '*.*' '*.*' '*.*' '*.*')
+  printf '%s\r\n' 20 4 0 0 1 "${slots[@]}" >app2/NUBOCONV.ini
+}
+if [[ -n $probe_exe ]]; then
+  mkdir -p app2 'in2/音声 Größe'
+  cp "$bin"/NUBOCONV.exe "$bin"/nubocodec.dll "$bin"/NUBOCONV.h "$bin"/NUBOCONV.h01 app2/ || exit 1
+  "$bin/make_old_nab" voice.wav in2/take.NAB 20 >/dev/null
+  mv in2/take.NAB 'in2/音声 Größe/録音🎵.NAB'
+  in2="$(winpath "$work/in2/音声 Größe")\\*.NAB"
+  out2="$(winpath "$work/出力")\\"
+  write_ini "$in2" "$out2"
+  if start_app2; then
+    seen=$(probe)
+    # The German texts as the UTF-8 definition file has them, and the fields from the settings.
+    [[ $(text_of "$seen" 3) == 'Kodieren und prüfen' ]] || fail "control 3 shows '$(text_of "$seen" 3)'"
+    [[ $(text_of "$seen" 4) == 'Neu kodieren auf Version 22' ]] || fail "control 4 shows '$(text_of "$seen" 4)'"
+    [[ $(text_of "$seen" 0) == English ]] || fail "the language button shows '$(text_of "$seen" 0)'"
+    [[ $(text_of "$seen" 12) == "$in2" ]] || fail "the input field shows '$(text_of "$seen" 12)', not '$in2'"
+    # Opened at the size its layout needs: every control within the client area.
+    read -r _ cw ch _ _ <<<"$(grep '^client ' <<<"$seen")"
+    right=$(awk '$1 == "control" { r = $3 + $5; if (r > m) m = r } END { print m + 0 }' <<<"$seen")
+    bottom=$(awk '$1 == "control" { b = $4 + $6; if (b > m) m = b } END { print m + 0 }' <<<"$seen")
+    ((right <= cw && bottom <= ch)) || fail "controls reach ${right}x$bottom beyond the client area ${cw}x$ch"
+    # Tab in the order seen: each field before its Browse button, the job
+    # group one stop (its checked button), Cancel (disabled) passed over.
+    order=
+    for _ in $(seq 10); do
+      xdotool key --window "$window" Tab
+      order+=" $(focus_of "$(probe)")"
+    done
+    [[ $order == ' 11 13 17 16 18 21 22 0 4 12' ]] || fail "Tab went through$order"
+    xdotool key --window "$window" shift+Tab
+    seen=$(probe)
+    [[ $(focus_of "$seen") == 4 ]] || fail "Shift+Tab from the input field went to $(focus_of "$seen"), not the job group"
+    # The arrow keys move within the group and check as they go.
+    xdotool key --window "$window" Left
+    seen=$(probe)
+    [[ $(focus_of "$seen") == 3 && $(check_of "$seen" 3) == 1 && $(check_of "$seen" 4) == 0 ]] ||
+      fail "Left in the job group: focus $(focus_of "$seen"), checks $(check_of "$seen" 3)/$(check_of "$seen" 4)"
+    xdotool key --window "$window" Tab
+    [[ $(focus_of "$(probe)") == 12 ]] || fail "Tab from the job group did not go to the input field"
+    xdotool key --window "$window" shift+Tab Right
+    seen=$(probe)
+    [[ $(focus_of "$seen") == 4 && $(check_of "$seen" 4) == 1 ]] || fail "Right did not come back to control 4"
+    [[ $(text_of "$seen" 12) == "$in2" ]] || fail "the re-encode fields did not come back: '$(text_of "$seen" 12)'"
+    # Enter presses Start: the run writes the output under its name in any script.
+    xdotool key --window "$window" Return
+    for _ in $(seq 200); do
+      [[ -f '出力/録音🎵.NAB' && -z $(find 出力 -name '*.nubo-part' 2>/dev/null) ]] && break
+      sleep 0.2
+    done
+    [[ -f '出力/録音🎵.NAB' ]] || fail "the German window's run did not write 出力/録音🎵.NAB"
+    "$bin/nubo" upgrade -q "in2/音声 Größe/録音🎵.NAB" -o cli2/ || fail "nubo.exe upgrade of 録音🎵.NAB failed"
+    cmp -s '出力/録音🎵.NAB' 'cli2/録音🎵.NAB' || fail "the window's 録音🎵.NAB differs from nubo.exe's"
+    sleep 1
+    seen=$(probe)
+    grep -q '^control 3[123] .*録音🎵.NAB' <<<"$seen" || fail "no status line names 録音🎵.NAB: $(grep '^control 3[123] ' <<<"$seen")"
+    import -window root shot-de.png
+    stop_app2
+    mapfile -t lines < <(tr -d '\r' <app2/NUBOCONV.ini)
+    [[ ${lines[4]} == 1 && ${lines[7]} == "$in2" && ${lines[8]} == "$out2" ]] ||
+      fail "NUBOCONV.ini lost the language or the fields: ${lines[*]}"
+  fi
+
+  # --- A long output path: the reason stays in sight, the whole on hover -------------
+  # A name of 264 characters, more than a name may have on the file system
+  # under Wine (Windows itself refuses a path over 259 characters), on a
+  # drive of its own so that the path stays within the converter's 299.
+  long_name=$(printf 'e%.0s' $(seq 260)).NAB
+  mkdir -p long
+  ln -sfn "$work/long" "$WINEPREFIX/dosdevices/l:"
+  long_out="L:\\$long_name"
+  "$bin/nubo" upgrade in/A.NAB -o "$long_out" >cli-long.txt 2>&1 && fail "nubo.exe wrote an output named with 264 characters"
+  reason=$(sed -n 's/.*\.NAB (\([^;)]*\)[;)].*/\1/p' cli-long.txt | head -n1)
+  [[ -n $reason ]] || fail "nubo.exe gave no reason for the long name: $(cat cli-long.txt)"
+  rm -rf long/* long/.[!.]*
+  write_ini "$(winpath "$work/in/A.NAB")" "$long_out"
+  if [[ -n $reason ]] && start_app2; then
+    xdotool key --window "$window" Return
+    for _ in $(seq 150); do
+      seen=$(probe)
+      [[ $(text_of "$seen" 33) == *"($reason"* ]] && break
+      sleep 0.2
+    done
+    line=$(text_of "$seen" 33)
+    [[ $line == *"($reason"*')' ]] || fail "status line 3 does not end with nubo.exe's reason ($reason): '$line'"
+    [[ $line == *…* ]] || fail "status line 3 is not shortened: '$line'"
+    # The mouse on the status line shows the whole text.
+    read -r _ _ _ sx sy <<<"$(grep '^client ' <<<"$seen")"
+    read -r _ _ x y w h _ <<<"$(grep '^control 33 ' <<<"$seen")"
+    xdotool mousemove $((sx + x + w / 2)) $((sy + y + h / 2))
+    sleep 0.3
+    xdotool mousemove $((sx + x + w / 2 + 3)) $((sy + y + h / 2))
+    tip=
+    for _ in $(seq 50); do
+      tip=$(probe | sed -n 's/^tooltip //p' | head -n1)
+      [[ -n $tip ]] && break
+      sleep 0.2
+    done
+    [[ $tip == *"$long_name ($reason"* ]] || fail "the tooltip does not show the whole path and reason: '$tip'"
+    import -window root shot-long.png
+    stop_app2
+  fi
 fi
 
 if ((failures)); then

@@ -2,12 +2,15 @@
 // The Win32 window backend on its own, with real windows (under Wine on a
 // virtual display, see with_display.sh): controls of the system's classes
 // with the given styles, texts, limits and states, the metrics, commands,
-// scrolling, the close box, the Yes/No box's captions and keys, and the
-// worker's calls by posted messages.
+// scrolling, the close box, the Yes/No box's captions and keys, the
+// worker's calls by posted messages, texts in any script, the opening size,
+// shortened status lines with their tooltips, and the keyboard.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <string>
@@ -242,6 +245,215 @@ TEST_F(Win32WindowTest, YesNoBoxCaptionsAndKeys) {
   EXPECT_FALSE(window.askYesNo("Stop the conversion?", "Cancel", "Yes", "No"));
   escape.join();
   EXPECT_EQ(captions, "Yes/No");
+}
+
+// The UTF-16 text of a control, as the system shows it.
+std::wstring shownText(HWND h) {
+  wchar_t text[1024] = {};
+  ::GetWindowTextW(h, text, 1024);
+  return text;
+}
+
+TEST_F(Win32WindowTest, TextsInAnyScriptReachTheSystemAsUtf16) {
+  // German captions and a Japanese file name: UTF-8 in, UTF-16 on the
+  // screen, the same UTF-8 back.
+  const std::string german = "Kodieren und pr\xC3\xBC""fen: Gr\xC3\xB6\xC3\x9F""en\xC3\xA4nderung";
+  const std::string japanese = "C:\\\xE9\x9F\xB3\xE5\xA3\xB0\\\xE9\x9F\xB3\xE5\xA3\xB0\xF0\x9F\x8E\xB5.wav";
+  window.setText(21, german);
+  EXPECT_EQ(shownText(child(window, 21)), L"Kodieren und pr\u00FCfen: Gr\u00F6\u00DFen\u00E4nderung");
+  EXPECT_EQ(window.getText(21), german);
+  window.setText(12, japanese);
+  EXPECT_EQ(shownText(child(window, 12)), L"C:\\\u97F3\u58F0\\\u97F3\u58F0\U0001F3B5.wav");
+  EXPECT_EQ(window.getText(12), japanese);
+  // The field's limit counts characters (UTF-16 units), not bytes, and
+  // never splits a pair.
+  window.setTextLimit(12, 9);  // the ninth is the first half of the pair
+  window.setText(12, japanese);
+  EXPECT_EQ(window.getText(12), "C:\\\xE9\x9F\xB3\xE5\xA3\xB0\\\xE9\x9F\xB3\xE5\xA3\xB0");
+  // A static shows '&' as it is (a file name may hold one).
+  window.setText(31, "Tom & Jerry.wav");
+  EXPECT_EQ(shownText(child(window, 31)), L"Tom && Jerry.wav");
+  EXPECT_EQ(window.getText(31), "Tom & Jerry.wav");
+  // The window's title too.
+  Win32Window other;
+  Recorder otherEvents;
+  otherEvents.window = &other;
+  ASSERT_TRUE(other.create("Formatkonverter \xC3\xA4\xE9\x9F\xB3", otherEvents));
+  EXPECT_EQ(shownText(static_cast<HWND>(other.handle())), L"Formatkonverter \u00E4\u97F3");
+}
+
+TEST_F(Win32WindowTest, TheWindowOpensAtTheSizeItsLayoutNeeds) {
+  // 102 columns by 24 lines of the system font (the column widened by half
+  // for a proportional font), within the scroll bars, as the Linux window.
+  const TextMetrics m = window.textMetrics();
+  const int column = m.fixedPitch ? m.averageCharWidth : m.averageCharWidth * 3 / 2;
+  RECT client {};
+  ::GetClientRect(static_cast<HWND>(window.handle()), &client);
+  RECT work {};
+  ASSERT_TRUE(::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0));
+  ASSERT_GE(work.right - work.left, 102 * column + 100) << "the virtual screen is too small for this test";
+  EXPECT_GE(client.right, 102 * column);
+  EXPECT_LE(client.right, 102 * column + ::GetSystemMetrics(SM_CXVSCROLL));
+  EXPECT_GE(client.bottom, 24 * m.height);
+  EXPECT_LE(client.bottom, 24 * m.height + ::GetSystemMetrics(SM_CYHSCROLL));
+}
+
+// The tooltip window of `owner`, and the text and rectangle of its tool `id`.
+struct Tip {
+  bool found = false;
+  std::wstring text;
+  RECT rect {};
+};
+Tip tooltipOf(HWND owner, int id) {
+  Tip tip;
+  HWND tooltip = nullptr;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND h, LPARAM data) -> BOOL {
+        wchar_t cls[64] = {};
+        ::GetClassNameW(h, cls, 64);
+        if (::lstrcmpiW(cls, TOOLTIPS_CLASSW) != 0) return TRUE;
+        *reinterpret_cast<HWND*>(data) = h;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&tooltip));
+  if (tooltip == nullptr) return tip;
+  wchar_t text[2048] = {};
+  TOOLINFOW tool {};
+  tool.cbSize = TTTOOLINFOW_V2_SIZE;
+  tool.hwnd = owner;
+  tool.uId = static_cast<UINT_PTR>(id);
+  tool.lpszText = text;
+  if (!::SendMessageW(tooltip, TTM_GETTOOLINFOW, 0, reinterpret_cast<LPARAM>(&tool))) return tip;
+  tip.found = true;
+  tip.rect = tool.rect;
+  ::SendMessageW(tooltip, TTM_GETTEXTW, 2048, reinterpret_cast<LPARAM>(&tool));
+  tip.text = text;
+  return tip;
+}
+
+std::wstring withoutLineBreaks(std::wstring text) {
+  text.erase(std::remove(text.begin(), text.end(), L'\n'), text.end());
+  return text;
+}
+
+TEST_F(Win32WindowTest, ALongStatusLineLosesTheMiddleOfItsPathAndShowsAllOfItOnHover) {
+  HWND hwnd = static_cast<HWND>(window.handle());
+  HWND line = child(window, 31);  // one line high, 300 pixels wide
+  const std::string path = "C:\\Aufnahmen\\" + std::string(120, 'd') + "\\2021\\live\\\xE9\x9F\xB3\xE5\xA3\xB0.NAB";
+  const std::string text = path + " (File name is too long)";
+  window.setText(31, text);
+  const std::wstring shown = shownText(line);
+  SCOPED_TRACE(testing::PrintToString(shown));
+  // Shortened in the middle of the directories: the drive, the last
+  // directory, the file name and the reason stay; it fits the control.
+  EXPECT_EQ(shown.rfind(L"C:\\", 0), 0u);
+  EXPECT_NE(shown.find(L"\u2026"), std::wstring::npos);
+  EXPECT_NE(shown.find(L"\\live\\\u97F3\u58F0.NAB (File name is too long)"), std::wstring::npos);
+  HDC dc = ::GetDC(line);
+  auto font = reinterpret_cast<HFONT>(::SendMessageW(line, WM_GETFONT, 0, 0));
+  HGDIOBJ old = font != nullptr ? ::SelectObject(dc, font) : nullptr;
+  SIZE size {};
+  ::GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &size);
+  if (old != nullptr) ::SelectObject(dc, old);
+  ::ReleaseDC(line, dc);
+  RECT client {};
+  ::GetClientRect(line, &client);
+  EXPECT_LE(size.cx, client.right);
+  // The logic reads back what it set.
+  EXPECT_EQ(window.getText(31), text);
+  // The whole text is the tooltip of the control's place in the window,
+  // in lines no wider than the control.
+  Tip tip = tooltipOf(hwnd, 31);
+  ASSERT_TRUE(tip.found);
+  EXPECT_EQ(withoutLineBreaks(tip.text),
+            L"C:\\Aufnahmen\\" + std::wstring(120, L'd') + L"\\2021\\live\\\u97F3\u58F0.NAB (File name is too long)");
+  EXPECT_NE(tip.text.find(L'\n'), std::wstring::npos);
+  RECT r {};
+  ::GetWindowRect(line, &r);
+  ::MapWindowPoints(HWND_DESKTOP, hwnd, reinterpret_cast<POINT*>(&r), 2);
+  EXPECT_TRUE(::EqualRect(&tip.rect, &r));
+  // The tool follows the control when the content scrolls.
+  window.scrollContent(-20, -10);
+  tip = tooltipOf(hwnd, 31);
+  EXPECT_EQ(tip.rect.left, r.left - 20);
+  EXPECT_EQ(tip.rect.top, r.top - 10);
+  // A text that fits is shown whole, without a tooltip.
+  window.setText(31, "Finished.");
+  EXPECT_EQ(shownText(line), L"Finished.");
+  EXPECT_FALSE(tooltipOf(hwnd, 31).found);
+}
+
+// The converter's keyboard: Tab in the order the controls are seen (each
+// field before its Browse button, whatever their IDs), the job group one
+// stop (its checked button), the arrow keys moving and checking within it.
+class Win32KeyboardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    events.window = &window;
+    events.atCreate = [this] {
+      // The English definition file's styles and places (in pixels here).
+      window.createControl(0, ControlClass::Button, "Deutsch", 0x50010000, {860, 0, 120, 24});
+      window.createControl(2, ControlClass::Button, "Encode", 0x50030009, {60, 40, 180, 20});
+      window.createControl(3, ControlClass::Button, "Verify", 0x50010009, {240, 40, 210, 20});
+      window.createControl(4, ControlClass::Button, "Re-encode", 0x50010009, {450, 40, 290, 20});
+      window.createControl(5, ControlClass::Button, "Job", 0x50020007, {20, 25, 960, 45});
+      window.createControl(11, ControlClass::Button, "Browse...", 0x50010000, {840, 80, 140, 24});
+      window.createControl(12, ControlClass::Edit, "in", 0x50810080, {130, 80, 700, 24});
+      window.createControl(13, ControlClass::Button, "Subdirectories", 0x50010003, {130, 106, 500, 20});
+      window.createControl(14, ControlClass::Static, "Input", 0x50000002, {20, 82, 100, 18});
+      window.createControl(16, ControlClass::Button, "Browse...", 0x50010000, {840, 130, 140, 24});
+      window.createControl(17, ControlClass::Edit, "out", 0x50810080, {130, 130, 700, 24});
+      window.createControl(21, ControlClass::Button, "Start", 0x50010001, {130, 170, 140, 28});
+      window.createControl(31, ControlClass::Static, "", 0x50800000, {20, 210, 960, 20});
+      window.setCheck(4, true);
+    };
+    ASSERT_TRUE(window.create("format converter keyboard", events));
+    hwnd = static_cast<HWND>(window.handle());
+    ::ShowWindow(hwnd, SW_SHOW);
+    ::UpdateWindow(hwnd);
+    ::SetForegroundWindow(hwnd);
+  }
+  // A key as the message loop hands it to IsDialogMessageW.
+  int press(WPARAM key, bool shift = false) {
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    keys[VK_SHIFT] = shift ? 0x80 : 0;
+    ::SetKeyboardState(keys);
+    MSG msg {::GetFocus(), WM_KEYDOWN, key, 0, 0, {}};
+    ::IsDialogMessageW(hwnd, &msg);
+    keys[VK_SHIFT] = 0;
+    ::SetKeyboardState(keys);
+    return ::GetDlgCtrlID(::GetFocus());
+  }
+  Win32Window window;
+  Recorder events;
+  HWND hwnd = nullptr;
+};
+
+TEST_F(Win32KeyboardTest, TabFollowsTheLayoutAndARadioGroupIsOneStop) {
+  ::SetFocus(child(window, 12));
+  ASSERT_EQ(::GetDlgCtrlID(::GetFocus()), 12);
+  std::vector<int> forward;
+  for (int i = 0; i < 8; ++i) forward.push_back(press(VK_TAB));
+  EXPECT_EQ(forward, (std::vector<int>{11, 13, 17, 16, 21, 0, 4, 12}));
+  EXPECT_EQ(press(VK_TAB, true), 4);  // Shift+Tab back into the group: its checked button
+  // The arrow keys move within the group, wrapping, and check as they go.
+  EXPECT_EQ(press(VK_RIGHT), 2);
+  EXPECT_TRUE(window.getCheck(2));
+  EXPECT_FALSE(window.getCheck(4));
+  EXPECT_EQ(press(VK_DOWN), 3);
+  EXPECT_EQ(press(VK_UP), 2);
+  EXPECT_EQ(events.commands, (std::vector<int>{2, 3, 2}));
+  // The group is still one stop, now at the button checked last.
+  EXPECT_EQ(press(VK_TAB), 12);
+  EXPECT_EQ(press(VK_TAB, true), 2);
+  EXPECT_EQ(press(VK_TAB, true), 0);
+  // The logic checking another button moves the stop there.
+  window.setCheck(2, false);
+  window.setCheck(3, true);
+  ::SetFocus(child(window, 12));
+  EXPECT_EQ(press(VK_TAB, true), 3);
 }
 
 }  // namespace

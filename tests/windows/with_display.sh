@@ -13,7 +13,7 @@ rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 exec 3>"$work/display.txt"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 exec 3>&-
 for _ in $(seq 50); do [[ -s $work/display.txt ]] && break; sleep 0.1; done

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
+# nubo.exe under Wine with names outside every ANSI code page (Japanese,
+# German, a character beyond the first plane) in files, directories,
+# patterns, --files-from lists and report names; printed to a pipe as the
+# UTF-8 they are. An argument that starts with '/' is a path, not an option.
+# The audio MD5 from the system's hashing equals the MD5 of the PCM bytes
+# and, when given, the Linux build's.
+# Usage: names_windows.sh BIN_DIR WORK_DIR [LINUX_BIN_DIR]
+set -uo pipefail
+bin=$(cd "$1" && pwd) || exit 1
+linux_bin=${3:-}
+[[ -x $linux_bin/nubo ]] && linux_bin=$(cd "$linux_bin" && pwd) || linux_bin=
+rm -rf "$2"
+mkdir -p "$2"
+work=$(cd "$2" && pwd)
+cd "$work" || exit 1
+nubo=$bin/nubo
+
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+run() {
+  local expected=$1
+  shift
+  "$@" >out.txt 2>err.txt
+  local code=$?
+  if [[ $code -ne $expected ]]; then
+    fail "exit $code (expected $expected): $*"
+    sed 's/^/  stdout: /' out.txt >&2
+    sed 's/^/  stderr: /' err.txt >&2
+  fi
+}
+expect_in() { grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(head -c 400 "$1")"; }
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+pcm_md5() { sox "$1" -t raw - | md5sum | cut -d' ' -f1; }
+
+sox -R -D -n -r 44100 -b 16 -c 2 music.wav synth 1.3 pluck C3 pluck G3 pinknoise remix 1,3 2,3 gain -9 2>/dev/null
+dir='Aufnahmen Größe 音声'
+take='音声 Take🎵'
+mkdir -p "$dir" alt
+cp music.wav "$dir/$take.wav"
+"$bin/make_old_nab" music.wav old.NAB 21 >/dev/null
+cp old.NAB 'alt/古い録音.NAB'
+mv old.NAB 'alt/Ärger.NAB'
+md5sum music.wav "$dir"/* alt/* >inputs.md5
+
+# --- Files and directories named in any script -----------------------------------
+run 0 "$nubo" encode "$dir/$take.wav"
+[[ -f "$dir/$take.NAB" ]] || fail "encode did not write '$dir/$take.NAB': $(ls "$dir")"
+expect_in out.txt "$take.NAB"  # the UTF-8 bytes, unchanged into the pipe
+run 0 "$nubo" decode "$dir/$take.NAB" -o '出力/'
+[[ -f "出力/$take.wav" ]] || fail "decode did not write '出力/$take.wav'"
+[[ -f "出力/$take.wav" && $(pcm_md5 "出力/$take.wav") == $(pcm_md5 music.wav) ]] ||
+  fail "the decoded audio differs from the input's"
+# Windows spellings of the same names.
+run 0 "$nubo" decode "$(winpath "$work/$dir/$take.NAB")" -o "$(winpath "$work/出力2")\\"
+[[ -f "出力2/$take.wav" ]] || fail "decode through a Windows path did not write '出力2/$take.wav'"
+
+# --- Patterns: '?' is one character however many bytes it has ---------------------
+run 0 "$nubo" upgrade "$(winpath "$work/alt")\\??録音.NAB" -o "$(winpath "$work/up")\\"
+expect_in out.txt "1 file(s) converted"
+[[ -f 'up/古い録音.NAB' ]] || fail "the pattern ??録音.NAB did not find 古い録音.NAB: $(ls up 2>&1)"
+[[ ! -e 'up/Ärger.NAB' ]] || fail "the pattern ??録音.NAB took Ärger.NAB"
+run 0 "$nubo" upgrade 'alt/?rger.nab' -o 'up/'
+[[ -f 'up/Ärger.NAB' ]] || fail "the pattern ?rger.nab did not find Ärger.NAB"
+
+# --- Lists and reports ------------------------------------------------------------------
+printf '%s\n' 'alt/Ärger.NAB' 'alt/古い録音.NAB' >liste.txt
+run 0 "$nubo" upgrade --files-from liste.txt -o 'list/'
+[[ -f 'list/alt/Ärger.NAB' && -f 'list/alt/古い録音.NAB' ]] || fail "--files-from did not keep the names: $(find list)"
+run 0 "$nubo" test up/ --report '報告.jsonl'
+[[ -f '報告.jsonl' ]] || fail "no report under the name 報告.jsonl: $(ls)"
+grep -qF '古い録音.NAB' '報告.jsonl' 2>/dev/null || fail "the report does not name 古い録音.NAB"
+
+# --- An argument that starts with '/' is a path -----------------------------------------
+# (Wine takes /x as \x on the current drive, which is Z:, the Unix root.)
+cp music.wav take.wav
+run 0 "$nubo" encode "$work/take.wav" -o "$work/slash/"
+[[ -f slash/take.NAB ]] || fail "nubo.exe encode $work/take.wav wrote no slash/take.NAB"
+run 1 "$nubo" test "$work/missing.NAB"
+grep -q 'not expected' err.txt && fail "/... taken as an option: $(cat err.txt)"
+
+# --- The audio MD5 from the system's hashing --------------------------------------------
+run 0 "$nubo" test --md5 "$dir/$take.NAB" 'up/古い録音.NAB'
+want=$(pcm_md5 music.wav)
+mapfile -t sums < <(tr -d '\r' <out.txt | grep -E '^[0-9a-f]{32}  ')
+[[ ${#sums[@]} == 2 ]] || fail "test --md5 printed ${#sums[@]} MD5 lines: $(cat out.txt)"
+for line in "${sums[@]}"; do
+  [[ ${line%% *} == "$want" ]] || fail "MD5 ${line%% *} is not the audio's $want: $line"
+done
+expect_in out.txt "$take.NAB"
+if [[ -n $linux_bin ]]; then
+  linux=$("$linux_bin/nubo" test --md5 "$dir/$take.NAB" | grep -E '^[0-9a-f]{32}  ' | cut -d' ' -f1)
+  [[ $linux == "${sums[0]%% *}" ]] || fail "the Linux build's MD5 $linux differs from nubo.exe's ${sums[0]%% *}"
+fi
+
+md5sum -c --quiet inputs.md5 || fail "an input changed"
+if ((failures)); then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
+echo "nubo.exe: names in any script, '/' paths and the audio MD5 checked${linux_bin:+ (the MD5 also against the Linux build)}"
