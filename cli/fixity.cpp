@@ -6,6 +6,8 @@
 #include <fstream>
 #include <vector>
 
+#include "outcome_text.h"
+
 namespace nubo::cli {
 
 namespace {
@@ -121,23 +123,8 @@ std::vector<std::string> FixityCheck::recordedPaths() const {
   return paths;
 }
 
-namespace {
-// A name as a terminal may be shown it: control characters as \xHH.
-std::string shown(const std::string& name) {
-  std::string out;
-  for (const char ch : name) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      out += escaped;
-    } else {
-      out += ch;
-    }
-  }
-  return out;
-}
-}  // namespace
+// A name as a terminal may be shown it.
+std::string shown(const std::string& name) { return converter::escapeControls(name); }
 
 void FixityCheck::fileDone(const converter::FileOutcome& o) {
   if (o.outcome == converter::Outcome::PassedOver || o.outcome == converter::Outcome::NotBegun) return;

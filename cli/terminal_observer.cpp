@@ -26,20 +26,7 @@ void TerminalObserver::clearProgress() {
 
 void TerminalObserver::writeLine(std::FILE* stream, const std::string& text) {
   clearProgress();
-  // A control character in a name would act on the terminal: it is shown
-  // as \xHH instead.
-  std::string shown;
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-      shown += escaped;
-    } else {
-      shown += ch;
-    }
-  }
-  std::fprintf(stream, "%s\n", shown.c_str());
+  std::fprintf(stream, "%s\n", escapeControls(text).c_str());
   std::fflush(stream);
 }
 

@@ -60,6 +60,21 @@ std::string sizeChangeLine(const FileOutcome& o, const TextOf& text, bool counte
   return change + text(kEntrySizeChange) + o.output;
 }
 
+std::string escapeControls(const std::string& text) {
+  std::string shown;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+      shown += escaped;
+    } else {
+      shown += ch;
+    }
+  }
+  return shown;
+}
+
 double sizeChange(const FileOutcome& o, bool counted) {
   // No audio at all: no change rather than a division by zero.
   if (o.pcmBytes == 0) return 0.0;

@@ -35,6 +35,10 @@ std::string subjectWithNote(const FileOutcome& o, const TextOf& text);
 // "<reason text> <subject> (<note>)", the line a problem is told in.
 std::string problemText(const FileOutcome& o, const TextOf& text);
 
+// `text` as a terminal may be shown it: each control character (which a
+// name may hold) as \xHH, so that it cannot act on the terminal.
+std::string escapeControls(const std::string& text);
+
 // "  -4.812  % size change: out/take.NAB"; `counted`: by the window's count
 // of the input (see FileOutcome::countedInputBytes).
 std::string sizeChangeLine(const FileOutcome& o, const TextOf& text, bool counted = false);
