@@ -685,7 +685,8 @@ bool looksLikeInputOf(Job job, const std::string& path) {
   if (!compressed && id == fourCC("fLaC")) return true;
   in.readLE(4);
   const uint32_t form = in.readLE(4);
-  in.readLE(8);
+  in.readLE(4);  // the first chunk's identifier ("fmt ") and size (readLE reads 4 bytes at most)
+  in.readLE(4);
   const uint32_t tag = in.readLE(2);
   const bool riff = (id == fourCC("RIFF") || id == fourCC("RF64")) && form == fourCC("WAVE");
   return riff && (tag == static_cast<uint32_t>(kNabFormatTag)) == compressed;

@@ -130,6 +130,14 @@ for line in open("rec.jsonl"):
     assert r and not r.endswith(":"), r
 ' || fail "a report reason ends without naming its file: $(cat rec.jsonl)"
 
+# A rerun of encode over a folder that holds its own outputs: the .NAB files
+# are of another kind, passed over, and the rerun succeeds.
+mkdir -p again
+cp voice.wav again/a.wav
+run 0 "$nubo" encode again
+run 0 "$nubo" encode again
+expect_in out.txt "1 file(s) of another kind passed over"
+
 # 7. info of a file it cannot describe exits 1.
 run 1 "$nubo" info arch/v23.NAB
 expect_in err.txt "coder version 23"
