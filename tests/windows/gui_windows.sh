@@ -180,14 +180,15 @@ if [[ -n $probe_exe ]]; then
     right=$(awk '$1 == "control" { r = $3 + $5; if (r > m) m = r } END { print m + 0 }' <<<"$seen")
     bottom=$(awk '$1 == "control" { b = $4 + $6; if (b > m) m = b } END { print m + 0 }' <<<"$seen")
     ((right <= cw && bottom <= ch)) || fail "controls reach ${right}x$bottom beyond the client area ${cw}x$ch"
-    # Tab in the order seen: each field before its Browse button, the job
-    # group one stop (its checked button), Cancel (disabled) passed over.
+    # Tab in the order seen: each field before its Browse button, the
+    # "smallest files" check box after the options, the job group one stop
+    # (its checked button), Cancel (disabled) passed over.
     order=
-    for _ in $(seq 10); do
+    for _ in $(seq 11); do
       xdotool key --window "$window" Tab
       order+=" $(focus_of "$(probe)")"
     done
-    [[ $order == ' 11 13 17 16 18 21 22 0 4 12' ]] || fail "Tab went through$order"
+    [[ $order == ' 11 13 17 16 18 20 21 22 0 4 12' ]] || fail "Tab went through$order"
     xdotool key --window "$window" shift+Tab
     seen=$(probe)
     [[ $(focus_of "$seen") == 4 ]] || fail "Shift+Tab from the input field went to $(focus_of "$seen"), not the job group"
