@@ -18,3 +18,18 @@ finish() {
   echo "$1 checks passed"
   exit 0
 }
+# run EXPECTED_EXIT CMD...: CMD with stdout and stderr in out.txt and err.txt;
+# another exit status is a failure, shown with both.
+run() {
+  local expected=$1
+  shift
+  "$@" >out.txt 2>err.txt
+  local code=$?
+  if [[ $code -ne $expected ]]; then
+    fail "exit $code (expected $expected): $*"
+    sed 's/^/  stdout: /' out.txt >&2
+    sed 's/^/  stderr: /' err.txt >&2
+  fi
+}
+expect_in() { grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(head -c 600 "$1")"; }
+expect_not_in() { ! grep -qF -- "$2" "$1" || fail "$1 has '$2'"; }

@@ -8,19 +8,6 @@
 set -uo pipefail
 source "$(dirname "$0")/lib.sh" "$@"
 
-run() {  # EXPECTED_EXIT CMD...: stdout and stderr into out.txt and err.txt
-  local expected=$1
-  shift
-  "$@" >out.txt 2>err.txt
-  local code=$?
-  if [[ $code -ne $expected ]]; then
-    fail "exit $code (expected $expected): $*"
-    sed 's/^/  stdout: /' out.txt >&2
-    sed 's/^/  stderr: /' err.txt >&2
-  fi
-}
-expect_in() { grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(head -c 600 "$1")"; }
-expect_not_in() { ! grep -qF -- "$2" "$1" || fail "$1 has '$2'"; }
 json_lines() {  # FILE: every line is a JSON object (python3's json), else fails
   python3 -c '
 import json, sys
