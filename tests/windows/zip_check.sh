@@ -56,7 +56,7 @@ done
 for exe in nubo.exe NUBOCONV.exe nubocodec.dll; do
   while read -r dll; do
     case ${dll,,} in
-      kernel32.dll | user32.dll | gdi32.dll | comdlg32.dll | advapi32.dll | bcrypt.dll | msvcrt.dll | shell32.dll) ;;
+      kernel32.dll | user32.dll | gdi32.dll | comdlg32.dll | comctl32.dll | advapi32.dll | bcrypt.dll | msvcrt.dll | shell32.dll) ;;
       nubocodec.dll) [[ $exe != nubocodec.dll ]] || fail "nubocodec.dll imports itself" ;;
       *) fail "$exe needs $dll, which is not in the zip and not part of Windows" ;;
     esac
