@@ -1,12 +1,12 @@
 # SPDX-License-Identifier: BSD-3-Clause
 # Shared by the command-line test scripts: `source lib.sh BIN_DIR WORK_DIR`
-# sets bin (absolute), nubo and work, makes WORK_DIR afresh and enters it;
+# sets bin and work (both absolute) and nubo, makes WORK_DIR afresh and enters it;
 # fail counts a failure; finish NAME ends the script with its status.
-bin=$(cd "$1" && pwd)
-work=$2
+bin=$(cd "$1" && pwd) || exit 1
+rm -rf "$2"
+mkdir -p "$2"
+work=$(cd "$2" && pwd)
 nubo=$bin/nubo
-rm -rf "$work"
-mkdir -p "$work"
 cd "$work" || exit 1
 failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }

@@ -5,30 +5,7 @@
 # codes, stdout, stderr and the files left behind.
 # Usage: nubo_cli_test.sh BIN_DIR WORK_DIR
 set -uo pipefail
-bin=$(cd "$1" && pwd) || exit 1
-work=$2
-nubo=$bin/nubo
-rm -rf "$work"
-mkdir -p "$work"
-cd "$work" || exit 1
-
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-
-# run EXPECTED_EXIT CMD...: runs CMD with stdout/stderr captured in out.txt/err.txt.
-run() {
-  local expected=$1
-  shift
-  "$@" >out.txt 2>err.txt
-  local code=$?
-  if [[ $code -ne $expected ]]; then
-    fail "exit $code (expected $expected): $*"
-    sed 's/^/  stdout: /' out.txt >&2
-    sed 's/^/  stderr: /' err.txt >&2
-  fi
-}
-expect_in() { grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(head -c 400 "$1")"; }
-expect_not_in() { ! grep -qF -- "$2" "$1" || fail "$1 has '$2'"; }
+source "$(dirname "$0")/lib.sh" "$@"
 coder_version() { od -An -tu4 -j38 -N4 "$1" | tr -d ' '; }
 pcm_of() { sox "$1" -t raw -; }
 same_audio() { cmp -s <(pcm_of "$1") <(pcm_of "$2") || fail "$1 and $2 differ in audio"; }
@@ -187,8 +164,4 @@ for version in 20 21; do
     fail "upgrade --best of v$version: $(size_of "best$version.NAB") bytes from $(size_of "music$version.NAB") in $blocks blocks"
 done
 
-if [[ $failures -ne 0 ]]; then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "all nubo command-line checks passed"
+finish "all nubo command-line"

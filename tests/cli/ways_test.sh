@@ -10,13 +10,6 @@ source "$(dirname "$0")/lib.sh" "$@"
 for tool in flac metaflac sox; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-run() {  # EXPECTED CMD...: stdout and stderr in out.txt and err.txt
-  local expected=$1
-  shift
-  "$@" >out.txt 2>err.txt
-  local code=$?
-  [[ $code -eq $expected ]] || fail "exit $code (expected $expected): $* -- $(head -c 300 err.txt)"
-}
 raw() { sox "$1" -t raw - 2>/dev/null; }
 same_audio() { cmp -s <(raw "$1") <(raw "$2") || fail "$1 and $2 differ in audio"; }
 nubo_md5() { "$nubo" info "$1" | awk '/^audio MD5/ { print $3 }'; }

@@ -8,29 +8,9 @@
 # and, when given, the Linux build's.
 # Usage: names_windows.sh BIN_DIR WORK_DIR [LINUX_BIN_DIR]
 set -uo pipefail
-bin=$(cd "$1" && pwd) || exit 1
 linux_bin=${3:-}
 [[ -x $linux_bin/nubo ]] && linux_bin=$(cd "$linux_bin" && pwd) || linux_bin=
-rm -rf "$2"
-mkdir -p "$2"
-work=$(cd "$2" && pwd)
-cd "$work" || exit 1
-nubo=$bin/nubo
-
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-run() {
-  local expected=$1
-  shift
-  "$@" >out.txt 2>err.txt
-  local code=$?
-  if [[ $code -ne $expected ]]; then
-    fail "exit $code (expected $expected): $*"
-    sed 's/^/  stdout: /' out.txt >&2
-    sed 's/^/  stderr: /' err.txt >&2
-  fi
-}
-expect_in() { grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(head -c 400 "$1")"; }
+source "$(dirname "$0")/../cli/lib.sh" "$1" "$2"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 pcm_md5() { sox "$1" -t raw - | md5sum | cut -d' ' -f1; }
 
@@ -95,8 +75,4 @@ if [[ -n $linux_bin ]]; then
 fi
 
 md5sum -c --quiet inputs.md5 || fail "an input changed"
-if ((failures)); then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "nubo.exe: names in any script, '/' paths and the audio MD5 checked${linux_bin:+ (the MD5 also against the Linux build)}"
+finish "nubo.exe: names in any script, '/' paths and the audio MD5${linux_bin:+ (the MD5 also against the Linux build)}"

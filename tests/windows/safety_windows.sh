@@ -7,28 +7,8 @@
 # status tells what happened.
 # Usage: safety_windows.sh BIN_DIR WORK_DIR   (BIN_DIR: the Windows build's bin)
 set -uo pipefail
-bin=$(cd "$1" && pwd) || exit 1
 here=$(cd "$(dirname "$0")" && pwd)
-rm -rf "$2"
-mkdir -p "$2"
-work=$(cd "$2" && pwd)
-cd "$work" || exit 1
-nubo=$bin/nubo
-
-failures=0
-fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
-run() {
-  local expected=$1
-  shift
-  "$@" >out.txt 2>err.txt
-  local code=$?
-  if [[ $code -ne $expected ]]; then
-    fail "exit $code (expected $expected): $*"
-    sed 's/^/  stdout: /' out.txt >&2
-    sed 's/^/  stderr: /' err.txt >&2
-  fi
-}
-expect_in() { grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(head -c 400 "$1")"; }
+source "$(dirname "$0")/../cli/lib.sh" "$1" "$2"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 coder_version() { od -An -tu4 -j38 -N4 "$1" | tr -d ' '; }
 partials() { find "${1:-.}" -name '*.nubo-part' | sort; }
@@ -114,8 +94,4 @@ run 0 "$nubo" decode out/A.NAB -o NUL
 expect_in out.txt "1 file(s) converted"
 
 md5sum -c --quiet inputs.md5 || fail "an input changed"
-if ((failures)); then
-  echo "$failures failure(s)" >&2
-  exit 1
-fi
-echo "all Windows safety checks passed"
+finish "all Windows safety"
