@@ -65,8 +65,16 @@ class FlacSource : public PcmSource {
     }
     if (ended_ && at_ == pending_.size() && !finished_) {
       finished_ = true;
+      // A file cut short at a frame boundary decodes without an error; only
+      // the count of STREAMINFO (where it gives one) tells.
+      if (error_.empty() && totalSamples_ > 0 && decoded_ < totalSamples_) {
+        error_ = "the FLAC file ends after frame " + std::to_string(frames_) + ", at sample " +
+                 std::to_string(decoded_) + "; its STREAMINFO gives " + std::to_string(totalSamples_) + " samples";
+      }
       // The MD5 of STREAMINFO is checked when the decoder finishes.
-      if (!FLAC__stream_decoder_finish(decoder_)) error_ = "the audio does not match the MD5 of its STREAMINFO";
+      if (!FLAC__stream_decoder_finish(decoder_) && error_.empty()) {
+        error_ = "the audio does not match the MD5 of its STREAMINFO";
+      }
     }
     return got;
   }
@@ -93,6 +101,16 @@ class FlacSource : public PcmSource {
     auto& s = *static_cast<FlacSource*>(self);
     const unsigned channels = frame->header.channels;
     const unsigned frames = frame->header.blocksize;
+    ++s.frames_;
+    // Every frame must be what STREAMINFO announced: a frame of another
+    // rate, channel count or sample size (frames spliced from another file)
+    // would be taken as audio of the announced format, and frames beyond its
+    // sample count are not part of the stream it describes.
+    if (const std::string what = s.frameDisagreement(frame->header); !what.empty()) {
+      if (s.error_.empty()) s.error_ = "FLAC frame " + std::to_string(s.frames_) + " at sample " + std::to_string(s.decoded_) + ": " + what;
+      return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+    }
+    s.decoded_ += frames;
     const std::size_t base = s.pending_.size();
     s.pending_.resize(base + 2u * channels * frames);
     uint8_t* out = s.pending_.data() + base;
@@ -115,6 +133,7 @@ class FlacSource : public PcmSource {
       s.format.blockAlign = static_cast<int>(info.channels * 2);
       s.format.bitsPerSample = static_cast<int>(info.bits_per_sample);
       s.bits_ = info.bits_per_sample;
+      s.totalSamples_ = info.total_samples;
       if (info.total_samples > 0) s.expectedBytes = static_cast<int64_t>(info.total_samples) * 2 * info.channels;
       s.haveInfo_ = true;
     } else if (m->type == FLAC__METADATA_TYPE_VORBIS_COMMENT) {
@@ -136,6 +155,20 @@ class FlacSource : public PcmSource {
     if (s.error_.empty()) s.error_ = std::string("FLAC: ") + FLAC__StreamDecoderErrorStatusString[status];
   }
 
+  // What in a frame's header differs from STREAMINFO ("" when nothing).
+  std::string frameDisagreement(const FLAC__FrameHeader& h) const {
+    const auto differs = [](const char* what, uint64_t frame, uint64_t info) {
+      return std::string(what) + " " + std::to_string(frame) + " where its STREAMINFO gives " + std::to_string(info);
+    };
+    if (h.sample_rate != format.sampleRate) return differs("sample rate", h.sample_rate, format.sampleRate);
+    if (static_cast<int>(h.channels) != format.channels) return differs("channels", h.channels, format.channels);
+    if (h.bits_per_sample != bits_) return differs("bits per sample", h.bits_per_sample, bits_);
+    if (totalSamples_ > 0 && decoded_ + h.blocksize > totalSamples_) {
+      return "more samples than the " + std::to_string(totalSamples_) + " its STREAMINFO gives";
+    }
+    return "";
+  }
+
   std::unique_ptr<ByteSource> in_;
   std::vector<uint8_t> prefix_;
   std::size_t prefixAt_ = 0;
@@ -143,6 +176,9 @@ class FlacSource : public PcmSource {
   std::vector<uint8_t> pending_;
   std::size_t at_ = 0;
   unsigned bits_ = 0;
+  uint64_t totalSamples_ = 0;  // 0: STREAMINFO does not say
+  uint64_t decoded_ = 0;       // samples (per channel) of the frames taken so far
+  uint64_t frames_ = 0;        // frames seen so far, counted from 1
   bool haveInfo_ = false;
   bool ended_ = false;
   bool finished_ = false;

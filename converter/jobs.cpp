@@ -517,7 +517,7 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
     if (n != blockLength) break;  // a shorter block, with its count extension, ends the stream
   }
   if (const std::string why = source->error(); !why.empty()) {
-    return makeOutcome(run, Outcome::NotConverted, kEntryNotPcmWave, run.inputPath, why, "", output.keep());
+    return makeOutcome(run, Outcome::NotConverted, kEntryFlacDamaged, run.inputPath, why, "", output.keep());
   }
   source.reset();
   const int64_t frames = pcmBytes / (2 * pcm.channels);

@@ -77,6 +77,9 @@ enum Msg : int {
   kEntryCountSame = 97,
   kEntryCountDifferent = 98,
   kEntryCommitWarning = 99,
+  // A FLAC input whose frames do not decode or disagree with its STREAMINFO
+  // (an index left free before the captions).
+  kEntryFlacDamaged = 39,
 };
 
 // Entries that only the window shows: the buttons and the title of the

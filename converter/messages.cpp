@@ -13,6 +13,7 @@ const char* englishText(int id) {
     case 27: return "Cancel";
     case 28: return "Error";
     case 29: return "This language file cannot be used and is passed over:";
+    case 39: return "The FLAC file is damaged or disagrees with its STREAMINFO; not converted:";
     case 40: return "Input:";
     case 41: return "Output:";
     case 43:

@@ -103,6 +103,61 @@ expect_in err.txt "inc.NAB"
 run 1 "$nubo" decode inc.NAB -o inc.wav
 run 1 "$nubo" decode inc.NAB -o inc.wav
 
+# 5. A FLAC input is checked frame by frame against its STREAMINFO, and
+# against its sample count: frames spliced from a file of another rate,
+# channel count or sample size, a file cut at a frame boundary and one with
+# frames beyond its count are refused as flac refuses them; without an MD5
+# nothing else would notice. Nothing takes the output's name.
+mkdir -p fl
+if command -v flac >/dev/null && "$nubo" -q decode OLD.NAB -o fl/probe.flac 2>/dev/null; then
+  sox -R -D -n -r 44100 -b 16 -c 2 fl/base.wav synth 1.0 sine 440 gain -9
+  sox -R -D -n -r 22050 -b 16 -c 2 fl/rate.wav synth 1.0 sine 330 gain -9
+  sox -R -D -n -r 44100 -b 16 -c 1 fl/mono.wav synth 1.0 sine 330 gain -9
+  sox -R -D -n -r 44100 -b 24 -c 2 fl/deep.wav synth 1.0 sine 330 gain -9
+  for f in base rate mono deep; do flac -s --no-padding --no-seektable fl/$f.wav -o fl/$f.flac 2>/dev/null; done
+  first_frame() { flac -s -f -a "$1" -o fl/analysis.txt && awk -F'[\t=]' '/^frame=0\t/ {print $4}' fl/analysis.txt; }
+  frame_at() { flac -s -f -a "$1" -o fl/analysis.txt && awk -F'[\t=]' -v n="$2" '$1 == "frame" && $2 == n {print $4}' fl/analysis.txt; }
+  no_md5() { dd if=/dev/zero of="$1" bs=1 seek=26 count=16 conv=notrunc status=none; }  # STREAMINFO's MD5 unset
+  for f in rate mono deep base; do
+    cp fl/base.flac fl/spliced_$f.flac
+    tail -c +$(($(first_frame fl/$f.flac) + 1)) fl/$f.flac >>fl/spliced_$f.flac
+    no_md5 fl/spliced_$f.flac
+  done
+  head -c "$(frame_at fl/base.flac 5)" fl/base.flac >fl/cut.flac
+  no_md5 fl/cut.flac
+  ! flac -s -t fl/cut.flac 2>/dev/null || fail "flac accepts the cut FLAC file; the test file is not what it should be"
+  for case in "spliced_rate:sample rate 22050 where its STREAMINFO gives 44100" \
+              "spliced_mono:channels 1 where its STREAMINFO gives 2" \
+              "spliced_deep:bits per sample 24 where its STREAMINFO gives 16" \
+              "spliced_base:more samples than the 44100 its STREAMINFO gives" \
+              "cut:ends after frame 5, at sample 20480; its STREAMINFO gives 44100 samples"; do
+    name=${case%%:*}
+    run 1 "$nubo" encode fl/$name.flac -o fl/$name.NAB
+    expect_in err.txt "fl/$name.flac"
+    expect_in err.txt "${case#*:}"
+    [[ ! -e fl/$name.NAB ]] || fail "the refused FLAC input fl/$name.flac has an output under its final name"
+  done
+  expect_in err.txt "The FLAC file is damaged or disagrees with its STREAMINFO; not converted: fl/cut.flac"
+  # 44100 samples in frames of 4096: the spliced frames begin with frame 12.
+  grep -q "FLAC frame 12 at sample 44100" <("$nubo" encode fl/spliced_mono.flac -o fl/x.NAB 2>&1) ||
+    fail "the spliced file is not refused at its first foreign frame (12, sample 44100)"
+  # Through a pipe the same.
+  run 1 "$nubo" encode - -o fl/piped.NAB <fl/spliced_rate.flac
+  expect_in err.txt "sample rate 22050"
+  [[ ! -e fl/piped.NAB ]] || fail "a refused piped FLAC input has an output under its final name"
+  # A stream flac wrote to a pipe gives no sample count (nor MD5): its frames
+  # are checked, and it is taken whole.
+  sox fl/base.wav -t raw - | flac -s -c --force-raw-format --endian=little --sign=signed --channels=2 --bps=16 \
+    --sample-rate=44100 - 2>/dev/null >fl/stream.flac
+  run 0 "$nubo" encode fl/stream.flac -o fl/stream.NAB
+  run 0 "$nubo" verify fl/stream.NAB fl/base.wav
+  # A whole file without an MD5 is taken.
+  cp fl/base.flac fl/whole.flac
+  no_md5 fl/whole.flac
+  run 0 "$nubo" encode fl/whole.flac -o fl/whole.NAB
+  run 0 "$nubo" verify fl/whole.NAB fl/base.wav
+fi
+
 # 6. A folder of 24-bit recordings: each named, exit 1.
 mkdir -p rec
 sox -R -n -r 48000 -b 24 -c 2 rec/a.wav synth 0.5 sine 440 gain -6
