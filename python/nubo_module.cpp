@@ -6,10 +6,14 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "nab_reader.h"
 #include "nab_writer.h"
@@ -66,61 +70,144 @@ bool pathArgument(PyObject* object, std::string& path) {
   return true;
 }
 
-// read_into(path, samples): decodes every block into `samples`, a writable
-// C-contiguous buffer of exactly the file's frames x channels 16-bit samples
-// (as info() counted them). The caller allocates it (NumPy, whose large
-// arrays are backed by huge pages: fewer page faults than a bytearray).
-PyObject* readInto(PyObject*, PyObject* args) {
+// Where a range of blocks failed to decode: the block from 1 (0: none).
+struct RangeResult {
+  bool changed = false;  // the file is not the one the first reader indexed
+  int64_t failedBlock = 0;
+  int64_t failedOffset = 0;
+  std::string detail;
+};
+
+// Decodes blocks [first, end) of `reader` into `into`, which holds the
+// samples up to `limit` (all channels counted; the next range's or the
+// file's end). A block decodes in place when a whole code buffer's worth
+// of samples fits below the limit; otherwise it goes through scratch, so
+// that no range writes into another's samples.
+RangeResult decodeRange(NabReader& reader, int64_t first, int64_t end, uint8_t* into, int64_t limit) {
+  RangeResult result;
+  uint8_t scratch[2 * NUBO_MAX_SAMPLES];
+  for (int64_t k = first; k < end; ++k) {
+    const int64_t at = reader.firstSampleOf(k);
+    const bool inPlace = at + NUBO_MAX_SAMPLES <= limit;
+    const int n = reader.decodeBlock(k, inPlace ? into + 2 * at : scratch);
+    if (n < 0) {
+      result.failedBlock = reader.failedBlock();
+      result.failedOffset = reader.failedOffset();
+      result.detail = reader.detail();
+      break;
+    }
+    if (!inPlace && at < limit) {
+      std::memcpy(into + 2 * at, scratch, static_cast<std::size_t>(2 * std::min<int64_t>(n, limit - at)));
+    }
+  }
+  return result;
+}
+
+// Blocks a thread takes at the least (about 5 s of audio): below that a
+// thread costs more than it saves.
+constexpr int64_t kMinBlocksPerThread = 256;
+constexpr int64_t kMaxThreads = 16;
+
+// read(path, allocate, threads) -> (samples, rate): the file opened and its
+// blocks indexed, then `allocate(frames, channels)` (numpy.empty, whose large
+// arrays are backed by huge pages: fewer page faults) makes the array that
+// the blocks are decoded into, with no copy after. The blocks are
+// independent: `threads` (0: one per processor) decode contiguous ranges of
+// them side by side, each through a reader of its own on the file (the
+// file's bytes are never held whole: a buffer that size costs a page fault
+// every 4 KiB).
+PyObject* readFile(PyObject*, PyObject* args) {
   PyObject* pathObject;
-  Py_buffer out;
-  if (!PyArg_ParseTuple(args, "Ow*:read_into", &pathObject, &out)) return nullptr;
+  PyObject* allocate;
+  int threads;
+  if (!PyArg_ParseTuple(args, "OOi:read", &pathObject, &allocate, &threads)) return nullptr;
   std::string path;
-  if (!pathArgument(pathObject, path)) {
-    PyBuffer_Release(&out);
+  if (!pathArgument(pathObject, path)) return nullptr;
+  if (threads < 0) {
+    PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
     return nullptr;
   }
   InputFile file;
   NabReader reader;
-  if (!openReader(path, file, reader)) {
-    PyBuffer_Release(&out);
-    return nullptr;
-  }
+  if (!openReader(path, file, reader)) return nullptr;
   // Whole frames: a stream whose samples do not fill its last frame has
   // that sample left out.
   const int64_t total = reader.frameCount() * reader.channels();
+  PyObject* array = PyObject_CallFunction(allocate, "LL", static_cast<long long>(reader.frameCount()),
+                                          static_cast<long long>(reader.channels()));
+  if (array == nullptr) return nullptr;
+  Py_buffer out;
+  if (PyObject_GetBuffer(array, &out, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) {
+    Py_DECREF(array);
+    return nullptr;
+  }
   if (out.len != 2 * total) {
     PyBuffer_Release(&out);
-    return raiseNuboError(path + ": the file changed while it was read", path, 0, 0);
+    Py_DECREF(array);
+    PyErr_SetString(PyExc_ValueError, "the array made for the samples has another size");
+    return nullptr;
   }
   auto* into = static_cast<uint8_t*>(out.buf);
-  bool decoded = true;
+  const int64_t blocks = reader.blockCount();
+  int64_t count = threads > 0 ? threads
+                              : std::min<int64_t>({std::max(1u, std::thread::hardware_concurrency()), kMaxThreads,
+                                                   blocks / kMinBlocksPerThread});
+  count = std::max<int64_t>(1, std::min({count, blocks, kMaxThreads}));
+  std::vector<RangeResult> results(static_cast<std::size_t>(count));
   Py_BEGIN_ALLOW_THREADS
-  uint8_t scratch[2 * NUBO_MAX_SAMPLES];
-  for (int64_t k = 0; k < reader.blockCount(); ++k) {
-    const int64_t first = reader.firstSampleOf(k);
-    // A block decodes in place when a whole code buffer's worth of samples
-    // fits there; near the end it goes through scratch.
-    const bool inPlace = first + NUBO_MAX_SAMPLES <= total;
-    const int n = reader.decodeBlock(k, inPlace ? into + 2 * first : scratch);
-    if (n < 0) {
-      decoded = false;
-      break;
+  // Range i: blocks [blocks * i / count, blocks * (i + 1) / count).
+  auto rangeStart = [&](int64_t i) { return blocks * i / count; };
+  auto limitOf = [&](int64_t i) { return i + 1 == count ? total : reader.firstSampleOf(rangeStart(i + 1)); };
+  std::vector<std::thread> workers;
+  int64_t own = 1;  // ranges from here on have no thread of their own
+  for (int64_t i = 1; i < count; ++i) {
+    try {
+      workers.emplace_back([&, i] {
+        RangeResult& result = results[static_cast<std::size_t>(i)];
+        InputFile itsFile;
+        NabReader itsReader;
+        if (!itsFile.open(path) || !itsReader.open(itsFile) || itsReader.blockCount() != blocks ||
+            itsReader.blockOffset(blocks - 1) != reader.blockOffset(blocks - 1)) {
+          result.changed = true;
+          return;
+        }
+        result = decodeRange(itsReader, rangeStart(i), rangeStart(i + 1), into, limitOf(i));
+      });
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: this one decodes the ranges left
     }
-    if (!inPlace && first < total) {
-      std::memcpy(into + 2 * first, scratch, static_cast<std::size_t>(2 * std::min<int64_t>(n, total - first)));
-    }
+    own = i + 1;
   }
+  results[0] = decodeRange(reader, 0, rangeStart(1), into, limitOf(0));
+  for (int64_t i = own; i < count; ++i) {
+    results[static_cast<std::size_t>(i)] = decodeRange(reader, rangeStart(i), rangeStart(i + 1), into, limitOf(i));
+  }
+  for (std::thread& worker : workers) worker.join();
   Py_END_ALLOW_THREADS
   PyBuffer_Release(&out);
-  if (!decoded || reader.damagedBlock() != 0) {
-    const bool walk = decoded;
-    const int64_t block = walk ? reader.damagedBlock() : reader.failedBlock();
-    const int64_t offset = walk ? reader.damagedOffset() : reader.failedOffset();
-    const std::string what = walk ? "the file ends inside block " + std::to_string(block) : reader.detail();
-    return raiseNuboError(path + ": damaged: " + what + " (byte offset " + std::to_string(offset) + ")", path, block,
-                          offset);
+  for (const RangeResult& r : results) {
+    if (r.changed) {
+      Py_DECREF(array);
+      return raiseNuboError(path + ": the file changed while it was read", path, 0, 0);
+    }
   }
-  Py_RETURN_NONE;
+  // The first damaged block of the file, as a decode in order meets it.
+  for (const RangeResult& r : results) {
+    if (r.failedBlock != 0) {
+      Py_DECREF(array);
+      return raiseNuboError(path + ": damaged: " + r.detail + " (byte offset " + std::to_string(r.failedOffset) + ")",
+                            path, r.failedBlock, r.failedOffset);
+    }
+  }
+  if (reader.damagedBlock() != 0) {
+    Py_DECREF(array);
+    const int64_t block = reader.damagedBlock();
+    const int64_t offset = reader.damagedOffset();
+    return raiseNuboError(path + ": damaged: the file ends inside block " + std::to_string(block) + " (byte offset " +
+                              std::to_string(offset) + ")",
+                          path, block, offset);
+  }
+  return Py_BuildValue("(Ni)", array, static_cast<int>(reader.sampleRate()));
 }
 
 // info(path) -> dict of the header fields and what the block walk found
@@ -189,7 +276,7 @@ PyObject* writeFile(PyObject*, PyObject* args) {
 }
 
 PyMethodDef methods[] = {
-    {"read_into", readInto, METH_VARARGS, "read_into(path, samples) -> None"},
+    {"read", readFile, METH_VARARGS, "read(path, allocate, threads) -> (samples, rate)"},
     {"info", infoFile, METH_VARARGS, "info(path) -> dict"},
     {"write", writeFile, METH_VARARGS, "write(path, samples, channels, rate, overwrite) -> None"},
     {nullptr, nullptr, 0, nullptr},

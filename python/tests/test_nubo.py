@@ -123,6 +123,43 @@ def test_damaged_and_cut_files_raise_with_block_and_offset(tmp):
     assert nubo.info("cut.NAB")["damaged"] == {"block": caught.value.block, "offset": caught.value.offset}
 
 
+def test_threads_decode_the_same_audio_and_name_the_first_damaged_block(tmp):
+    # 1200 blocks of 2 x 882 samples and a short last one: up to 4 ranges of
+    # at least 256 blocks by default, as many as asked for otherwise.
+    samples = audio(1200 * 882 + 300, 2, 7)
+    nubo.write("take.NAB", samples, 44100)
+    for threads in (None, 1, 2, 3, 7):
+        assert np.array_equal(nubo.read("take.NAB", threads=threads)[0], samples), threads
+    # Blocks of 883 samples at 22075 Hz stereo split frames, at the ranges' ends too.
+    odd = audio(700 * 441 + 17, 2, 8)
+    nubo.write("odd.NAB", odd, 22075)
+    for threads in (1, 2, 5):
+        assert np.array_equal(nubo.read("odd.NAB", threads=threads)[0], odd), threads
+
+    # Damage late in the file, then earlier ones: the error names the first
+    # damaged block, as nubo test does, whichever range holds it.
+    data = bytearray((tmp / "take.NAB").read_bytes())
+    for share in (0.9, 0.6, 0.3):
+        at = int(len(data) * share)
+        data[at : at + 40] = bytes(40)
+        (tmp / "bad.NAB").write_bytes(bytes(data))
+        expected = nubo_test_position("bad.NAB")
+        for threads in (1, 2, 4):
+            with pytest.raises(nubo.NuboError) as caught:
+                nubo.read("bad.NAB", threads=threads)
+            assert (caught.value.block, caught.value.offset) == expected, (share, threads)
+    (tmp / "cut.NAB").write_bytes((tmp / "take.NAB").read_bytes()[: len(data) * 8 // 10])
+    expected = nubo_test_position("cut.NAB")
+    for threads in (1, 3):
+        with pytest.raises(nubo.NuboError) as caught:
+            nubo.read("cut.NAB", threads=threads)
+        assert (caught.value.block, caught.value.offset) == expected
+
+    for wrong in (0, -1, 1.5, True, "2"):
+        with pytest.raises(ValueError):
+            nubo.read("take.NAB", threads=wrong)
+
+
 def test_files_that_are_not_readable_nab(tmp):
     write_wav(tmp / "src.wav", audio(100, 1, 2), 8000)
     with pytest.raises(nubo.NuboError) as caught:
