@@ -387,19 +387,11 @@ void finishStream(GstNuboDec* self, GstFlowReturn flow) {
   }
 }
 
-// The streaming thread in pull mode: opens the reader on the first turn,
-// then one block a turn.
+// The streaming thread in pull mode (the reader opened at the pad's
+// activation): one block a turn.
 void pullLoop(GstNuboDec* self) {
   DecoderState& s = *self->state;
-  GstFlowReturn flow = GST_FLOW_OK;
-  if (!s.opened) {
-    s.source = std::make_unique<PulledSource>(self->sinkpad);
-    if (!openReader(self, *s.source)) {
-      const GstFlowReturn upstream = upstreamFailure(s);
-      flow = upstream != GST_FLOW_OK ? upstream : GST_FLOW_ERROR;
-    }
-  }
-  if (flow == GST_FLOW_OK) flow = pushNextBlock(self);
+  const GstFlowReturn flow = pushNextBlock(self);
   if (flow == GST_FLOW_OK) return;
   GST_DEBUG_OBJECT(self, "pausing at block %" G_GINT64_FORMAT ": %s", s.nextBlock, gst_flow_get_name(flow));
   gst_pad_pause_task(self->sinkpad);
@@ -440,8 +432,19 @@ gboolean sinkActivateMode(GstPad* pad, GstObject* parent, GstPadMode mode, gbool
   }
   if (mode != GST_PAD_MODE_PULL) return FALSE;
   if (!active) return gst_pad_stop_task(pad);
-  self->state->pullMode = true;
-  self->state->needSegment = true;
+  DecoderState& s = *self->state;
+  s.pullMode = true;
+  s.needSegment = true;
+  // The stream is opened here, in the change to PAUSED, rather than on the
+  // streaming thread: a stream this element cannot read then fails the
+  // state change itself, after posting its error. Posted from the streaming
+  // thread, the error can reach an application before it waits for
+  // messages, and one that waits afterwards never sees it (gst-launch-1.0
+  // then waits for ever).
+  if (!s.opened) {
+    s.source = std::make_unique<PulledSource>(pad);
+    if (!openReader(self, *s.source)) return FALSE;
+  }
   return gst_pad_start_task(pad, reinterpret_cast<GstTaskFunction>(pullLoop), self, nullptr);
 }
 
