@@ -426,6 +426,7 @@ int commandInfo(const std::string& path, bool quiet, TerminalObserver& fe) {
     std::printf("RIFF size          %u\n", static_cast<unsigned>(d.riffSize));
     std::printf("data chunk size    %u\n", static_cast<unsigned>(d.dataSize));
     std::printf("preamble length    %lld bytes\n", static_cast<long long>(d.preambleLength));
+    if (!d.chunks.empty()) std::printf("WAVE chunks        %s\n", d.chunks.c_str());
     std::printf("block length       %lld samples\n", static_cast<long long>(d.blockLength));
     std::printf("blocks             %lld%s\n", static_cast<long long>(d.blocks),
                 d.lastBlockHasCountExtension ? " (the last with a count extension)" : "");

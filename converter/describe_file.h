@@ -12,6 +12,9 @@ struct FileDescription {
   int32_t coderVersion = 0, coderParameter = 0, frameCount = 0, dataSize = 0, riffSize = 0;
   int64_t blockLength = 0;
   int64_t preambleLength = 0;
+  // The WAVE chunks the preamble keeps, with their places ("bext (603 bytes,
+  // before fmt), cue  (28 bytes, after the audio)"); "" for any other preamble.
+  std::string chunks;
   int64_t blocks = 0;
   int64_t codeBytes = 0;  // sum of the blocks' code sizes
   int64_t samples = 0;    // decoded samples (all channels)

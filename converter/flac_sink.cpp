@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "flac_tags.h"
+#include "foreign_chunks.h"
 
 namespace nubo::converter {
 
@@ -39,6 +40,7 @@ class FlacSink : public PcmSink {
     if (encoder_ != nullptr) FLAC__stream_encoder_delete(encoder_);
     if (decoder_ != nullptr) FLAC__stream_decoder_delete(decoder_);
     if (tags_ != nullptr) FLAC__metadata_object_delete(tags_);
+    for (FLAC__StreamMetadata* block : riffBlocks_) FLAC__metadata_object_delete(block);
   }
 
   bool start(int64_t expectedFrames, const SinkOptions& options) {
@@ -55,7 +57,9 @@ class FlacSink : public PcmSink {
     }
     if (options.carried.present) {
       for (const auto& [name, value] : carriedTags(options.carried)) addTag(name.c_str(), value);
-      ok = ok && FLAC__stream_encoder_set_metadata(encoder_, &tags_, 1);
+      metadata_.push_back(tags_);
+      ok = ok && addRiffBlocks(options.carried.preamble, expectedFrames);
+      ok = ok && FLAC__stream_encoder_set_metadata(encoder_, metadata_.data(), static_cast<uint32_t>(metadata_.size()));
     }
     if (!ok) return fail("the FLAC encoder refused the stream's format");
     // STREAMINFO's MD5 is still zero while the stream is first written; the
@@ -127,6 +131,12 @@ class FlacSink : public PcmSink {
     if (verifiedFrames_ != handedFrames_) {
       return fail("the FLAC output checked back holds " + std::to_string(verifiedFrames_) + " of " +
                   std::to_string(handedFrames_) + " frames");
+    }
+    // The WAVE header stored with the chunks gave the audio's length;
+    // flac -d --keep-foreign-metadata would refuse a file where it is wrong.
+    if (!riffBlocks_.empty() && handedFrames_ != announcedFrames_) {
+      return fail("the compressed file's header said " + std::to_string(announcedFrames_) + " frames; " +
+                  std::to_string(handedFrames_) + " were decoded");
     }
     return out_.flush() || fail(out_.error());
   }
@@ -312,6 +322,28 @@ class FlacSink : public PcmSink {
     }
   }
 
+  // The chunks of a preamble that holds WAVE chunks, as "riff" APPLICATION
+  // blocks after the tags, laid out as flac --keep-foreign-metadata lays them
+  // out for the WAVE file of `frames` frames. Nothing for another preamble.
+  bool addRiffBlocks(const std::string& preamble, int64_t frames) {
+    ForeignChunks chunks;
+    if (!chunksOfPreamble(preamble, chunks)) return true;
+    announcedFrames_ = std::max<int64_t>(frames, 0);
+    for (const std::string& bytes : riffBlocksOf(chunks, format_.channels, format_.sampleRate,
+                                                 announcedFrames_ * 2 * format_.channels)) {
+      FLAC__StreamMetadata* block = FLAC__metadata_object_new(FLAC__METADATA_TYPE_APPLICATION);
+      if (block == nullptr) return false;
+      riffBlocks_.push_back(block);
+      std::memcpy(block->data.application.id, "riff", 4);
+      std::vector<FLAC__byte> data(bytes.begin(), bytes.end());
+      if (!FLAC__metadata_object_application_set_data(block, data.data(), static_cast<uint32_t>(data.size()), true)) {
+        return false;
+      }
+      metadata_.push_back(block);
+    }
+    return true;
+  }
+
   void addTag(const char* name, const std::string& value) {
     FLAC__StreamMetadata_VorbisComment_Entry entry;
     if (FLAC__metadata_object_vorbiscomment_entry_from_name_value_pair(&entry, name, value.c_str())) {
@@ -354,6 +386,9 @@ class FlacSink : public PcmSink {
   FLAC__StreamEncoder* encoder_ = nullptr;
   FLAC__StreamDecoder* decoder_ = nullptr;
   FLAC__StreamMetadata* tags_ = nullptr;
+  std::vector<FLAC__StreamMetadata*> riffBlocks_;  // owned
+  std::vector<FLAC__StreamMetadata*> metadata_;    // what the encoder writes: the tags, then the riff blocks
+  int64_t announcedFrames_ = 0;
   std::string error_;       // the caller's thread
   std::string writeError_;  // the encoder's thread
   std::string verifyError_;  // the verifier's thread

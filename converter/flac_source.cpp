@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "flac_tags.h"
+#include "foreign_chunks.h"
+#include "nab_format.h"
 
 namespace nubo::converter {
 
@@ -31,6 +33,7 @@ class FlacSource : public PcmSource {
     if (decoder_ == nullptr) return false;
     FLAC__stream_decoder_set_md5_checking(decoder_, true);
     FLAC__stream_decoder_set_metadata_respond(decoder_, FLAC__METADATA_TYPE_VORBIS_COMMENT);
+    FLAC__stream_decoder_set_metadata_respond_application(decoder_, reinterpret_cast<const FLAC__byte*>("riff"));
     if (FLAC__stream_decoder_init_stream(decoder_, &FlacSource::readCallback, nullptr, nullptr, nullptr, nullptr,
                                          &FlacSource::writeCallback, &FlacSource::metadataCallback,
                                          &FlacSource::errorCallback, this) != FLAC__STREAM_DECODER_INIT_STATUS_OK ||
@@ -43,6 +46,7 @@ class FlacSource : public PcmSource {
       return false;
     }
     kind = "FLAC";
+    takeRiffBlocks();
     return true;
   }
 
@@ -148,8 +152,25 @@ class FlacSource : public PcmSource {
         std::free(name);
         std::free(value);
       }
+    } else if (m->type == FLAC__METADATA_TYPE_APPLICATION && m->length >= 4 && m->data.application.data != nullptr) {
+      s.riffBlocks_.emplace_back(reinterpret_cast<const char*>(m->data.application.data), m->length - 4);
     }
   }
+  // The chunks of the WAVE file this FLAC file was made from, as flac
+  // --keep-foreign-metadata stores them. Blocks laid out otherwise keep
+  // nothing, and every chunk among them is named as not kept.
+  void takeRiffBlocks() {
+    std::string problem;
+    if (chunksOfRiffBlocks(riffBlocks_, foreign, droppedChunks, problem)) return;
+    for (const std::string& block : riffBlocks_) {
+      const ForeignChunk chunk{ChunkPlace::BeforeData, block};
+      if (block.size() >= 8 && keptAsForeign(chunk.id()) && chunk.id() != fourCC("RIFF") &&
+          chunk.id() != fourCC("RF64")) {
+        droppedChunks.push_back({chunk.id(), chunk.bodySize()});
+      }
+    }
+  }
+
   static void errorCallback(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* self) {
     auto& s = *static_cast<FlacSource*>(self);
     if (s.error_.empty()) s.error_ = std::string("FLAC: ") + FLAC__StreamDecoderErrorStatusString[status];
@@ -173,6 +194,7 @@ class FlacSource : public PcmSource {
   std::vector<uint8_t> prefix_;
   std::size_t prefixAt_ = 0;
   FLAC__StreamDecoder* decoder_ = nullptr;
+  std::vector<std::string> riffBlocks_;  // the contents of the "riff" APPLICATION blocks, without their id
   std::vector<uint8_t> pending_;
   std::size_t at_ = 0;
   unsigned bits_ = 0;

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+#include "foreign_chunks.h"
+
 namespace nubo::converter {
 
 std::string toHex(const std::string& bytes) {
@@ -30,9 +32,15 @@ bool fromHex(const std::string& hex, std::string& bytes) {
 }
 
 std::vector<std::pair<std::string, std::string>> carriedTags(const CarriedFields& carried) {
-  return {{"NUBO_PREAMBLE", toHex(carried.preamble)},
-          {"NUBO_CODER_PARAMETER", std::to_string(carried.coderParameter)},
-          {"NUBO_CODER_VERSION", std::to_string(carried.coderVersion)}};
+  std::vector<std::pair<std::string, std::string>> tags;
+  // A preamble of WAVE chunks travels as the chunks themselves ("riff"
+  // APPLICATION blocks), from which encode lays it out again byte for byte.
+  if (ForeignChunks chunks; !chunksOfPreamble(carried.preamble, chunks)) {
+    tags.emplace_back("NUBO_PREAMBLE", toHex(carried.preamble));
+  }
+  tags.emplace_back("NUBO_CODER_PARAMETER", std::to_string(carried.coderParameter));
+  tags.emplace_back("NUBO_CODER_VERSION", std::to_string(carried.coderVersion));
+  return tags;
 }
 
 void applyCarriedTag(const std::string& name, const std::string& value, CarriedFields& carried) {

@@ -18,7 +18,9 @@ std::string toHex(const std::string& bytes);
 // for anything else.
 bool fromHex(const std::string& hex, std::string& bytes);
 
-// The comments (name, value) that carry `carried`, in the order written.
+// The comments (name, value) that carry `carried`, in the order written;
+// without NUBO_PREAMBLE when the preamble holds WAVE chunks, which a FLAC
+// file carries as "riff" APPLICATION blocks instead.
 std::vector<std::pair<std::string, std::string>> carriedTags(const CarriedFields& carried);
 // Takes one comment of a FLAC file (name and value) into `carried` when it
 // is one of the carried fields; other comments change nothing.

@@ -10,6 +10,7 @@
 
 #include "audio_md5.h"
 #include "describe_file.h"
+#include "foreign_chunks.h"
 #include "message_entries.h"
 #include "nab_format.h"
 #include "nubo_search.h"
@@ -478,7 +479,11 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   h.bitsPerSample = pcm.bitsPerSample;
   h.coderParameter = source->carried.coderParameter;
   h.frameCount = static_cast<int32_t>(std::max<int64_t>(source->expectedBytes, 0) / (2 * pcm.channels));
-  const std::string& preamble = source->carried.preamble;
+  // The input's other chunks (bext, LIST, ...) go into the preamble, as far
+  // as it holds them; a FLAC file's own NUBO_PREAMBLE comes back as it was.
+  ChunkNotes notKept = source->droppedChunks;
+  const std::string preamble =
+      source->carried.preamble.empty() ? preambleOfChunks(source->foreign, notKept) : source->carried.preamble;
   if (!writeHeader(out, h) || out.writeLE(2, static_cast<uint32_t>(preamble.size())) != 0 ||
       !out.write(reinterpret_cast<const uint8_t*>(preamble.data()), preamble.size())) {
     return writeFailed(run, output);
@@ -519,6 +524,11 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   if (const std::string why = source->error(); !why.empty()) {
     return makeOutcome(run, Outcome::NotConverted, kEntryFlacDamaged, run.inputPath, why, "", output.keep());
   }
+  std::string notKeptText = describeChunkNotes(notKept);
+  if (const ChunkNotes late = source->lateChunks(); !late.empty()) {
+    if (!notKeptText.empty()) notKeptText += "; ";
+    notKeptText += describeChunkNotes(late) + " after the audio of a stream read once";
+  }
   source.reset();
   const int64_t frames = pcmBytes / (2 * pcm.channels);
   if (!finishCompressedFile(out, outBytes, frames)) return writeFailed(run, output);
@@ -541,6 +551,11 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   o.frames = frames;
   if (run.request.options.md5) o.md5 = md5.hex();
   if (sizeFieldWrong && o.warning == kEntryEmpty) o.warning = kEntryWaveSizeWrong;
+  // The audio is whole: chunks left out are a warning, not a failure.
+  if (!notKeptText.empty() && o.warning == kEntryEmpty) {
+    o.warning = kEntryChunksNotKept;
+    o.warningDetail = notKeptText;
+  }
   return o;
 }
 
@@ -767,6 +782,14 @@ bool describeFile(const std::string& path, FileDescription& d, std::string& erro
     d.damaged = true;
     d.problem = "the file ends inside its header or preamble";
     return true;
+  }
+  if (ForeignChunks chunks; chunksOfPreamble(c.preamble, chunks)) {
+    static const char* const kPlaces[] = {"before fmt", "before data", "after the audio"};
+    for (const ForeignChunk& chunk : chunks) {
+      if (!d.chunks.empty()) d.chunks += ", ";
+      d.chunks += chunkIdText(chunk.id()) + " (" + std::to_string(chunk.bodySize()) + " bytes, " +
+                  kPlaces[static_cast<int>(chunk.place)] + ")";
+    }
   }
   // Blocks that no coder here reads: the file is described, but not whole.
   if (h.coderVersion < 0 || h.coderVersion > 22) {

@@ -80,6 +80,8 @@ enum Msg : int {
   // A FLAC input whose frames do not decode or disagree with its STREAMINFO
   // (an index left free before the captions).
   kEntryFlacDamaged = 39,
+  // Chunks of an encoded input that its compressed file could not keep (a warning).
+  kEntryChunksNotKept = 38,
 };
 
 // Entries that only the window shows: the buttons and the title of the

@@ -81,6 +81,7 @@ const char* englishText(int id) {
     case 97: return "file(s) hold the same audio";
     case 98: return "file(s) differ";
     case 99: return "Converted, but after the output took its name:";
+    case 38: return "Converted; chunks of the input that the compressed file cannot hold were not kept:";
     default: return "";
   }
 }

@@ -55,7 +55,11 @@ std::unique_ptr<PcmSink> startPcmSink(ByteSink& out, const PcmFormat& format, in
     return nullptr;
 #endif
   }
-  return startWaveSink(out, format, expectedFrames, options.seekable, error);
+  // A preamble that holds the chunks of a WAVE file gives them back; any
+  // other preamble is carried only where it can be (FLAC's tags).
+  ForeignChunks chunks;
+  chunksOfPreamble(options.carried.preamble, chunks);
+  return startWaveSink(out, format, expectedFrames, options.seekable, chunks, error);
 }
 
 }  // namespace nubo::converter

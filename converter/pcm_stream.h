@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "foreign_chunks.h"
 #include "nab_format.h"
 
 namespace nubo::converter {
@@ -44,6 +45,15 @@ class PcmSource {
   bool sizeFieldWrong = false;  // a WAVE data size of 0 or beyond the end: read to the end instead
   CarriedFields carried;
   std::string kind;  // "WAVE", "RF64" or "FLAC"
+  // The input's other chunks that a compressed file keeps (a WAVE file's, or
+  // those a FLAC file carries as flac --keep-foreign-metadata stores them),
+  // and those it cannot keep.
+  ForeignChunks foreign;
+  ChunkNotes droppedChunks;
+  // Chunks found after the audio of a stream that is read once: the preamble
+  // that would have kept them was written before them. Asked once the audio
+  // has been read.
+  virtual ChunkNotes lateChunks() { return {}; }
 };
 
 // Opens a 16-bit PCM input of 1 or 2 channels: WAVE (also extensible), RF64,

@@ -112,11 +112,28 @@ bool readWaveHeaderAfterId(ByteSource& in, uint32_t firstId, WaveInfo& info) {
         info.sizeFieldWrong = true;
       }
       return true;
-    } else if (!in.skip(static_cast<int64_t>(size) + (size & 1))) {
+    } else if (!takeChunk(in, id, size, haveFormat ? ChunkPlace::BeforeData : ChunkPlace::BeforeFormat, info.foreign,
+                          info.dropped)) {
       info.whatItIs = haveFormat ? "a WAVE file without a data chunk" : "a WAVE file without a format chunk";
       return false;
     }
   }
+}
+
+bool readChunksAfterData(ByteSource& in, WaveInfo& info) {
+  const int64_t first = in.position();
+  const int64_t length = in.size();
+  if (info.readToEnd || info.sizeFieldWrong || first < 0 || length < 0) return true;
+  const int64_t end = first + info.claimedBytes + (info.claimedBytes & 1);
+  if (end >= length || !in.seek(end)) return in.seek(first);
+  // Up to the end of the file; bytes too few for a chunk header (a stray
+  // pad byte) are no chunk.
+  while (length - in.position() >= 8) {
+    const uint32_t id = in.readLE(4);
+    const uint32_t size = in.readLE(4);
+    if (!takeChunk(in, id, size, ChunkPlace::AfterData, info.foreign, info.dropped)) break;
+  }
+  return in.seek(first);
 }
 
 bool writeWaveHeader(ByteSink& out, int channels, int64_t sampleRate, int64_t dataBytes) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "foreign_chunks.h"
 #include "nab_format.h"
 
 namespace nubo::converter {
@@ -25,6 +26,10 @@ struct WaveInfo {
   bool readToEnd = false;     // the audio runs to the end of a stream whose length is not known
   bool rf64 = false;          // an RF64 file: the sizes came from its ds64 chunk
   std::string whatItIs;       // when it is not a 16-bit PCM WAVE file: what it is instead
+  // The chunks before the data that a compressed file keeps, and those kept
+  // but too large for it (foreign_chunks.h).
+  ForeignChunks foreign;
+  ChunkNotes dropped;
 };
 
 // Reads the chunks up to the start of the data chunk. False (with
@@ -33,6 +38,12 @@ struct WaveInfo {
 bool readWaveHeader(ByteSource& in, WaveInfo& info);
 // The same, when the first four bytes ("RIFF" or "RF64") have been read already.
 bool readWaveHeaderAfterId(ByteSource& in, uint32_t firstId, WaveInfo& info);
+
+// Reads the chunks after the audio of a file that can seek, from the data
+// chunk's end, into `info` (AfterData), and goes back to the first sample.
+// Nothing is read when the data chunk's size was not to be trusted (it ran
+// to the end of the file). False when the file cannot seek back.
+bool readChunksAfterData(ByteSource& in, WaveInfo& info);
 
 // The 44-byte header of a 16-bit PCM WAVE file with `dataBytes` of samples.
 bool writeWaveHeader(ByteSink& out, int channels, int64_t sampleRate, int64_t dataBytes);

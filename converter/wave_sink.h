@@ -13,8 +13,10 @@ namespace nubo::converter {
 
 // Writes the header for `expectedFrames` frames and returns the sink; nullptr
 // with `error` when the header could not be written. On an output that cannot
-// seek (`seekable` false) the header is never corrected afterwards.
+// seek (`seekable` false) the header is never corrected afterwards. The
+// `chunks` of the input stand where they stood: before the format chunk,
+// before the data chunk, after the audio.
 std::unique_ptr<PcmSink> startWaveSink(ByteSink& out, const PcmFormat& format, int64_t expectedFrames, bool seekable,
-                                       std::string& error);
+                                       const ForeignChunks& chunks, std::string& error);
 
 }  // namespace nubo::converter

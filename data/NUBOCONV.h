@@ -115,3 +115,4 @@
 #define NUBO_MSG_COUNT_DIFFERENT 98 /*file(s) differ*/
 #define NUBO_MSG_COMMIT_WARNING 99 /*Converted, but after the output took its name:*/
 #define NUBO_MSG_FLAC_DAMAGED 39 /*The FLAC file is damaged or disagrees with its STREAMINFO; not converted:*/
+#define NUBO_MSG_CHUNKS_NOT_KEPT 38 /*Converted; chunks of the input that the compressed file cannot hold were not kept:*/

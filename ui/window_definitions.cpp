@@ -80,6 +80,7 @@ constexpr ShownEntry kShownEntries[] = {
     {kEntryWaveSizeWrong, "a wrong WAVE data size"},
     {kEntryFormatDiffers, "the WAVE format differs"},
     {kEntryCommitWarning, "a warning after the output took its name"},
+    {kEntryChunksNotKept, "chunks of the input not kept"},
 };
 
 constexpr const char* kTypeNames[] = {"a static text", "a button", "an edit field", "a list box"};
