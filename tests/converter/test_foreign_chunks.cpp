@@ -10,6 +10,9 @@
 #include "file_io.h"
 #include "foreign_chunks.h"
 #include "nab_format.h"
+#include "pcm_stream.h"
+#include "wave_file.h"
+#include "wave_sink.h"
 
 namespace nubo::converter {
 namespace {
@@ -254,6 +257,71 @@ TEST(ForeignChunksFlac, BlocksOfFlacItselfAreSortedAndCheckedAsItChecksThem) {
     EXPECT_NE(problem.find("damaged"), std::string::npos) << problem;
     EXPECT_TRUE(chunks.empty());
   }
+}
+
+std::string bytesOf(const MemorySink& out) { return std::string(out.bytes().begin(), out.bytes().end()); }
+
+TEST(ForeignChunksWave, WrittenWhereTheyStoodAndReadBack) {
+  const PcmFormat stereo{2, 44100, 176400, 4, 16};
+  const std::string audio(4000, '\x22');
+  const ForeignChunks chunks = sample();
+  const std::string expected = "RIFF" + le(4 + chunks[0].bytes.size() + 24 + chunks[1].bytes.size() +
+                                               chunks[2].bytes.size() + 8 + audio.size() + chunks[3].bytes.size(),
+                                           4) +
+                               "WAVE" + chunks[0].bytes + "fmt " + le(16, 4) + le(1, 2) + le(2, 2) + le(44100, 4) +
+                               le(176400, 4) + le(4, 2) + le(16, 2) + chunks[1].bytes + chunks[2].bytes + "data" +
+                               le(audio.size(), 4) + audio + chunks[3].bytes;
+  // Announced right, and announced short (the sizes are put right at the end).
+  for (const int64_t announced : {1000, 900}) {
+    MemorySink out;
+    std::string error;
+    auto sink = startWaveSink(out, stereo, announced, true, chunks, error);
+    ASSERT_NE(sink, nullptr) << error;
+    ASSERT_TRUE(sink->write(reinterpret_cast<const uint8_t*>(audio.data()), audio.size()));
+    ASSERT_TRUE(sink->finish(1000)) << sink->error();
+    EXPECT_EQ(bytesOf(out), expected) << announced;
+  }
+  // Read back: the chunks before the data with the header, those after it
+  // on request, and the file left at its first sample.
+  const std::vector<uint8_t> file(expected.begin(), expected.end());
+  MemorySource in(file);
+  WaveInfo info;
+  ASSERT_TRUE(readWaveHeader(in, info)) << info.whatItIs;
+  const int64_t firstSample = in.position();
+  EXPECT_EQ(firstSample, static_cast<int64_t>(expected.find("data")) + 8);
+  EXPECT_EQ(info.foreign.size(), 3u);
+  ASSERT_TRUE(readChunksAfterData(in, info));
+  EXPECT_EQ(in.position(), firstSample);
+  EXPECT_TRUE(sameChunks(info.foreign, chunks));
+  EXPECT_TRUE(info.dropped.empty());
+
+  // On a pipe the header cannot be put right: a length other than announced fails.
+  MemorySink pipe;
+  std::string error;
+  auto sink = startWaveSink(pipe, stereo, 900, false, chunks, error);
+  ASSERT_NE(sink, nullptr) << error;
+  ASSERT_TRUE(sink->write(reinterpret_cast<const uint8_t*>(audio.data()), audio.size()));
+  EXPECT_FALSE(sink->finish(1000));
+}
+
+TEST(ForeignChunksWave, Rf64CountsTheChunksInItsSizes) {
+  const PcmFormat mono{1, 48000, 96000, 2, 16};
+  const ForeignChunks chunks = {{ChunkPlace::BeforeFormat, chunk("bext", "12")},
+                                {ChunkPlace::AfterData, chunk("cue ", "1234")}};
+  const int64_t frames = (kRiffLimit - 36) / 2;  // fits alone, not with the chunks
+  MemorySink out;
+  std::string error;
+  auto sink = startWaveSink(out, mono, frames, true, chunks, error);
+  ASSERT_NE(sink, nullptr) << error;
+  const std::string head = bytesOf(out);
+  EXPECT_EQ(head, "RF64" + le(0xFFFFFFFFu, 4) + "WAVE" + "ds64" + le(28, 4) + le(72 + 10 + 12 + 2 * frames, 8) +
+                      le(2 * frames, 8) + le(frames, 8) + le(0, 4) + chunks[0].bytes + "fmt " + le(16, 4) + le(1, 2) +
+                      le(1, 2) + le(48000, 4) + le(96000, 4) + le(2, 2) + le(16, 2) + "data" + le(0xFFFFFFFFu, 4));
+  // Without chunks the same audio is a plain WAVE file, as before.
+  MemorySink plain;
+  ASSERT_NE(startWaveSink(plain, mono, frames, true, {}, error), nullptr);
+  EXPECT_EQ(bytesOf(plain).substr(0, 4), "RIFF");
+  EXPECT_EQ(plain.bytes().size(), 44u);
 }
 
 }  // namespace
