@@ -4,7 +4,8 @@
 // with the given styles, texts, limits and states, the metrics, commands,
 // scrolling, the close box, the Yes/No box's captions and keys, the
 // worker's calls by posted messages, texts in any script, the opening size,
-// shortened status lines with their tooltips, and the keyboard.
+// shortened status lines with their tooltips, the program's icon, and the
+// keyboard.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -296,6 +297,39 @@ TEST_F(Win32WindowTest, TheWindowOpensAtTheSizeItsLayoutNeeds) {
   EXPECT_LE(client.right, 102 * column + ::GetSystemMetrics(SM_CXVSCROLL));
   EXPECT_GE(client.bottom, 24 * m.height);
   EXPECT_LE(client.bottom, 24 * m.height + ::GetSystemMetrics(SM_CYHSCROLL));
+}
+
+// The width and height of an icon's image.
+SIZE iconSize(HICON icon) {
+  ICONINFO info {};
+  if (!::GetIconInfo(icon, &info)) return {0, 0};
+  BITMAP bitmap {};
+  ::GetObjectW(info.hbmColor != nullptr ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+  if (info.hbmColor != nullptr) ::DeleteObject(info.hbmColor);
+  if (info.hbmMask != nullptr) ::DeleteObject(info.hbmMask);
+  // A monochrome icon's mask holds the AND and XOR images one above the other.
+  return {bitmap.bmWidth, info.hbmColor != nullptr ? bitmap.bmHeight : bitmap.bmHeight / 2};
+}
+
+TEST_F(Win32WindowTest, TheWindowCarriesTheProgramsIconInTheTitleBarAndTaskBarSizes) {
+  // This test program holds the nubo icon as its resource 1, as NUBOCONV.exe does.
+  const HWND hwnd = static_cast<HWND>(window.handle());
+  const auto large = reinterpret_cast<HICON>(::GetClassLongPtrW(hwnd, GCLP_HICON));
+  const auto small = reinterpret_cast<HICON>(::GetClassLongPtrW(hwnd, GCLP_HICONSM));
+  ASSERT_NE(large, nullptr);
+  ASSERT_NE(small, nullptr);
+  EXPECT_NE(large, ::LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION))) << "Windows' default icon";
+  const int cx = ::GetSystemMetrics(SM_CXICON), cy = ::GetSystemMetrics(SM_CYICON);
+  const int smallCx = ::GetSystemMetrics(SM_CXSMICON), smallCy = ::GetSystemMetrics(SM_CYSMICON);
+  // Shared icons: loading the resource again at each size gives the same handles.
+  const HINSTANCE module = ::GetModuleHandleW(nullptr);
+  EXPECT_EQ(large, ::LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, cx, cy, LR_SHARED));
+  EXPECT_EQ(small, ::LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, smallCx, smallCy, LR_SHARED));
+  const SIZE largeSize = iconSize(large), smallSize = iconSize(small);
+  EXPECT_EQ(largeSize.cx, cx);
+  EXPECT_EQ(largeSize.cy, cy);
+  EXPECT_EQ(smallSize.cx, smallCx);
+  EXPECT_EQ(smallSize.cy, smallCy);
 }
 
 // The tooltip window of `owner`, and the text and rectangle of its tool `id`.
