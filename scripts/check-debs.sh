@@ -7,8 +7,10 @@
 # checked. Then, as root with NUBO_TEST_INSTALL_DEBS=1 (.ci/run sets it),
 # they are installed with `apt-get install ./*.deb`, used (a WAVE file
 # encoded and decoded back, the bundled example upgraded and tested, a C
-# program built against the library, NUBOCONV --version) and purged, and
-# the purge must leave none of their files behind.
+# program built against the library, NUBOCONV --version; the .NAB file
+# through gst-discoverer-1.0 and a gst-launch-1.0 pipeline, and read by
+# `import nubo` in python3) and purged, and the purge must leave none of
+# their files behind.
 #
 # Usage: scripts/check-debs.sh [--debs DIR [--maintainer VALUE]]
 #   --debs DIR          check the packages already built in DIR (by
@@ -34,7 +36,10 @@ version=$(dpkg-parsechangelog -S Version)
 upstream=${version%-*}
 arch=$(dpkg --print-architecture)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-packages=(libnubocodec1 libnubocodec-dev nubo nuboconv)
+packages=(libnubocodec1 libnubocodec-dev nubo nuboconv gstreamer1.0-nubo python3-nubo)
+# The Python module's extension carries the ABI tag of the build's python3.
+python_ext=$(/usr/bin/python3 -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+python_dir=/usr/lib/python3/dist-packages/nubo
 work=$(mktemp -d /tmp/nubo-debs.XXXXXX)
 chmod 755 "$work"  # apt reads the packages as its own user
 
@@ -106,6 +111,8 @@ icons=(/usr/share/icons/hicolor/scalable/apps/nuboconv.svg)
 for size in 16 24 32 48 64 128 256; do icons+=("/usr/share/icons/hicolor/${size}x$size/apps/nuboconv.png"); done
 expect_files nuboconv /usr/bin/NUBOCONV /usr/share/man/man1/NUBOCONV.1.gz /usr/share/applications/nuboconv.desktop \
   /usr/share/mime/packages/nubo.xml "${icons[@]}"
+expect_files gstreamer1.0-nubo "$lib/gstreamer-1.0/libgstnubo.so"
+expect_files python3-nubo "$python_dir/__init__.py" "$python_dir/_nubo$python_ext"
 
 field() { dpkg-deb -f "$debs/${1}_${version}_${arch}.deb" "$2"; }
 [[ $(field libnubocodec1 Multi-Arch) == same ]] || fail "libnubocodec1 is not Multi-Arch: same"
@@ -116,10 +123,26 @@ depends_on libnubocodec-dev "libnubocodec1 \(= $version\)"
 depends_on nubo "libnubocodec1 \(>= $upstream\)"
 depends_on nuboconv "nubo \(= $version\)"
 depends_on nuboconv libfltk1.3
+[[ $(field gstreamer1.0-nubo Multi-Arch) == same ]] || fail "gstreamer1.0-nubo is not Multi-Arch: same"
+depends_on gstreamer1.0-nubo "libnubocodec1 \(>= $upstream\)"
+depends_on gstreamer1.0-nubo libgstreamer1.0-0
+depends_on gstreamer1.0-nubo libgstreamer-plugins-base1.0-0
+# What a codec installer looks up to offer the plug-in for a .NAB file
+# (debian/control's XB-GStreamer-* fields, as the binary package has them).
+field gstreamer1.0-nubo Gstreamer-Decoders | grep -q 'audio/x-nab' ||
+  fail "gstreamer1.0-nubo's Gstreamer-Decoders: '$(field gstreamer1.0-nubo Gstreamer-Decoders)'"
+field gstreamer1.0-nubo Gstreamer-Elements | grep -qw nubodec ||
+  fail "gstreamer1.0-nubo's Gstreamer-Elements: '$(field gstreamer1.0-nubo Gstreamer-Elements)'"
+depends_on python3-nubo "libnubocodec1 \(>= $upstream\)"
+depends_on python3-nubo python3-numpy
+# ${python3:Depends}: the Python versions the extension was built for.
+python_version=$(/usr/bin/python3 -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+depends_on python3-nubo "python3 \(>= $python_version~\)"
 # The C++ runtime is the system's, a dependency like any library; the codec
 # library needs nothing but the C library.
-for p in nubo nuboconv; do
+for p in nubo nuboconv gstreamer1.0-nubo python3-nubo; do
   depends_on "$p" libstdc\\+\\+6
+  [[ $p == nubo || $p == nuboconv ]] || continue
   depends_on "$p" libflac12
   depends_on "$p" libnettle8
 done
@@ -136,7 +159,8 @@ grep -qx 'activate-noawait ldconfig' "$control/triggers" 2>/dev/null || fail "li
 
 # The distribution's hardening: FORTIFY functions, PIE, full RELRO with BIND_NOW.
 # (Each tool's output is read whole: grep -q ending a pipe early would fail it under pipefail.)
-for elf in usr/bin/nubo usr/bin/NUBOCONV "${lib#/}/libnubocodec.so.$upstream"; do
+for elf in usr/bin/nubo usr/bin/NUBOCONV "${lib#/}/libnubocodec.so.$upstream" "${lib#/}/gstreamer-1.0/libgstnubo.so" \
+  "${python_dir#/}/_nubo$python_ext"; do
   f=$work/contents/$elf
   [[ -f $f ]] || continue
   dynamic=$(readelf -d "$f") program_headers=$(readelf -l "$f")
@@ -216,6 +240,44 @@ fi
 bash tests/install/check_installed_tree.sh --system --version "$upstream" --libdir "lib/$multiarch" \
   --programs --gui --tools build/release/bin --work "$work/check" /usr || failures=$((failures + 1))
 
+echo "-- the .NAB file through GStreamer and Python"
+# The installed plug-in alone, found where GStreamer looks (a registry of this run's own).
+if [[ -f $use/TAKE.NAB && -f $use/back.wav ]]; then
+  (
+    failures=0  # this part's own, added to the run's below
+    unset GST_PLUGIN_PATH GST_PLUGIN_PATH_1_0 GST_PLUGIN_SYSTEM_PATH GST_PLUGIN_SYSTEM_PATH_1_0 PYTHONPATH
+    export GST_REGISTRY=$work/gst-registry.bin
+    cd "$use"
+    # 1.5 s at 44100 Hz: 66150 frames.
+    gst-discoverer-1.0 TAKE.NAB >"$work/discover.txt" 2>&1 || fail "gst-discoverer-1.0 TAKE.NAB: $(cat "$work/discover.txt")"
+    grep -q 'Duration: 0:00:01.500000000' "$work/discover.txt" ||
+      fail "gst-discoverer-1.0 gives another duration: $(grep -i duration "$work/discover.txt")"
+    if gst-launch-1.0 -q filesrc location=TAKE.NAB ! decodebin ! audioconvert ! wavenc ! filesink location=gst.wav \
+      >"$work/gst.txt" 2>&1; then
+      cmp -s <(sox back.wav -t raw -) <(sox gst.wav -t raw -) || fail "GStreamer's audio of TAKE.NAB is not nubo decode's"
+    else
+      fail "gst-launch-1.0 on TAKE.NAB: $(cat "$work/gst.txt")"
+    fi
+    sox back.wav -t raw back.raw
+    if ! /usr/bin/python3 - TAKE.NAB back.raw >"$work/python.txt" 2>&1 <<'PYTHON'; then
+import sys
+import nubo
+assert nubo.__file__.startswith("/usr/lib/python3/dist-packages/nubo/"), nubo.__file__
+samples, rate = nubo.read(sys.argv[1])
+assert rate == 44100 and samples.shape == (66150, 2) and samples.dtype == "int16", (rate, samples.shape, samples.dtype)
+assert samples.tobytes() == open(sys.argv[2], "rb").read(), "not the audio of nubo decode"
+nubo.write("copy.NAB", samples, rate)
+again, _ = nubo.read("copy.NAB")
+assert (again == samples).all(), "nubo.write and nubo.read do not give the samples back"
+PYTHON
+      fail "python3 with the installed nubo module: $(cat "$work/python.txt")"
+    fi
+    exit "$failures"
+  ) || failures=$((failures + $?))
+else
+  fail "no TAKE.NAB to play and read"
+fi
+
 echo "-- apt-get purge"
 if ((${#installed_before[@]})); then
   echo "(the packages were installed before this test: left installed)"
@@ -226,7 +288,7 @@ else
     if dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q " installed"; then fail "$p is still installed after the purge"; fi
   done
   leftovers=()
-  for f in $(cat "$work"/*.files) /usr/share/nubo /usr/bin/NUBOCONV.ini /usr/share/doc/nubo; do
+  for f in $(cat "$work"/*.files) /usr/share/nubo /usr/bin/NUBOCONV.ini /usr/share/doc/nubo "$python_dir"; do
     [[ -e $f || -L $f ]] && leftovers+=("$f")
   done
   ((${#leftovers[@]} == 0)) || fail "left behind by the purge: ${leftovers[*]}"

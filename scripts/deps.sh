@@ -16,7 +16,7 @@ packages=(
   xvfb xauth xdotool imagemagick openbox x11-utils   # the window tests: a virtual display with a window manager
   sox flac parallel libflac-dev nettle-dev
   dpkg-dev file groff-base   # file kinds in the install checks; man page checks
-  debhelper lintian fakeroot   # the Debian packages (dpkg-buildpackage), scripts/check-debs.sh
+  debhelper dh-python lintian fakeroot   # the Debian packages (dpkg-buildpackage), scripts/check-debs.sh
   desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl   # desktop entry and .NAB MIME type checks
   bash-completion   # the completion test
   g++-mingw-w64-x86-64-posix wine64   # the Windows cross build and its tests under Wine
