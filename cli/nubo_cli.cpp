@@ -404,42 +404,41 @@ int commandVerify(const Options& o, TerminalObserver& fe) {
   return runRequest(request, "", false, fe);
 }
 
-int commandInfo(const std::string& path, bool quiet, TerminalObserver& fe) {
+// The description is what info is asked for: -q does not hold it back.
+int commandInfo(const std::string& path, TerminalObserver& fe) {
   converter::FileDescription d;
   std::string error;
   if (!converter::describeFile(path, d, error)) {
     fe.reportError(path + ": " + error);
     return kExitFailed;
   }
-  if (!quiet) {
-    std::printf("file               %s\n", path.c_str());
-    std::printf("file size          %lld bytes\n", static_cast<long long>(d.fileSize));
-    std::printf("format tag         0x%04X\n", static_cast<unsigned>(d.formatTag));
-    std::printf("channels           %d\n", d.channels);
-    std::printf("sample rate        %d Hz\n", d.sampleRate);
-    std::printf("byte rate          %d\n", d.byteRate);
-    std::printf("block align        %d\n", d.blockAlign);
-    std::printf("bits per sample    %d\n", d.bitsPerSample);
-    std::printf("coder version      %d\n", d.coderVersion);
-    std::printf("coder parameter    %d\n", d.coderParameter);
-    std::printf("sample frames      %u (fact chunk)\n", static_cast<unsigned>(d.frameCount));
-    std::printf("RIFF size          %u\n", static_cast<unsigned>(d.riffSize));
-    std::printf("data chunk size    %u\n", static_cast<unsigned>(d.dataSize));
-    std::printf("preamble length    %lld bytes\n", static_cast<long long>(d.preambleLength));
-    if (!d.chunks.empty()) std::printf("WAVE chunks        %s\n", d.chunks.c_str());
-    std::printf("block length       %lld samples\n", static_cast<long long>(d.blockLength));
-    std::printf("blocks             %lld%s\n", static_cast<long long>(d.blocks),
-                d.lastBlockHasCountExtension ? " (the last with a count extension)" : "");
-    std::printf("code bytes         %lld\n", static_cast<long long>(d.codeBytes));
-    std::printf("decoded samples    %lld (%lld frames)\n", static_cast<long long>(d.samples),
-                static_cast<long long>(d.channels > 0 ? d.samples / d.channels : 0));
-    if (d.samples > 0) {
-      std::printf("ratio              %.3f of the PCM size\n",
-                  static_cast<double>(d.codeBytes) / static_cast<double>(2 * d.samples));
-    }
-    if (!d.md5.empty() && !d.damaged) std::printf("audio MD5          %s\n", d.md5.c_str());
-    std::fflush(stdout);
+  std::printf("file               %s\n", path.c_str());
+  std::printf("file size          %lld bytes\n", static_cast<long long>(d.fileSize));
+  std::printf("format tag         0x%04X\n", static_cast<unsigned>(d.formatTag));
+  std::printf("channels           %d\n", d.channels);
+  std::printf("sample rate        %d Hz\n", d.sampleRate);
+  std::printf("byte rate          %d\n", d.byteRate);
+  std::printf("block align        %d\n", d.blockAlign);
+  std::printf("bits per sample    %d\n", d.bitsPerSample);
+  std::printf("coder version      %d\n", d.coderVersion);
+  std::printf("coder parameter    %d\n", d.coderParameter);
+  std::printf("sample frames      %u (fact chunk)\n", static_cast<unsigned>(d.frameCount));
+  std::printf("RIFF size          %u\n", static_cast<unsigned>(d.riffSize));
+  std::printf("data chunk size    %u\n", static_cast<unsigned>(d.dataSize));
+  std::printf("preamble length    %lld bytes\n", static_cast<long long>(d.preambleLength));
+  if (!d.chunks.empty()) std::printf("WAVE chunks        %s\n", d.chunks.c_str());
+  std::printf("block length       %lld samples\n", static_cast<long long>(d.blockLength));
+  std::printf("blocks             %lld%s\n", static_cast<long long>(d.blocks),
+              d.lastBlockHasCountExtension ? " (the last with a count extension)" : "");
+  std::printf("code bytes         %lld\n", static_cast<long long>(d.codeBytes));
+  std::printf("decoded samples    %lld (%lld frames)\n", static_cast<long long>(d.samples),
+              static_cast<long long>(d.channels > 0 ? d.samples / d.channels : 0));
+  if (d.samples > 0) {
+    std::printf("ratio              %.3f of the PCM size\n",
+                static_cast<double>(d.codeBytes) / static_cast<double>(2 * d.samples));
   }
+  if (!d.md5.empty() && !d.damaged) std::printf("audio MD5          %s\n", d.md5.c_str());
+  std::fflush(stdout);
   if (d.unreadable) {
     fe.reportError(path + ": " + d.problem);
     return kExitFailed;
@@ -492,10 +491,10 @@ int run(int argc, char** argv) {
   app.allow_windows_style_options(false);
   Options o;
   std::vector<CLI::Option*> outputOptions, reportOptions, listOptions;
-  app.add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr)");
+  app.add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr) and what was asked for (info, --md5 sums)");
   app.set_version_flag("--version", "nubo " NUBO_VERSION);
 
-  auto addQuiet = [&](CLI::App* sub) { sub->add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr)"); };
+  auto addQuiet = [&](CLI::App* sub) { sub->add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr) and what was asked for (info, --md5 sums)"); };
   auto addBatch = [&](CLI::App* sub) {
     sub->add_option("-j,--jobs", o.workers, "Files worked on at once (default: one per online processor)")
         ->check(CLI::Range(1, 1024));
@@ -622,8 +621,8 @@ int run(int argc, char** argv) {
     // any could not be described whole.
     int status = kExitOk;
     for (std::size_t i = 0; i < o.infoFiles.size(); ++i) {
-      if (i > 0 && !o.quiet) std::printf("\n");
-      if (commandInfo(o.infoFiles[i], o.quiet, frontEnd) != kExitOk) status = kExitFailed;
+      if (i > 0) std::printf("\n");
+      if (commandInfo(o.infoFiles[i], frontEnd) != kExitOk) status = kExitFailed;
     }
     return status;
   }

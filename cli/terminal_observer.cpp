@@ -128,13 +128,16 @@ void TerminalObserver::fileDone(const FileOutcome& o) {
   }
   switch (o.outcome) {
     case Outcome::Converted:
+      // A sum asked for with --md5 is what the run is for: -q keeps it.
+      if (!o.md5.empty() && o.reason == kEntryTestOk) {
+        writeLine(out_, o.md5 + "  " + o.subject);  // as md5sum writes it
+        break;
+      }
       if (quiet_) break;
       if (o.showSizeChange) {
         writeLine(out_, sizeChangeLine(o, text_));
       } else if (o.job == Job::Decode) {
         writeLine(out_, o.input + " -> " + o.output);
-      } else if (!o.md5.empty() && o.reason == kEntryTestOk) {
-        writeLine(out_, o.md5 + "  " + o.subject);  // as md5sum writes it
       } else if (o.reason != kEntryEmpty) {
         writeLine(out_, text_(o.reason) + " " + o.subject);
       }

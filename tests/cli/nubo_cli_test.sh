@@ -109,6 +109,14 @@ expect_not_in out.txt "MB re-encoded"
 run 0 "$nubo" verify long22.NAB long.wav
 run 0 "$nubo" --quiet upgrade --overwrite long20.NAB -o long22.NAB
 [[ ! -s out.txt ]] || fail "--quiet printed: $(cat out.txt)"
+# What a command is asked to print is printed under -q too: info's fields and
+# test --md5's sums (a script's `nubo -q test --md5 ... > sums` records them).
+run 0 "$nubo" -q info long22.NAB
+expect_in out.txt "coder version      22"
+run 0 "$nubo" -q test --md5 long22.NAB
+[[ $(wc -l <out.txt) -eq 1 ]] && expect_in out.txt "  long22.NAB" || fail "-q test --md5 printed: $(cat out.txt)"
+cp out.txt sums.md5
+run 0 "$nubo" test --check sums.md5
 
 # --- without definition files ---------------------------------------------------
 # nubo copied alone with its library (no NUBOCONV.h beside it, none installed)
