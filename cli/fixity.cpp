@@ -2,11 +2,13 @@
 #include "fixity.h"
 
 #include <cctype>
-#include <filesystem>
-#include <fstream>
+#include <cerrno>
+#include <cstdio>
 #include <vector>
 
+#include "os.h"
 #include "outcome_text.h"
+#include "utf8_path.h"
 
 namespace nubo::cli {
 
@@ -51,23 +53,112 @@ bool jsonField(const std::string& line, const std::string& field, std::string& v
   return false;
 }
 
+// What a name in a line of `test --md5` is written escaped for: control
+// characters, and a backslash where it is not the path separator (on
+// Windows it is, and names hold no control characters).
+bool needsEscape(unsigned char c) {
+  return c < 0x20 || c == 0x7F || (c == '\\' && !platform::isPathSeparator('\\'));
+}
+// Within an escaped line every backslash is escaped too.
+bool isEscaped(unsigned char c) { return c < 0x20 || c == 0x7F || c == '\\'; }
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace
 
-std::string FixityCheck::key(const std::string& path) {
-  return std::filesystem::path(path).lexically_normal().generic_string();
+std::string sumLine(const std::string& md5, const std::string& file) {
+  bool escape = false;
+  for (const char c : file) escape = escape || needsEscape(static_cast<unsigned char>(c));
+  if (!escape) return md5 + "  " + file;
+  std::string line = "\\" + md5 + "  ";
+  for (const char ch : file) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == '\\') {
+      line += "\\\\";
+    } else if (c == '\n') {
+      line += "\\n";
+    } else if (c == '\r') {
+      line += "\\r";
+    } else if (isEscaped(c)) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", c);
+      line += hex;
+    } else {
+      line += ch;
+    }
+  }
+  return line;
 }
+
+bool readSumLine(const std::string& line, std::string& md5, std::string& file) {
+  const bool escaped = !line.empty() && line[0] == '\\';
+  const std::size_t at = escaped ? 1 : 0;
+  if (line.size() <= at + 34 || !isMd5(line.substr(at, 32)) || line.compare(at + 32, 2, "  ") != 0) return false;
+  md5 = line.substr(at, 32);
+  file.clear();
+  for (std::size_t i = at + 34; i < line.size(); ++i) {
+    const char c = line[i];
+    if (!escaped || c != '\\') {
+      file += c;
+      continue;
+    }
+    if (++i == line.size()) return false;
+    const char e = line[i];
+    if (e == '\\') {
+      file += '\\';
+    } else if (e == 'n') {
+      file += '\n';
+    } else if (e == 'r') {
+      file += '\r';
+    } else if (e == 'x' && i + 2 < line.size() && hexValue(line[i + 1]) >= 0 && hexValue(line[i + 2]) >= 0) {
+      file += static_cast<char>(hexValue(line[i + 1]) * 16 + hexValue(line[i + 2]));
+      i += 2;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string FixityCheck::key(const std::string& path) {
+  try {
+    return platform::genericUtf8FromPath(platform::pathFromUtf8(path).lexically_normal());
+  } catch (const std::exception&) {
+    return path;  // a name that is not UTF-8 (Windows): compared as it is
+  }
+}
+
+namespace {
+
+// Whether nothing is at `path` any more.
+bool gone(const std::string& path) { return platform::fileStatus(path).kind == platform::FileKind::Missing; }
+
+// The next line of `in` without its line feed; false at the end.
+bool readLine(std::FILE* in, std::string& line) {
+  line.clear();
+  int c;
+  while ((c = std::getc(in)) != EOF && c != '\n') line += static_cast<char>(c);
+  return c != EOF || !line.empty();
+}
+
+}  // namespace
 
 bool FixityCheck::load(const std::string& path, std::string& error) {
   recordPath_ = path;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = path + ": cannot be read";
+  std::FILE* in = platform::openFile(path, "rb");
+  if (in == nullptr) {
+    error = path + ": cannot be read (" + platform::systemReason(errno) + ")";
     return false;
   }
   std::string line;
   long number = 0;
   std::string bad;
-  while (std::getline(in, line)) {
+  while (readLine(in, line)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
@@ -88,9 +179,8 @@ bool FixityCheck::load(const std::string& path, std::string& error) {
                                    name.compare(name.size() - 4, 4, ".nab") == 0);
       };
       file = compressed(output) && !compressed(input) ? output : input;
-    } else if (line.size() > 34 && isMd5(line.substr(0, 32)) && line.compare(32, 2, "  ") == 0) {
-      md5 = line.substr(0, 32);
-      file = line.substr(34);
+    } else if (!readSumLine(line, md5, file)) {
+      md5.clear();
     }
     if (!isMd5(md5)) {
       // A line that records nothing readable: a record cut or edited. Said,
@@ -101,6 +191,12 @@ bool FixityCheck::load(const std::string& path, std::string& error) {
     for (char& c : md5) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     recorded_[key(file)] = md5;
     shownAs_[key(file)] = file;
+  }
+  const bool readFailed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (readFailed) {
+    error = path + ": cannot be read to its end";
+    return false;
   }
   if (!bad.empty()) {
     error = path + ": lines that record no MD5 and file (" + bad.substr(1) +
@@ -118,7 +214,7 @@ std::vector<std::string> FixityCheck::recordedPaths() const {
   // Those that are gone are named as missing at the end, not tested.
   std::vector<std::string> paths;
   for (const auto& [k, shown] : shownAs_) {
-    if (std::filesystem::exists(shown)) paths.push_back(shown);
+    if (!gone(shown)) paths.push_back(shown);
   }
   return paths;
 }
@@ -157,7 +253,7 @@ long FixityCheck::finish(bool walked, std::FILE* out, std::FILE* err) {
     if (seen_.count(k) != 0) continue;
     // Recorded, but not found by this run: missing when it is gone (a file
     // that is there was merely not among those the run was given).
-    if (std::filesystem::exists(shownAs_[k])) continue;
+    if (!gone(shownAs_[k])) continue;
     std::fprintf(err, "nubo: missing, recorded in %s: %s\n", shown(recordPath_).c_str(), shown(shownAs_[k]).c_str());
     ++missing;
   }

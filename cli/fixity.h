@@ -10,10 +10,20 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "run_events.h"
 
 namespace nubo::cli {
+
+// One line of `nubo test --md5`: "<md5>  <file>", as md5sum writes it. A
+// name that holds a control character, or a backslash (where that is no
+// path separator), is written escaped (\\, \n, \r, \xHH) on a line that
+// begins with a backslash, as md5sum does for \\ and \n: so every line is
+// one file, and a name can neither break a line nor pass for another.
+std::string sumLine(const std::string& md5, const std::string& file);
+// Reads such a line back; false when it is not one.
+bool readSumLine(const std::string& line, std::string& md5, std::string& file);
 
 class FixityCheck : public converter::RunObserver {
  public:

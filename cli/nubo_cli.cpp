@@ -608,6 +608,11 @@ int run(int argc, char** argv) {
 #ifdef SIGHUP  // (Windows has none)
   std::signal(SIGHUP, onStopSignal);
 #endif
+#ifdef SIGXFSZ
+  // A write past the file size limit (ulimit -f) then fails with EFBIG and
+  // is reported for its file, instead of ending the process without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
 
   if (upgrade->parsed()) return runInputs(Job::Reencode, o, Naming::ToggleMark, frontEnd);
   if (encode->parsed()) {

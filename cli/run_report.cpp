@@ -7,12 +7,15 @@ namespace nubo::cli {
 
 namespace {
 
-const char* resultName(converter::Outcome outcome) {
+// The result of a file in the words of its job: a test converts nothing,
+// its files are complete or failed.
+const char* resultName(converter::Outcome outcome, converter::Job job) {
+  const bool test = job == converter::Job::Test;
   switch (outcome) {
-    case converter::Outcome::Converted: return "converted";
+    case converter::Outcome::Converted: return test ? "complete" : "converted";
     case converter::Outcome::Skipped: return "skipped";
     case converter::Outcome::Incomplete: return "incomplete";
-    case converter::Outcome::NotConverted: return "not converted";
+    case converter::Outcome::NotConverted: return test ? "failed" : "not converted";
     case converter::Outcome::Stopped: return "stopped";
     case converter::Outcome::PassedOver: return "passed over";
     case converter::Outcome::NotBegun: return "not begun";
@@ -120,11 +123,13 @@ void RunReport::fileDone(const converter::FileOutcome& o) {
   const std::string input = jsonString(o.input, &escaped);
   const std::string output = o.output.empty() ? "null" : jsonString(o.output, &escaped);
   const std::string why = reason.empty() ? "null" : jsonString(reason, &escaped);
+  // The sizes of the files (null for a stream or a file not written).
+  const auto size = [](int64_t bytes) { return bytes < 0 ? std::string("null") : std::to_string(bytes); };
   std::fprintf(stream,
-               "{\"input\":%s,\"output\":%s,\"result\":\"%s\",\"reason\":%s,\"input_bytes\":%lld,\"output_bytes\":%lld,"
+               "{\"input\":%s,\"output\":%s,\"result\":\"%s\",\"reason\":%s,\"input_bytes\":%s,\"output_bytes\":%s,"
                "\"frames\":%lld,\"seconds\":%.3f,\"md5\":%s,\"names_escaped\":%s}\n",
-               input.c_str(), output.c_str(), resultName(o.outcome), why.c_str(), static_cast<long long>(o.inputBytes),
-               static_cast<long long>(o.outputBytes), static_cast<long long>(o.frames), o.seconds,
+               input.c_str(), output.c_str(), resultName(o.outcome, o.job), why.c_str(), size(o.inputFileBytes).c_str(),
+               size(o.outputFileBytes).c_str(), static_cast<long long>(o.frames), o.seconds,
                o.md5.empty() ? "null" : jsonString(o.md5).c_str(), escaped ? "true" : "false");
 }
 

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fixity.h"
+
 namespace nubo::cli {
 
 using namespace nubo::converter;
@@ -130,7 +132,7 @@ void TerminalObserver::fileDone(const FileOutcome& o) {
     case Outcome::Converted:
       // A sum asked for with --md5 is what the run is for: -q keeps it.
       if (!o.md5.empty() && o.reason == kEntryTestOk) {
-        writeLine(out_, o.md5 + "  " + o.subject);  // as md5sum writes it
+        writeLine(out_, sumLine(o.md5, o.subject));  // as md5sum writes it
         break;
       }
       if (quiet_) break;
@@ -214,7 +216,7 @@ int TerminalObserver::finish(Job job) {
     writeLine(md5Lines_ ? err_ : out_, summary);
     // The reasons, once each with the number of files they held back.
     for (const auto& [id, count] : reasons_) {
-      std::string reason = text_(id);
+      std::string reason = reasonText(text_, id, job);
       if (!reason.empty() && reason.back() == ':') reason.pop_back();
       writeLine(err_, "nubo:   " + std::to_string(count) + "  " + reason);
     }

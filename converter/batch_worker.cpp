@@ -20,6 +20,7 @@
 #include "message_entries.h"
 #include "nab_format.h"
 #include "os.h"
+#include "utf8_path.h"
 
 namespace nubo::converter {
 
@@ -69,6 +70,21 @@ std::string joinPath(const std::string& directory, const std::string& name) {
   if (directory == ".") return name;
   if (!directory.empty() && platform::isPathSeparator(directory.back())) return directory + name;
   return directory + platform::kPathSeparator + name;
+}
+
+// An output path as the file it names: absolute, with the directories that
+// exist resolved (links followed), so that two spellings of one output
+// compare equal. Made through UTF-8 paths: on Windows a plain string would
+// lose every character outside the ANSI code page.
+std::string outputKey(const std::string& output) {
+  try {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(platform::pathFromUtf8(output), ec);
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, ec);
+    return platform::utf8FromPath(ec ? absolute.lexically_normal() : resolved);
+  } catch (const std::exception&) {
+    return output;  // a name that is not UTF-8 (Windows): compared as it is
+  }
 }
 
 // One file of the run, in the order of the walk.
@@ -149,9 +165,7 @@ class Planner {
     std::map<std::string, const PlanItem*> outputs;
     for (PlanItem& f : items_) {
       if (!f.isInput || f.output.empty() || f.output == "-") continue;
-      std::error_code ec;
-      std::string key = std::filesystem::weakly_canonical(std::filesystem::absolute(f.output, ec), ec).string();
-      if (ec) key = std::filesystem::absolute(f.output, ec).lexically_normal().string();
+      std::string key = outputKey(f.output);
       if (const auto [first, added] = outputs.emplace(key, &f); !added) {
         f.refusal = kEntrySameOutput;
         f.subject = f.output;
@@ -317,6 +331,14 @@ class Planner {
   std::set<std::pair<uint64_t, uint64_t>> inputs_;
 };
 
+// The size of the regular file at `path`; -1 for anything else, and for
+// "-", the standard input or output.
+int64_t sizeOnDisk(const std::string& path) {
+  if (path.empty() || path == "-") return -1;
+  const platform::FileStatus status = platform::fileStatus(path);
+  return status.kind == platform::FileKind::Regular ? status.size : -1;
+}
+
 // One planned file: its refusal, or its job. Times the job.
 FileOutcome runPlanned(const PlanItem& f, std::size_t index, RunState& run) {
   run.index = index;
@@ -334,6 +356,10 @@ FileOutcome runPlanned(const PlanItem& f, std::size_t index, RunState& run) {
   const auto start = std::chrono::steady_clock::now();
   FileOutcome o = runJob(run);
   o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  o.inputFileBytes = sizeOnDisk(f.input);
+  if (o.outcome == Outcome::Converted || o.outcome == Outcome::Incomplete || o.outcome == Outcome::Skipped) {
+    o.outputFileBytes = sizeOnDisk(o.output);
+  }
   return o;
 }
 

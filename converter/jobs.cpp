@@ -4,6 +4,7 @@
 #include "jobs.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cctype>
 #include <cstring>
@@ -298,7 +299,10 @@ FileOutcome cancelled(RunState& run, SafeOutput* output) {
   return makeOutcome(run, Outcome::Stopped, kEntryStopped, run.inputPath, "", "", kept);
 }
 FileOutcome writeFailed(RunState& run, SafeOutput& output, const std::string& reason) {
-  return makeOutcome(run, Outcome::Stopped, kEntryWriteError, run.outputPath, "", reason, output.keep());
+  // A file larger than the process may write (ulimit -f) fails alone: the
+  // next, smaller file may fit. Any other write failure stops the run.
+  const Outcome outcome = reason == platform::systemReason(EFBIG) ? Outcome::NotConverted : Outcome::Stopped;
+  return makeOutcome(run, outcome, kEntryWriteError, run.outputPath, "", reason, output.keep());
 }
 FileOutcome writeFailed(RunState& run, SafeOutput& output) {
   const std::string reason = output.file().error();
@@ -524,6 +528,11 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   if (const std::string why = source->error(); !why.empty()) {
     return makeOutcome(run, Outcome::NotConverted, kEntryFlacDamaged, run.inputPath, why, "", output.keep());
   }
+  // A WAVE file read from a pipe that ends before its data size: the file
+  // read directly is caught by its length before it is read.
+  const bool cutShort = source->kind != "FLAC" && !sizeFieldWrong && source->expectedBytes >= 0 &&
+                        pcmBytes < (source->expectedBytes & ~int64_t{1});
+  if (cutShort) run.observer.fileNotice(FileNotice{run.index, kEntryWaveSizeWrong, run.inputPath});
   std::string notKeptText = describeChunkNotes(notKept);
   if (const ChunkNotes late = source->lateChunks(); !late.empty()) {
     if (!notKeptText.empty()) notKeptText += "; ";
@@ -550,7 +559,7 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   FileOutcome o = converted(run, output, "", outBytes, pcmBytes, pcmBytes, true);
   o.frames = frames;
   if (run.request.options.md5) o.md5 = md5.hex();
-  if (sizeFieldWrong && o.warning == kEntryEmpty) o.warning = kEntryWaveSizeWrong;
+  if ((sizeFieldWrong || cutShort) && o.warning == kEntryEmpty) o.warning = kEntryWaveSizeWrong;
   // The audio is whole: chunks left out are a warning, not a failure.
   if (!notKeptText.empty() && o.warning == kEntryEmpty) {
     o.warning = kEntryChunksNotKept;

@@ -20,6 +20,17 @@ Msg progressEntry(Job job, bool verifying) {
   return kEntryProgressVerify;
 }
 
+std::string reasonText(const TextOf& text, int reason, Job job) {
+  std::string t = text(reason);
+  if (writesOutput(job)) return t;
+  const std::size_t semicolon = t.find_last_of(';');
+  if (semicolon == std::string::npos) return t;
+  const bool colon = !t.empty() && t.back() == ':';
+  t.erase(semicolon);
+  if (colon) t += ':';
+  return t;
+}
+
 std::string blockPosition(const TextOf& text, int64_t block, int64_t offset) {
   return text(kEntryWordBlock) + " " + std::to_string(block) + ", " + text(kEntryWordOffset) + " " +
          std::to_string(offset);
@@ -48,7 +59,7 @@ std::string subjectWithNote(const FileOutcome& o, const TextOf& text) {
 }
 
 std::string problemText(const FileOutcome& o, const TextOf& text) {
-  std::string line = text(o.reason);
+  std::string line = reasonText(text, o.reason, o.job);
   const std::string rest = subjectWithNote(o, text);
   if (!rest.empty()) line += " " + rest;
   return line;

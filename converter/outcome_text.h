@@ -22,6 +22,11 @@ std::string englishTextOf(int id);
 // second half of encode-and-verify.
 Msg progressEntry(Job job, bool verifying);
 
+// The text of `reason` as `job` tells it. A reason ends in what became of
+// the file, after its last ';' ("; not converted:"); test and verify
+// convert nothing, so for them that clause is left out.
+std::string reasonText(const TextOf& text, int reason, Job job);
+
 // "block 12, byte offset 34567"
 std::string blockPosition(const TextOf& text, int64_t block, int64_t offset);
 

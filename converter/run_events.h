@@ -87,6 +87,10 @@ struct FileOutcome {
   int64_t countedInputBytes = -1;
   int64_t outputBytes = 0;     // bytes written
   int64_t pcmBytes = 0;        // bytes of audio
+  // The sizes of the input file and of the output file written (or found
+  // done) as they are on the disk; -1 for a stream or a file not written.
+  int64_t inputFileBytes = -1;
+  int64_t outputFileBytes = -1;
   int64_t frames = 0;
   bool showSizeChange = false; // re-encode and encode: the size change is the result
   double seconds = 0;          // how long the job took

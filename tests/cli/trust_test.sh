@@ -142,7 +142,7 @@ if command -v flac >/dev/null && "$nubo" -q decode OLD.NAB -o fl/probe.flac 2>/d
   grep -q "FLAC frame 12 at sample 44100" <("$nubo" encode fl/spliced_mono.flac -o fl/x.NAB 2>&1) ||
     fail "the spliced file is not refused at its first foreign frame (12, sample 44100)"
   # Through a pipe the same.
-  run 1 "$nubo" encode - -o fl/piped.NAB <fl/spliced_rate.flac
+  run 1 "$nubo" encode - -o fl/piped.NAB < <(cat fl/spliced_rate.flac)
   expect_in err.txt "sample rate 22050"
   [[ ! -e fl/piped.NAB ]] || fail "a refused piped FLAC input has an output under its final name"
   # A stream flac wrote to a pipe gives no sample count (nor MD5): its frames
@@ -236,8 +236,19 @@ sox -R -n -r 8000 -b 16 -c 1 tiny.wav synth 0.001 sine 440 gain -20
 run 0 "$nubo" upgrade tiny.NAB -o tiny22.NAB --report tiny.jsonl
 change=$(awk '/% size change/ {print $1}' out.txt)
 awk -v c="$change" 'BEGIN { exit !(c > -1000 && c < 1000) }' || fail "size change $change % for a tiny file"
-in_bytes=$(field_of tiny.jsonl tiny.NAB input_bytes)
-[[ $in_bytes -eq $(($(stat -c %s tiny.NAB) - 66)) ]] || fail "input_bytes $in_bytes, the file holds $(($(stat -c %s tiny.NAB) - 66)) after its header"
+# The report's sizes are those of the files, for every job.
+[[ $(field_of tiny.jsonl tiny.NAB input_bytes) == $(stat -c %s tiny.NAB) &&
+   $(field_of tiny.jsonl tiny.NAB output_bytes) == $(stat -c %s tiny22.NAB) ]] ||
+  fail "upgrade's report gives sizes other than the files': $(cat tiny.jsonl)"
+run 0 "$nubo" encode voice.wav -o sizes/voice.NAB --report sizes.jsonl
+run 0 "$nubo" decode sizes/voice.NAB -o sizes/voice.flac --report decoded.jsonl
+[[ $(field_of sizes.jsonl voice.wav input_bytes) == $(stat -c %s voice.wav) &&
+   $(field_of sizes.jsonl voice.wav output_bytes) == $(stat -c %s sizes/voice.NAB) ]] ||
+  fail "encode's report gives sizes other than the files': $(cat sizes.jsonl)"
+[[ $(field_of decoded.jsonl sizes/voice.NAB output_bytes) == $(stat -c %s sizes/voice.flac) ]] ||
+  fail "decode's report gives a size other than the FLAC file's: $(cat decoded.jsonl)"
+"$nubo" encode - -o sizes/piped.NAB --report piped.jsonl <voice.wav >/dev/null 2>&1
+[[ $(field_of piped.jsonl - input_bytes) == None ]] || fail "a standard input has a size in the report: $(cat piped.jsonl)"
 
 # 17. Messages.
 sox -R -n -r 40 -b 16 -c 1 slow.wav synth 1 sine 10 2>/dev/null
@@ -262,6 +273,28 @@ expect_not_in out.txt "$(printf '\a')"
 umask 022
 "$nubo" encode - -o stdin.NAB <music.wav >/dev/null 2>&1
 [[ $(stat -c %a stdin.NAB) == 644 ]] || fail "an output of the standard input has mode $(stat -c %a stdin.NAB)"
+# A WAVE input cut short warns alike from a file and from a pipe.
+head -c 30000 voice.wav >cutvoice.wav
+run 0 "$nubo" encode cutvoice.wav -o cutvoice.NAB
+expect_in err.txt "The WAVE header's data size is wrong; the audio was read to the end of the file: cutvoice.wav [warning]"
+run 0 "$nubo" encode - -o cutpipe.NAB < <(cat cutvoice.wav)
+expect_in err.txt "The WAVE header's data size is wrong; the audio was read to the end of the file: (the standard input) [warning]"
+cmp -s cutvoice.NAB cutpipe.NAB || fail "the cut WAVE file gives another output through a pipe"
+# Past the file size limit (ulimit -f, in KiB) a write fails for its file
+# alone, with the system's reason; nubo is not ended by SIGXFSZ.
+(ulimit -f 100 && exec "$nubo" encode music.wav voice.wav -o xfsz/ -j 1) >out.txt 2>err.txt
+status=$?
+[[ $status == 1 ]] || fail "past the file size limit nubo exits $status (SIGXFSZ is 153): $(cat err.txt)"
+expect_in err.txt "Cannot write the output file: xfsz/music.NAB (File too large"
+[[ ! -e xfsz/music.NAB && -e xfsz/voice.NAB ]] || fail "the file size limit stopped the run or left music.NAB: $(ls -A xfsz)"
+expect_in out.txt "1 file(s) converted  0 skipped (output existed)  1 file(s) not converted"
+# test converts nothing: its words are those of a test.
+run 1 "$nubo" test OLD.NAB music.wav --report words.jsonl
+expect_not_in err.txt "converted"
+expect_in err.txt "Not a compressed (.NAB) file: music.wav"
+[[ $(field_of words.jsonl OLD.NAB result) == complete && $(field_of words.jsonl music.wav result) == failed ]] ||
+  fail "a test's report speaks of converting: $(cat words.jsonl)"
+expect_not_in words.jsonl "converted"
 
 # 16. Fixity: record once, check later.
 mkdir -p fix/sub
@@ -292,6 +325,28 @@ expect_in err.txt "not in the record fix.md5: fix/new.NAB"
 mv b.away fix/sub/b.NAB
 cp a.keep fix/a.NAB
 rm fix/new.NAB
+# Every name test --md5 prints, --check reads back: control characters and
+# backslashes escaped as md5sum escapes them, so that no name breaks a line
+# or forges one (the last name holds a line recording OLD.NAB).
+mkdir -p odd
+cp OLD.NAB "odd/$(printf 'new\nline.NAB')"
+cp OLD.NAB 'odd/back\slash.NAB'
+cp OLD.NAB 'odd/lit\x0a.NAB'
+cp OLD.NAB "odd/$(printf 'bell\a and tab\t.NAB')"
+cp OLD.NAB "odd/$(printf 'x.NAB\n00000000000000000000000000000000  OLD.NAB')"
+cp OLD.NAB odd/plain.NAB
+run 0 "$nubo" test --md5 odd/
+cp out.txt odd.md5
+[[ $(wc -l <odd.md5) == 6 && $(grep -c '^\\' odd.md5) == 5 ]] || fail "test --md5 wrote other lines: $(cat -A odd.md5)"
+! grep -q '^0\{32\}  OLD.NAB' odd.md5 || fail "a name forged a line of test --md5"
+run 0 "$nubo" test --check odd.md5
+expect_in out.txt "6 file(s) hold the audio recorded  0 differ  0 missing"
+run 0 "$nubo" test --check odd.md5 odd/
+expect_in out.txt "6 file(s) hold the audio recorded  0 differ  0 missing  0 not recorded"
+# A line escaped in a way nubo never writes is refused, not guessed at.
+printf '\\0123456789abcdef0123456789abcdef  odd/plain\\q.NAB\n' >badescape.md5
+run 2 "$nubo" test --check badescape.md5
+
 # A report serves as the record too.
 run 0 "$nubo" test -r fix/ --report fix.jsonl
 run 0 "$nubo" test --check fix.jsonl

@@ -74,5 +74,22 @@ if [[ -n $linux_bin ]]; then
   [[ $linux == "${sums[0]%% *}" ]] || fail "the Linux build's MD5 $linux differs from nubo.exe's ${sums[0]%% *}"
 fi
 
+# --- Fixity: a record with such names, under such a name, read back --------------------
+tr -d '\r' <out.txt >'記録 Größe.md5'
+run 0 "$nubo" test --check '記録 Größe.md5'
+expect_in out.txt "2 file(s) hold the audio recorded  0 differ  0 missing"
+run 1 "$nubo" test --check '記録 Größe.md5' up/
+expect_in out.txt "1 file(s) hold the audio recorded  0 differ  0 missing  1 not recorded"
+expect_in err.txt "not in the record 記録 Größe.md5: up/Ärger.NAB"
+
+# --- Outputs told apart by characters outside every code page ---------------------------
+# (Two outputs that differ only there are two files, not one output written twice.)
+mkdir -p twins
+cp music.wav 'twins/音声.wav'
+cp music.wav 'twins/録音.wav'
+run 0 "$nubo" encode 'twins/音声.wav' 'twins/録音.wav' -o 'twins out/'
+[[ -f 'twins out/音声.NAB' && -f 'twins out/録音.NAB' ]] ||
+  fail "two outputs named in characters outside the code page were taken for one: $(cat err.txt)"
+
 md5sum -c --quiet inputs.md5 || fail "an input changed"
 finish "nubo.exe: names in any script, '/' paths and the audio MD5${linux_bin:+ (the MD5 also against the Linux build)}"
