@@ -49,6 +49,13 @@
 // 0, 0x50800000, 20, 139, 960, 12
 #define NUBO_STATUS3 33 /**/
 // 0, 0x50800000, 20, 149, 960, 12
+#define NUBO_NOT_CONVERTED_CAPTION 35 /*Files not converted:*/
+// 0, 0x50000000, 20, 161, 960, 10
+#define NUBO_NOT_CONVERTED_LIST 34 /**/
+// 3, 0x50B10100, 20, 170, 960, 56
+#define NUBO_MSG_NOT_BEGUN 36 /*Not begun (the conversion stopped first):*/
+#define NUBO_MSG_RUN_PROGRESS 37 /*{share} % - {time} left*/
+#define NUBO_MSG_STOPPED_DURING 30 /*Stopped during the conversion; not converted:*/
 #define NUBO_MSG_INPUT 40 /*Input:*/
 #define NUBO_MSG_OUTPUT 41 /*Output:*/
 #define NUBO_MSG_HINT_ENCODE 43 /*Input: PCM WAVE file, directory/ or pattern; *.* is every file. Output: file, directory/, name* or *.* (the input's name with the extension .NAB), or name! (a ! toggled before the extension). An output that would be its input takes E for its last capital A (TAKE.NAB -> TAKE.NEB).*/

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace nubo::platform {
 
@@ -46,7 +47,7 @@ inline constexpr uint32_t kEditAutoHScroll = 0x80;
 // horizontal range keeps in hand, so that nothing needs scrolling sideways,
 // and enough lines for the controls. Cut to the screen where it is smaller.
 inline constexpr int kDefaultClientColumns = 102;
-inline constexpr int kDefaultClientLines = 24;
+inline constexpr int kDefaultClientLines = 32;
 
 enum class ScrollBar { Horizontal, Vertical };
 
@@ -102,6 +103,11 @@ class Window {
   virtual void setText(int id, const std::string& text) = 0;
   virtual std::string getText(int id) = 0;
   virtual void setTextLimit(int id, int characters) = 0;
+  // The lines of a list box, one item each, in the order added; a long line
+  // can be scrolled to sideways.
+  virtual void clearList(int id) = 0;
+  virtual void addListLines(int id, const std::vector<std::string>& lines) = 0;
+  virtual std::vector<std::string> listLines(int id) = 0;
   virtual bool getCheck(int id) = 0;
   virtual void setCheck(int id, bool checked) = 0;
   virtual void showPressed(int id, bool pressed) = 0;

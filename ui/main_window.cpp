@@ -309,6 +309,7 @@ void MainWindow::onCommand(int id) {
 void MainWindow::start() {
   hold_.reset();
   clearStatusLines();
+  window_.clearList(kNotConvertedList);
   readControls();
   // A job number that names no job (a settings file written by hand) makes
   // no run: the window enters the running state and leaves it stopped.
@@ -398,6 +399,10 @@ void MainWindow::setStatusLine(int line, const std::string& text) {
     if (line == 2 && hold_.keepBack(text)) return;
     window_.setText(kStatusLine1 + line - 1, text);
   });
+}
+
+void MainWindow::addNotConverted(const std::vector<std::string>& lines) {
+  window_.runOnUiThread([&] { window_.addListLines(kNotConvertedList, lines); });
 }
 
 void MainWindow::runningState() {

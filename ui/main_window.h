@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "definition_file.h"
 #include "refusal_hold.h"
@@ -39,6 +40,9 @@ inline constexpr int kCancelButton = 23;
 inline constexpr int kStatusLine1 = 31;
 inline constexpr int kStatusLine2 = 32;
 inline constexpr int kStatusLine3 = 33;
+// The list of the files the last run did not convert, and its caption.
+inline constexpr int kNotConvertedList = 34;
+inline constexpr int kNotConvertedCaption = 35;
 
 // Exit status of the program when it cannot show its window: no definition
 // file, or one that cannot give the window its controls; also when the
@@ -77,13 +81,18 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
 
   // RunDisplay
   void setStatusLine(int line, const std::string& text) override;
+  void addNotConverted(const std::vector<std::string>& lines) override;
   void runningState() override;
   void idleState(bool stopped) override;
   std::string text(int id) const override;
   bool cancelRequested() const { return cancel_.requested(); }
 
-  // The clock of the refusal's hold (tests set their own). UI thread, idle.
-  void setClock(RefusalHold::Now now) { hold_.setClock(std::move(now)); }
+  // The clock of the refusal's hold and of the time left (tests set their
+  // own). UI thread, idle.
+  void setClock(RefusalHold::Now now) {
+    presenter_.setClock(now);
+    hold_.setClock(std::move(now));
+  }
 
   // The window starts with `path` in the input field instead of the one
   // remembered in the settings (NUBOCONV PATH). Call before the window is

@@ -6,6 +6,7 @@
 
 #include "main_window.h"
 #include "message_entries.h"
+#include "window_presenter.h"
 
 namespace nubo::ui {
 
@@ -18,6 +19,7 @@ constexpr RequiredControl kRequiredControls[] = {
     {kStartButton, 1, "the Start button"}, {kExitButton, 1, "the Exit button"},
     {kCancelButton, 1, "the Cancel button"}, {kStatusLine1, 0, "status line 1"},
     {kStatusLine2, 0, "status line 2"},    {kStatusLine3, 0, "status line 3"},
+    {kNotConvertedList, 3, "the list of files not converted"},
 };
 
 // Every entry a window and its runs show. Entries that only the command-line
@@ -81,6 +83,9 @@ constexpr ShownEntry kShownEntries[] = {
     {kEntryFormatDiffers, "the WAVE format differs"},
     {kEntryCommitWarning, "a warning after the output took its name"},
     {kEntryChunksNotKept, "chunks of the input not kept"},
+    {kEntryNotBegun, "a file not begun"},
+    {kEntryRunProgress, "the progress of the run"},
+    {kEntryStoppedDuring, "a file stopped during its conversion"},
 };
 
 constexpr const char* kTypeNames[] = {"a static text", "a button", "an edit field", "a list box"};

@@ -12,7 +12,7 @@
 namespace nubo::ui {
 
 // A control the window cannot be worked without, with the class its role
-// needs (0 static text, 1 button, 2 edit field).
+// needs (0 static text, 1 button, 2 edit field, 3 list box).
 struct RequiredControl {
   int id;
   int type;

@@ -138,6 +138,7 @@ struct FltkWindow::Impl {
     uint32_t style = 0;
     Fl_Widget* widget = nullptr;
     std::string text;  // the text as set, before label escaping
+    std::vector<std::string> items;  // a list box's lines
     bool checked = false;
     Impl* owner = nullptr;
   };
@@ -636,6 +637,11 @@ void FltkWindow::createControl(int id, ControlClass cls, const std::string& capt
       auto* list = new Fl_Hold_Browser(x, y, w, h);
       list->box(border ? FL_DOWN_BOX : FL_FLAT_BOX);
       list->when(FL_WHEN_CHANGED);
+      // Lines are shown as they are: no '@' formatting (a name may begin
+      // with one). Without column widths a tab makes no columns.
+      list->format_char(0);
+      list->textfont(kFont);
+      list->textsize(kFontSize);
       widget = list;
       break;
     }
@@ -717,6 +723,28 @@ void FltkWindow::setTextLimit(int id, int characters) {
   Impl::Control* c = impl_->find(id);
   if (c == nullptr || c->kind != Kind::Edit) return;
   static_cast<Fl_Input*>(c->widget)->maximum_size(characters > 0 ? characters : 0x7FFFFFFE);
+}
+
+void FltkWindow::clearList(int id) {
+  Impl::Control* c = impl_->find(id);
+  if (c == nullptr || c->kind != Kind::List) return;
+  c->items.clear();
+  static_cast<Fl_Hold_Browser*>(c->widget)->clear();
+}
+
+void FltkWindow::addListLines(int id, const std::vector<std::string>& lines) {
+  Impl::Control* c = impl_->find(id);
+  if (c == nullptr || c->kind != Kind::List) return;
+  auto* list = static_cast<Fl_Hold_Browser*>(c->widget);
+  for (const std::string& line : lines) {
+    c->items.push_back(line);
+    list->add(line.c_str());
+  }
+}
+
+std::vector<std::string> FltkWindow::listLines(int id) {
+  Impl::Control* c = impl_->find(id);
+  return c == nullptr ? std::vector<std::string>{} : c->items;
 }
 
 bool FltkWindow::getCheck(int id) {

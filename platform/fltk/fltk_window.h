@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "window.h"
 
@@ -59,6 +60,9 @@ class FltkWindow final : public Window {
   void setText(int id, const std::string& text) override;
   std::string getText(int id) override;
   void setTextLimit(int id, int characters) override;
+  void clearList(int id) override;
+  void addListLines(int id, const std::vector<std::string>& lines) override;
+  std::vector<std::string> listLines(int id) override;
   bool getCheck(int id) override;
   void setCheck(int id, bool checked) override;
   void showPressed(int id, bool pressed) override;

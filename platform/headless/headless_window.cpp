@@ -106,6 +106,14 @@ const HeadlessControl* HeadlessWindow::control(int id) const {
 void HeadlessWindow::setText(int id, const std::string& text) {
   record("setText " + std::to_string(id) + " " + text);
   if (HeadlessControl* c = find(id)) c->text = text;
+  // Taken out while it runs: a reaction may set texts itself.
+  for (std::size_t i = 0; i < textReactions_.size(); ++i) {
+    if (textReactions_[i].id != id) continue;
+    TextReaction reaction = std::move(textReactions_[i]);
+    textReactions_.erase(textReactions_.begin() + static_cast<std::ptrdiff_t>(i));
+    if (!reaction.react(text)) textReactions_.insert(textReactions_.begin() + static_cast<std::ptrdiff_t>(i), std::move(reaction));
+    break;
+  }
 }
 
 std::string HeadlessWindow::getText(int id) {
@@ -117,6 +125,24 @@ std::string HeadlessWindow::getText(int id) {
 void HeadlessWindow::setTextLimit(int id, int characters) {
   record("setTextLimit " + std::to_string(id) + " " + std::to_string(characters));
   if (HeadlessControl* c = find(id)) c->textLimit = characters;
+}
+
+// Only a list box holds lines, as on the desktop.
+void HeadlessWindow::clearList(int id) {
+  record("clearList " + std::to_string(id));
+  HeadlessControl* c = find(id);
+  if (c != nullptr && c->cls == ControlClass::ListBox) c->items.clear();
+}
+
+void HeadlessWindow::addListLines(int id, const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) record("addListLine " + std::to_string(id) + " " + line);
+  HeadlessControl* c = find(id);
+  if (c != nullptr && c->cls == ControlClass::ListBox) c->items.insert(c->items.end(), lines.begin(), lines.end());
+}
+
+std::vector<std::string> HeadlessWindow::listLines(int id) {
+  const HeadlessControl* c = find(id);
+  return c == nullptr ? std::vector<std::string>{} : c->items;
 }
 
 bool HeadlessWindow::getCheck(int id) {
@@ -229,30 +255,36 @@ void HeadlessWindow::runOnUiThread(const std::function<void()>& work) {
   queueChanged_.wait(lock, [&] { return task->done || queueClosed_; });
 }
 
+bool HeadlessWindow::runOne() {
+  std::shared_ptr<Task> task;
+  {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    if (queue_.empty()) return false;
+    task = queue_.front();
+    queue_.pop_front();
+  }
+  task->work();
+  {
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    task->done = true;
+  }
+  queueChanged_.notify_all();
+  return true;
+}
+
 int HeadlessWindow::pump() {
   int ran = 0;
-  for (;;) {
-    std::shared_ptr<Task> task;
-    {
-      std::lock_guard<std::mutex> lock(queueMutex_);
-      if (queue_.empty()) return ran;
-      task = queue_.front();
-      queue_.pop_front();
-    }
-    task->work();
-    ++ran;
-    {
-      std::lock_guard<std::mutex> lock(queueMutex_);
-      task->done = true;
-    }
-    queueChanged_.notify_all();
-  }
+  while (runOne()) ++ran;
+  return ran;
 }
 
 bool HeadlessWindow::pumpUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    pump();
+    // One item at a time: a worker waits for each of its items, so the
+    // state `done` looks for is seen before the worker goes on.
+    while (!done() && runOne()) {
+    }
     if (done()) return true;
     std::unique_lock<std::mutex> lock(queueMutex_);
     if (std::chrono::steady_clock::now() >= deadline) return false;

@@ -40,6 +40,7 @@ struct HeadlessControl {
   bool checked = false;
   bool pressed = false;
   bool enabled = true;
+  std::vector<std::string> items;  // a list box's lines
 };
 
 struct HeadlessMessageBox {
@@ -77,6 +78,9 @@ class HeadlessWindow : public Window {
   void setText(int id, const std::string& text) override;
   std::string getText(int id) override;
   void setTextLimit(int id, int characters) override;
+  void clearList(int id) override;
+  void addListLines(int id, const std::vector<std::string>& lines) override;
+  std::vector<std::string> listLines(int id) override;
   bool getCheck(int id) override;
   void setCheck(int id, bool checked) override;
   void showPressed(int id, bool pressed) override;
@@ -115,13 +119,21 @@ class HeadlessWindow : public Window {
   void answerYesNo(bool yes, std::function<void()> whileOpen = {}) {
     yesNoAnswers_.push_back({yes, std::move(whileOpen)});
   }
+  // After each text set on control `id`, `react` gets the text, on the UI
+  // thread while a worker that sent it still waits (a user acting the moment
+  // a text shows); it is dropped once it returns true.
+  void whenTextSet(int id, std::function<bool(const std::string& text)> react) {
+    textReactions_.push_back({id, std::move(react)});
+  }
   // The next file dialog (open or save) returns `path` (nullopt: cancelled);
   // when none is scripted the dialog is cancelled.
   void answerFileDialog(std::optional<std::string> path) { dialogAnswers_.push_back(std::move(path)); }
 
   // Runs the queued UI work; returns how many items ran.
   int pump();
-  // Pumps until `done()` holds or `timeout` passes; returns done().
+  // Pumps until `done()` holds or `timeout` passes; returns done(). done()
+  // is asked before each item, so a worker waiting for its next item has
+  // not gone past the state it looks for.
   bool pumpUntil(const std::function<bool()>& done,
                  std::chrono::milliseconds timeout = std::chrono::milliseconds(20000));
   void closeQueue();
@@ -155,6 +167,8 @@ class HeadlessWindow : public Window {
   };
 
   static int index(ScrollBar bar) { return bar == ScrollBar::Horizontal ? 0 : 1; }
+  // Runs the first queued item; false when there is none.
+  bool runOne();
   HeadlessControl* find(int id);
   void record(std::string call) { calls_.push_back(std::move(call)); }
   void checkAutoRadio(int id);
@@ -175,6 +189,11 @@ class HeadlessWindow : public Window {
   };
   std::deque<YesNoAnswer> yesNoAnswers_;
   std::deque<std::optional<std::string>> dialogAnswers_;
+  struct TextReaction {
+    int id = 0;
+    std::function<bool(const std::string&)> react;
+  };
+  std::vector<TextReaction> textReactions_;
   bool quitRequested_ = false;
   int quitCode_ = 0;
   bool destroyed_ = false;

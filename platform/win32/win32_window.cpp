@@ -762,6 +762,44 @@ void Win32Window::setTextLimit(int id, int characters) {
   if (HWND c = impl_->find(id)) ::SendMessageW(c, EM_LIMITTEXT, characters > 0 ? characters : 0, 0);
 }
 
+void Win32Window::clearList(int id) {
+  HWND c = impl_->find(id);
+  if (c == nullptr || !isClass(c, L"LISTBOX")) return;
+  ::SendMessageW(c, LB_RESETCONTENT, 0, 0);
+  ::SendMessageW(c, LB_SETHORIZONTALEXTENT, 0, 0);
+}
+
+void Win32Window::addListLines(int id, const std::vector<std::string>& lines) {
+  HWND c = impl_->find(id);
+  if (c == nullptr || !isClass(c, L"LISTBOX")) return;
+  int extent = static_cast<int>(::SendMessageW(c, LB_GETHORIZONTALEXTENT, 0, 0));
+  {
+    const Impl::Measure measure(c);
+    for (const std::string& line : lines) {
+      ::SendMessageW(c, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(line).c_str()));
+      // The items are drawn a few pixels in from the left edge.
+      extent = std::max(extent, measure.width(line) + 8);
+    }
+  }
+  ::SendMessageW(c, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(extent), 0);
+}
+
+std::vector<std::string> Win32Window::listLines(int id) {
+  std::vector<std::string> lines;
+  HWND c = impl_->find(id);
+  if (c == nullptr || !isClass(c, L"LISTBOX")) return lines;
+  const auto count = static_cast<int>(::SendMessageW(c, LB_GETCOUNT, 0, 0));
+  for (int i = 0; i < count; ++i) {
+    const auto length = static_cast<int>(::SendMessageW(c, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0));
+    if (length < 0) continue;
+    std::wstring item(static_cast<std::size_t>(length) + 1, L'\0');
+    const auto got = static_cast<int>(
+        ::SendMessageW(c, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(item.data())));
+    lines.push_back(utf8(item.data(), static_cast<std::size_t>(std::max(0, got))));
+  }
+  return lines;
+}
+
 bool Win32Window::getCheck(int id) {
   HWND c = impl_->find(id);
   return c != nullptr && ::SendMessageW(c, BM_GETCHECK, 0, 0) == BST_CHECKED;

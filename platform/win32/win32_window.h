@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "window.h"
 
@@ -56,6 +57,11 @@ class Win32Window final : public Window {
   void setText(int id, const std::string& text) override;
   std::string getText(int id) override;
   void setTextLimit(int id, int characters) override;
+  // LB_RESETCONTENT, LB_ADDSTRING; the horizontal extent follows the widest
+  // line, so that a list box with WS_HSCROLL scrolls to the end of any line.
+  void clearList(int id) override;
+  void addListLines(int id, const std::vector<std::string>& lines) override;
+  std::vector<std::string> listLines(int id) override;
   bool getCheck(int id) override;
   void setCheck(int id, bool checked) override;
   void showPressed(int id, bool pressed) override;

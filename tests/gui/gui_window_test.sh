@@ -25,12 +25,20 @@
 #       field; Tab goes field, Browse button, check box, and the job group is
 #       one stop whose arrow keys choose the job.
 #   gui_window_test.sh long-paths BIN_DIR WORK_DIR METRICS_PROGRAM
-#       A path too long for its status line (shortened in its middle, see
-#       the screenshot) shows whole as a tooltip when hovered.
+#       A path too long for its status line (line 2 at the end of a run,
+#       shortened in its middle, see the screenshot) shows whole as a
+#       tooltip when hovered.
 #   gui_window_test.sh refusals BIN_DIR WORK_DIR METRICS_PROGRAM SLOW_READS_LIBRARY
 #       During a run (held still by the preloaded library), clicks on a job,
 #       the options and the language button change nothing and the refusal
 #       shows; the German Cancel question is titled in German.
+#   gui_window_test.sh end-of-run BIN_DIR WORK_DIR METRICS_PROGRAM
+#       Under a window manager, in English and in German: a re-encode run
+#       over two good files and a damaged one ends with the list of files
+#       not converted showing a line, status lines 1 and 3 (the count line)
+#       written, and the outputs of the good files; encode on that folder
+#       (no WAVE file in it) ends with lines 1 and 3 written, line 2 and the
+#       list empty. Screenshots of the window: end-en.png, end-de.png.
 #   gui_window_test.sh installed BIN_DIR WORK_DIR METRICS_PROGRAM
 #       The build installed to a tree of its own (cmake --install, as root
 #       where root runs the tests): NUBOCONV PATH, as the desktop entry
@@ -723,9 +731,12 @@ case_long_paths() {
   click_control 21
   xdotool mousemove --window "$wid" 0 0
   local x y w h
+  # At the end status line 2 says the refusal with the path (what it shows
+  # is the backend test's to check); line 3 has the count line.
   read -r x y w h <<<"$(control_box 33)"
-  # Status line 3 shows the path (what it shows is the backend test's to check).
   wait_for $kWait "status line 3 shows nothing" region_shows "$x" "$y" "$w" "$h"
+  read -r x y w h <<<"$(control_box 32)"
+  wait_for $kWait "status line 2 shows nothing" region_shows "$x" "$y" "$w" "$h"
   wait_for $kWait "the window did not settle" screen_settled
   screenshot long-path
   # Hovering shows the whole path.
@@ -797,6 +808,71 @@ case_refusals() {
   note "screenshots kept: $work/refusals.png $work/refusals-question.png"
 }
 
+# region_blank X Y W H: that box of the main window shows no text (a plain
+# background, or the list's plain field).
+region_blank() {
+  local deviation
+  deviation=$(import -window "$wid" png:- | convert - -crop "$(($3 - 8))x$(($4 - 6))+$(($1 + 4))+$(($2 + 3))" \
+                -format '%[fx:standard_deviation]' info:) || return 1
+  awk -v d="$deviation" 'BEGIN { exit !(d < 0.01) }'
+}
+
+case_end_of_run() {
+  need_built NUBOCONV make_old_nab
+  prepare_program_dir
+  read_metrics
+  start_window_manager
+  mkdir -p "$work/src" "$work/in"
+  sox -R -n -r 44100 -c 2 -b 16 "$work/src/music.wav" synth 2.5 pluck C3 pluck G3 gain -6
+  sox -R -n -r 22050 -c 1 -b 16 "$work/src/voice.wav" synth 1.2 square 110 lowpass 1500 gain -12
+  "$bin/make_old_nab" "$work/src/music.wav" "$work/in/MUSIC.NAB" 20 >/dev/null
+  "$bin/make_old_nab" "$work/src/voice.wav" "$work/in/VOICE.NAB" 21 >/dev/null
+  cp "$work/in/MUSIC.NAB" "$work/in/DAMAGED.NAB"
+  truncate -s -700 "$work/in/DAMAGED.NAB"  # ends inside its last block
+  local lang name x y w h id
+  for lang in 0 1; do
+    name=$([ "$lang" = 0 ] && echo en || echo de)
+    write_settings "$lang" "$work/in/*.NAB" "$work/out-$name/"
+    start_program
+    click_control 21  # Start
+    wait_for $((2 * kWait)) "the run did not write the good files' outputs" \
+      test -s "$work/out-$name/MUSIC.NAB" -a -s "$work/out-$name/VOICE.NAB"
+    read -r x y w h <<<"$(control_box 34)"
+    wait_for $kWait "the list of files not converted stayed empty" region_shows "$x" "$y" "$w" "$h"
+    wait_for $kWait "the window did not settle after the run" screen_settled
+    for id in 31 33; do
+      read -r x y w h <<<"$(control_box "$id")"
+      region_shows "$x" "$y" "$w" "$h" || fail "$name: status line $((id - 30)) is empty after the run"
+    done
+    [ ! -e "$work/out-$name/DAMAGED.NAB" ] || fail "$name: the damaged file has an output under its final name"
+    import -window "$wid" "$work/end-$name.png"
+    note "screenshot $work/end-$name.png"
+    exit_program
+
+    # Encode on the folder: no WAVE file in it.
+    {
+      printf '20\n2\n0\n0\n%s\n' "$lang"
+      printf '%s\n%s\n' "$work/in/*.NAB" "$work/enc-$name/"
+      printf '*.*\n%.0s' 2 3 4 5 6 7 8 9
+    } >"$work/prog/NUBOCONV.ini"
+    start_program
+    click_control 21
+    read -r x y w h <<<"$(control_box 33)"
+    wait_for $kWait "encode on compressed files did not write the count line" region_shows "$x" "$y" "$w" "$h"
+    wait_for $kWait "the window did not settle after the run" screen_settled
+    read -r x y w h <<<"$(control_box 31)"
+    region_shows "$x" "$y" "$w" "$h" || fail "$name: status line 1 is empty after encode on compressed files"
+    read -r x y w h <<<"$(control_box 32)"
+    region_blank "$x" "$y" "$w" "$h" || fail "$name: status line 2 shows something after encode on compressed files"
+    read -r x y w h <<<"$(control_box 34)"
+    region_blank "$x" "$y" "$w" "$h" || fail "$name: files of another kind were listed"
+    [ ! -e "$work/enc-$name" ] || fail "$name: encode on compressed files wrote something"
+    import -window "$wid" "$work/no-input-$name.png"
+    exit_program
+  done
+  note "screenshots kept: $work/end-en.png $work/end-de.png $work/no-input-en.png $work/no-input-de.png"
+}
+
 # --- entry ----------------------------------------------------------------
 
 case_gtest() {
@@ -809,7 +885,7 @@ case $mode in
   no-display)
     case_no_display
     ;;
-  reencode | language | close-during-run | broken-definitions | keyboard | long-paths | refusals | installed | gtest)
+  reencode | language | close-during-run | broken-definitions | keyboard | long-paths | refusals | end-of-run | installed | gtest)
     [ -n "$metrics_program" ] || fail "the metrics or test program is needed"
     if [ -z "${NUBO_GUI_UNDER_XVFB:-}" ]; then
       if [ "$mode" = gtest ]; then

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <tuple>
 #include <unistd.h>
@@ -241,6 +243,44 @@ TEST(WindowDefinitions, TheShippedFilesHaveEveryEntryAndEachOneIsMissed) {
       EXPECT_NE(problem.what.find("control " + std::to_string(control.id) + " ("), std::string::npos)
           << name << ": " << problem.what;
     }
+  }
+}
+
+// The two languages are one window: the same controls in the same places
+// (the list of files not converted among them, below the status lines and
+// overlapping none of the other controls), and the same entries defined.
+TEST(WindowDefinitions, TheShippedFilesAgree) {
+  const Definitions en = parsed(readBytes(std::filesystem::path(NUBO_DATA_DIR) / "NUBOCONV.h"));
+  const Definitions de = parsed(readBytes(std::filesystem::path(NUBO_DATA_DIR) / "NUBOCONV.h01"));
+  for (int i = 0; i < kTableEntries; ++i) {
+    EXPECT_EQ(en.defined(i), de.defined(i)) << "entry " << i;
+    const ControlRecord& a = en.control(i);
+    const ControlRecord& b = de.control(i);
+    EXPECT_EQ(std::tie(a.type, a.style, a.x, a.y, a.width, a.height),
+              std::tie(b.type, b.style, b.x, b.y, b.width, b.height))
+        << "control " << i;
+  }
+  // No index is defined twice (the later text would hide the earlier).
+  for (const char* name : {"NUBOCONV.h", "NUBOCONV.h01"}) {
+    const std::string file = readBytes(std::filesystem::path(NUBO_DATA_DIR) / name);
+    std::set<int> seen;
+    for (std::size_t at = file.find("\n#define "); at != std::string::npos; at = file.find("\n#define ", at + 1)) {
+      const std::size_t space = file.find(' ', at + 9);
+      const int index = std::atoi(file.c_str() + space + 1);
+      EXPECT_TRUE(seen.insert(index).second) << name << ": entry " << index << " is defined twice";
+    }
+    EXPECT_GT(seen.size(), 80u) << name;
+  }
+  const ControlRecord& list = en.control(34);
+  EXPECT_EQ(list.type, 3);
+  EXPECT_GE(list.y * 14, (en.control(33).y * 14 + en.control(33).height * 10));
+  for (int i = 0; i < kTableEntries; ++i) {
+    const ControlRecord& c = en.control(i);
+    if (i == 34 || c.type < 0 || c.type > 3 || (c.style & 0x10000000) == 0 || (c.style & 0x0F) == 7) continue;
+    // Rectangles in tenths of a column and hundredths of a line.
+    const bool apart = c.x + c.width <= list.x || list.x + list.width <= c.x ||
+                       c.y * 14 + c.height * 10 <= list.y * 14 || list.y * 14 + list.height * 10 <= c.y * 14;
+    EXPECT_TRUE(apart) << "control " << i << " overlaps the list";
   }
 }
 

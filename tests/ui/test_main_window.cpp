@@ -80,7 +80,9 @@ constexpr const char* kBaseFile =
     "// 0, 0x50800000, 20, 128, 960, 12\r\n"
     "#define S3 33 /**/\r\n"
     "// 0, 0x50800000, 20, 138, 960, 12\r\n"
-    "#define NOCTL 34 /*no control*/\r\n"
+    "#define LIST 34 /**/\r\n"
+    "// 3, 0x50B10100, 620, 101, 360, 16\r\n"
+    "#define NOCTL 39 /*no control*/\r\n"
     "// 4, 0, 0, 0, 10, 10\r\n"
     "#define M40 40 /*Input:*/\r\n"
     "#define M41 41 /*Output:*/\r\n"
@@ -126,6 +128,8 @@ constexpr const char* kGermanFile =
     "// 0, 0x50800000, 0, 70, 10, 10\r\n"
     "#define S3 33 /**/\r\n"
     "// 0, 0x50800000, 0, 80, 10, 10\r\n"
+    "#define LIST 34 /**/\r\n"
+    "// 3, 0x50B10100, 0, 90, 10, 10\r\n"
     "#define M40 40 /*Eingabe:*/\r\n"
     "#define M41 41 /*Ausgabe:*/\r\n"
     "#define M44 44 /*Hinweis*/\r\n";
@@ -218,8 +222,8 @@ TEST_F(MainWindowTest, CreationBuildsTheControlsOfTheDefinitionFile) {
   EXPECT_EQ(main_->lineHeight(), 16);
   EXPECT_EQ(main_->topMargin(), 3);
 
-  const std::vector<int> ids = {0, 2, 3, 4, 5, 11, 12, 13, 14, 15, 16, 17, 18, 19, 21, 22, 23, 31, 32, 33};
-  EXPECT_EQ(window_->creationOrder(), ids);  // type 4 (entry 34) makes no control
+  const std::vector<int> ids = {0, 2, 3, 4, 5, 11, 12, 13, 14, 15, 16, 17, 18, 19, 21, 22, 23, 31, 32, 33, 34};
+  EXPECT_EQ(window_->creationOrder(), ids);  // type 4 (entry 39) makes no control
   const platform::HeadlessControl* lang = window_->control(0);
   EXPECT_EQ(lang->cls, ControlClass::Button);
   EXPECT_EQ(lang->caption, "Language");
@@ -631,6 +635,8 @@ TEST_F(MainWindowTest, CommandsDuringARunAndCancel) {
 
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(window_->statusLine(1), "Stopped.");  // the worker saw the flag
+  EXPECT_NE(window_->statusLine(2), "Stopped.");
+  EXPECT_EQ(window_->statusLine(3), "0 done  0 skipped");
   EXPECT_FALSE(main_->cancelRequested());
   EXPECT_FALSE(window_->control(23)->enabled);
   EXPECT_TRUE(window_->control(22)->enabled);
@@ -721,6 +727,98 @@ TEST_F(MainWindowTest, StartRunsTheConverterToTheEnd) {
   bool sawRunning = false;
   for (const std::string& call : window_->calls()) sawRunning = sawRunning || call == "enable 23 1";
   EXPECT_TRUE(sawRunning);
+  EXPECT_TRUE(window_->listLines(34).empty());
+
+  // Again: every output exists. The end says so for each file, and counts them.
+  window_->click(21);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(window_->statusLine(1), "Finished.");
+  EXPECT_EQ(window_->statusLine(3), "0 done  2 skipped");
+  const std::vector<std::string> skipped = window_->listLines(34);
+  ASSERT_EQ(skipped.size(), 2u);
+  EXPECT_EQ(skipped[0], (in / "A.NAB").string() + ": m52 " + (dir_ / "out" / "A.NAB").string());
+  EXPECT_EQ(skipped[1], (in / "sub" / "B.NAB").string() + ": m52 " + (dir_ / "out" / "sub" / "B.NAB").string());
+  // The list stays until the next Start, also one that the fields refuse.
+  window_->click(13);
+  EXPECT_EQ(window_->listLines(34).size(), 2u);
+  window_->type(17, "");
+  window_->click(21);
+  EXPECT_EQ(window_->statusLine(1), "No output.");
+  EXPECT_TRUE(window_->listLines(34).empty());
+}
+
+// Encode on a folder that holds only compressed files: no input of the
+// job's kind, said so, with the count line; nothing is listed, as a file of
+// another kind found in a folder is none of the run's business.
+TEST_F(MainWindowTest, AFolderWithNoInputOfTheJobsKindSaysNoInputFound) {
+  for (uint32_t i = 0; i < 2; ++i) {
+    if (!makeOldFile(dir_, dir_ / "in" / ("F" + std::to_string(i) + ".NAB"), 20 + i)) {
+      GTEST_SKIP() << "make_old_nab is not built";
+    }
+  }
+  fs::remove(dir_ / "src20.wav");
+  fs::remove(dir_ / "src21.wav");
+  Settings s;
+  s.jobKind = 2;
+  s.slots[0] = (dir_ / "in").string() + "/";
+  s.slots[1] = (dir_ / "out").string() + "/";
+  writeSettingsFile(s);
+  create();
+  for (const std::string& input : {(dir_ / "in").string() + "/", (dir_ / "in").string() + "/*.wav"}) {
+    window_->type(12, input);
+    window_->click(21);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(window_->statusLine(1), "No input.") << input;
+    EXPECT_EQ(window_->statusLine(3), "0 done  0 skipped") << input;
+    EXPECT_FALSE(fs::exists(dir_ / "out")) << input;
+  }
+  // The folder: nothing listed. The pattern that matched nothing: named.
+  const std::vector<std::string> listed = window_->listLines(34);
+  ASSERT_EQ(listed.size(), 1u);
+  EXPECT_EQ(listed[0].rfind("No input. " + (dir_ / "in").string() + "/*.wav (", 0), 0u) << listed[0];
+  EXPECT_EQ(window_->statusLine(2), "");
+}
+
+// Makes a version-20 compressed file at `nab` (false when the tool is not built).
+bool makeOldFile(const fs::path& dir, const fs::path& nab, uint32_t seed);
+
+// Yes to Cancel while the second of three files is begun: that file is cut
+// short (its partial output kept and named), the third never begun, and
+// both are listed; line 1 says the stop once and line 3 keeps the count.
+TEST_F(MainWindowTest, AStopListsTheFileCutShortAndThoseNotBegun) {
+  for (uint32_t i = 0; i < 3; ++i) {
+    if (!makeOldFile(dir_, dir_ / "in" / ("F" + std::to_string(i) + ".NAB"), 30 + i)) {
+      GTEST_SKIP() << "make_old_nab is not built";
+    }
+  }
+  create();
+  window_->type(12, (dir_ / "in").string() + "/*.NAB");
+  window_->type(17, (dir_ / "out").string() + "/");
+  // Cancel the moment line 1 names the second file: its worker waits for
+  // that line, its file begun.
+  const std::string second = (dir_ / "in" / "F1.NAB").string();
+  window_->whenTextSet(31, [&](const std::string& text) {
+    if (text.find(second) == std::string::npos) return false;
+    window_->answerYesNo(true);
+    window_->command(23);
+    return true;
+  });
+  window_->click(21);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(window_->messageBoxes().size(), 1u);
+  EXPECT_EQ(window_->statusLine(1), "Stopped.");
+  EXPECT_NE(window_->statusLine(2), "Stopped.");
+  EXPECT_EQ(window_->statusLine(3), "1 done  0 skipped");
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "F0.NAB"));
+  EXPECT_FALSE(fs::exists(dir_ / "out" / "F1.NAB"));
+  const std::vector<std::string> listed = window_->listLines(34);
+  ASSERT_EQ(listed.size(), 2u);
+  const std::string cut = "m30 " + (dir_ / "in" / "F1.NAB").string() + " (m85 ";
+  ASSERT_EQ(listed[0].rfind(cut, 0), 0u) << listed[0];
+  const fs::path partial = listed[0].substr(cut.size(), listed[0].size() - cut.size() - 1);
+  EXPECT_EQ(partial.parent_path(), dir_ / "out");
+  EXPECT_TRUE(fs::exists(partial)) << partial;
+  EXPECT_EQ(listed[1], "m36 " + (dir_ / "in" / "F2.NAB").string());
 }
 
 // Check box 20 (when the definition file has it) makes the run search for
@@ -803,6 +901,27 @@ TEST_F(MainWindowTest, RefusalsAndFailuresShowInTheStatusLinesInEveryLanguage) {
         << language;
     EXPECT_EQ(window_->statusLine(1), german ? "Fertig. 2 Datei(en) nicht umgewandelt" : "Finished. 2 file(s) not converted")
         << language;
+    EXPECT_EQ(window_->statusLine(3), german ? "1 Datei(en) umgewandelt" : "1 file(s) converted") << language;
+    // The list names both, in the words of the language.
+    const std::vector<std::string> listed = window_->listLines(34);
+    ASSERT_EQ(listed.size(), 2u) << language;
+    EXPECT_EQ(listed[0].rfind(std::string(german ? "Die Eingabedatei ist beschädigt" : "The input file is damaged"), 0), 0u)
+        << listed[0];
+    EXPECT_NE(listed[0].find((in / "CUT.NAB").string() + (german ? " (Block " : " (block ")), std::string::npos)
+        << listed[0];
+    EXPECT_NE(listed[0].find(german ? ", Byte-Position " : ", byte offset "), std::string::npos) << listed[0];
+    EXPECT_EQ(listed[1].rfind((in / "OLDOUT.NAB").string() + ": " +
+                                  (german ? "Die vorhandene Ausgabe" : "The existing output"), 0),
+              0u)
+        << listed[1];
+    // Line 1 showed the run's share done and the time left while it went on.
+    bool sawProgress = false;
+    for (const std::string& call : window_->calls()) {
+      sawProgress = sawProgress || (call.rfind("setText 31 ", 0) == 0 &&
+                                    call.find(german ? " % - noch " : " % - ") != std::string::npos &&
+                                    call.find(german ? "MB neu kodiert" : "MB re-encoded") != std::string::npos);
+    }
+    EXPECT_TRUE(sawProgress) << language;
     EXPECT_TRUE(fs::exists(dir_ / "out" / "GOOD.NAB")) << language;
     window_->click(22);
     main_.reset();

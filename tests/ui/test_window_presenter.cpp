@@ -19,28 +19,37 @@ namespace {
 
 using namespace nubo::converter;
 
-// Texts are "#<id>" so that the tests check ids and layout, not wording.
+// Texts are "#<id>" so that the tests check ids and layout, not wording;
+// the progress template shows its two marks.
 class RecordingDisplay : public RunDisplay {
  public:
   void setStatusLine(int line, const std::string& text) override {
     lines[line] = text;
     history.push_back(std::to_string(line) + ":" + text);
   }
+  void addNotConverted(const std::vector<std::string>& added) override {
+    list.insert(list.end(), added.begin(), added.end());
+    history.push_back("list+" + std::to_string(added.size()));
+  }
   void runningState() override { states.push_back("running"); }
   void idleState(bool stopped) override {
     if (stopped) setStatusLine(1, text(kEntryStopped));
     states.push_back(stopped ? "idle stopped" : "idle");
   }
-  std::string text(int id) const override { return "#" + std::to_string(id); }
+  std::string text(int id) const override {
+    return id == kEntryRunProgress ? "{share}|{time}" : "#" + std::to_string(id);
+  }
 
   std::string lines[4];
+  std::vector<std::string> list;
   std::vector<std::string> history;
   std::vector<std::string> states;
 };
 
 class Presenter : public ::testing::Test {
  protected:
-  void start(Job job, bool overwrite) {
+  void start(Job job, bool overwrite, std::vector<PlannedFile> files = {}) {
+    display.list.clear();
     RunRequest r;
     r.job = job;
     r.options.overwrite = overwrite;
@@ -48,6 +57,7 @@ class Presenter : public ::testing::Test {
     RunPlan plan;
     plan.job = job;
     plan.overwrite = overwrite;
+    plan.files = std::move(files);
     presenter.runPlanned(plan);
   }
   static FileOutcome outcome(Outcome what, Job job, Msg reason = kEntryEmpty) {
@@ -61,7 +71,8 @@ class Presenter : public ::testing::Test {
     return o;
   }
   RecordingDisplay display;
-  WindowPresenter presenter{display};
+  WindowPresenter::Clock::time_point now = WindowPresenter::Clock::now();
+  WindowPresenter presenter{display, [this] { return now; }};
 };
 
 TEST_F(Presenter, ConvertedFilesShowTheSizeChangeAndTheCountLine) {
@@ -90,6 +101,10 @@ TEST_F(Presenter, ConvertedFilesShowTheSizeChangeAndTheCountLine) {
   s.skipped = 1;
   presenter.runEnded(s);
   EXPECT_EQ(display.lines[1], "#50");
+  EXPECT_EQ(display.lines[3], "2 #55  1 #68");
+  // The skipped file is listed (the input first, as the reason is about the
+  // output), and at the end the file not begun.
+  EXPECT_EQ(display.list, (std::vector<std::string>{"in/take.NAB: #52 out/take.NAB", "#36 in/take.NAB"}));
   EXPECT_EQ(display.states.back(), "idle");
 
   // With overwrite the count line has no skipped count; no audio, no change.
@@ -120,6 +135,7 @@ TEST_F(Presenter, ProblemsNameTheirFileWithWhereAndWhy) {
   s.stopReason = kEntryWriteError;
   presenter.runEnded(s);
   EXPECT_EQ(display.lines[1], "#57");
+  EXPECT_EQ(display.lines[2], "#61 out/take.NAB (No space left on device)");
   EXPECT_EQ(display.states.back(), "idle stopped");
 
   // An incomplete input is counted, then said.
@@ -135,6 +151,7 @@ TEST_F(Presenter, ProblemsNameTheirFileWithWhereAndWhy) {
   s.incomplete = 1;
   presenter.runEnded(s);
   EXPECT_EQ(display.lines[1], "#50 1 #86");
+  EXPECT_EQ(display.lines[2], "#84 in/take.NAB (data size 10, the file holds 8)");
 
   // Too many directories: said on line 2 before the stop.
   start(Job::Reencode, false);
@@ -150,6 +167,146 @@ TEST_F(Presenter, ProblemsNameTheirFileWithWhereAndWhy) {
   s.nothingFound = true;
   presenter.runEnded(s);
   EXPECT_EQ(display.lines[1], "#51");
+}
+
+// The end of every run: the list names each file not converted with its
+// reason, where decoding failed and the partial output kept; a stop says
+// so once (line 1), and the count line is there whatever the end.
+TEST_F(Presenter, TheEndListsEveryFileNotConvertedAndKeepsTheCountLine) {
+  start(Job::Reencode, false);
+  FileOutcome good = outcome(Outcome::Converted, Job::Reencode);
+  good.showSizeChange = true;
+  presenter.fileDone(good);
+  FileOutcome damaged = outcome(Outcome::NotConverted, Job::Reencode, kEntryDamaged);
+  damaged.block = 7;
+  damaged.offset = 9100;
+  damaged.keptAs = "out/.take.NAB.1.nubo-part";
+  presenter.fileDone(damaged);
+  EXPECT_EQ(display.list.back(), "#65 in/take.NAB (#88 7, #89 9100; #85 out/.take.NAB.1.nubo-part)");
+  // Stopped by the user during a file: listed, but line 2 keeps what it had.
+  const std::string line2 = display.lines[2];
+  FileOutcome stopped = outcome(Outcome::Stopped, Job::Reencode, kEntryStopped);
+  stopped.input = stopped.subject = "in/b.NAB";
+  stopped.keptAs = "out/.b.NAB.2.nubo-part";
+  presenter.fileDone(stopped);
+  EXPECT_EQ(display.lines[2], line2);
+  EXPECT_EQ(display.list.back(), "#30 in/b.NAB (#85 out/.b.NAB.2.nubo-part)");
+  // The files a stop left are listed at the end, in one go.
+  for (const char* name : {"in/c.NAB", "in/d.NAB"}) {
+    FileOutcome unbegun = outcome(Outcome::NotBegun, Job::Reencode);
+    unbegun.input = unbegun.subject = name;
+    presenter.fileDone(unbegun);
+  }
+  EXPECT_EQ(display.list.size(), 2u);
+  RunSummary s;
+  s.converted = 1;
+  s.notConverted = 2;
+  s.notBegun = 2;
+  s.stopped = true;
+  s.stopReason = kEntryStopped;
+  presenter.runEnded(s);
+  EXPECT_EQ(display.list, (std::vector<std::string>{
+                              "#65 in/take.NAB (#88 7, #89 9100; #85 out/.take.NAB.1.nubo-part)",
+                              "#30 in/b.NAB (#85 out/.b.NAB.2.nubo-part)", "#36 in/c.NAB", "#36 in/d.NAB"}));
+  EXPECT_EQ(std::count(display.history.begin(), display.history.end(), "list+2"), 1);
+  EXPECT_EQ(display.lines[1], "#57");
+  // "Stopped" once, not on two lines; line 2 says the last problem whole,
+  // as line 3 is the count line now.
+  EXPECT_EQ(display.lines[2], "#65 in/take.NAB (#88 7, #89 9100; #85 out/.take.NAB.1.nubo-part)");
+  EXPECT_EQ(display.lines[3], "1 #55  0 #68");
+  EXPECT_EQ(display.states.back(), "idle stopped");
+
+  // A rerun where every output existed: nothing converted, all listed, counted.
+  start(Job::Reencode, false);
+  EXPECT_TRUE(display.list.empty());
+  for (const char* name : {"a", "b"}) {
+    FileOutcome skipped = outcome(Outcome::Skipped, Job::Reencode, kEntryOutputExists);
+    skipped.input = std::string("in/") + name + ".NAB";
+    skipped.output = skipped.subject = std::string("out/") + name + ".NAB";
+    presenter.fileDone(skipped);
+  }
+  s = RunSummary{};
+  s.skipped = 2;
+  presenter.runEnded(s);
+  EXPECT_EQ(display.lines[1], "#50");
+  EXPECT_EQ(display.lines[3], "0 #55  2 #68");
+  EXPECT_EQ(display.list, (std::vector<std::string>{"in/a.NAB: #52 out/a.NAB", "in/b.NAB: #52 out/b.NAB"}));
+}
+
+// No input of the job's kind: "No input file found." and the count line,
+// whether nothing matched or all that matched was of another kind.
+TEST_F(Presenter, NoInputOfTheJobsKindEndsWithNoInputFound) {
+  start(Job::Encode, false, {{"in/a.NAB", "out/a.NAB", 5000}, {"in/b.NAB", "out/b.NAB", 7000}});
+  for (const char* name : {"in/a.NAB", "in/b.NAB"}) {
+    FileOutcome other = outcome(Outcome::PassedOver, Job::Encode, kEntryNotPcmWave);
+    other.input = other.subject = name;
+    other.otherKind = true;
+    presenter.fileDone(other);
+  }
+  RunSummary s;
+  s.passedOver = 2;
+  presenter.runEnded(s);
+  EXPECT_EQ(display.lines[1], "#51");
+  EXPECT_EQ(display.lines[2], "");
+  EXPECT_EQ(display.lines[3], "0 #55  0 #68");
+  EXPECT_TRUE(display.list.empty());
+  EXPECT_EQ(display.states.back(), "idle");
+
+  // A pattern that matched nothing: said on line 1 only, the list names it.
+  display.lines[2].clear();
+  start(Job::Reencode, true);
+  FileOutcome none = outcome(Outcome::NotConverted, Job::Reencode, kEntryNothingFound);
+  none.input = none.subject = "in/*.NAB";
+  none.output.clear();
+  none.detail = "no file matches";
+  presenter.fileDone(none);
+  s = RunSummary{};
+  s.notConverted = 1;
+  s.nothingFound = true;
+  presenter.runEnded(s);
+  EXPECT_EQ(display.lines[1], "#51");
+  EXPECT_EQ(display.lines[2], "");
+  EXPECT_EQ(display.lines[3], "0 #55");
+  EXPECT_EQ(display.list, std::vector<std::string>{"#51 in/*.NAB (no file matches)"});
+}
+
+// Line 1: the share of the run's bytes done and the time left, from the
+// planned sizes and the progress of the file being converted.
+TEST_F(Presenter, LineOneShowsTheShareOfTheRunAndTheTimeLeft) {
+  start(Job::Reencode, false, {{"in/a.NAB", "out/a.NAB", 1000}, {"in/b.NAB", "out/b.NAB", 3000}});
+  presenter.fileBegun(FileBegun{0, "in/a.NAB", "out/a.NAB"});
+  EXPECT_EQ(display.lines[1], "0|\u2026   0 #47 in/a.NAB");  // no rate yet: the time is not told
+  now += std::chrono::seconds(2);
+  FileOutcome a = outcome(Outcome::Converted, Job::Reencode);
+  a.index = 0;
+  presenter.fileDone(a);
+  presenter.fileBegun(FileBegun{1, "in/b.NAB", "out/b.NAB"});
+  // 1000 of 4000 bytes in 2 s: 3000 left take 6 s.
+  EXPECT_EQ(display.lines[1], "25|0:06   0 #47 in/b.NAB");
+  now += std::chrono::seconds(1);
+  presenter.progress(Progress{1, "in/b.NAB", 3 << 20, 1000, false, 0});
+  EXPECT_EQ(display.lines[1], "50|0:03   3 #47 in/b.NAB");
+  // Read past the planned size (the file grew): never more than the whole.
+  presenter.progress(Progress{1, "in/b.NAB", 9 << 20, 9000, false, 0});
+  EXPECT_EQ(display.lines[1], "100|0:00   9 #47 in/b.NAB");
+
+  // Encode and verify: each file counts twice, the second pass by the audio read back.
+  start(Job::EncodeVerify, false, {{"a.wav", "a.NAB", 1000}});
+  presenter.fileBegun(FileBegun{0, "a.wav", "a.NAB"});
+  presenter.progress(Progress{0, "a.wav", 1 << 20, 1000, false, 0});
+  EXPECT_EQ(display.lines[1].substr(0, 3), "50|");
+  presenter.progress(Progress{0, "a.wav", 500, 200, true, 0});
+  EXPECT_EQ(display.lines[1].substr(0, 3), "75|");
+  EXPECT_NE(display.lines[1].find("#48 a.wav"), std::string::npos);
+
+  // Nothing to measure by (the standard input): the file's line alone.
+  start(Job::Encode, false, {{"-", "-", 0}});
+  presenter.progress(Progress{0, "-", 2 << 20, 0, false, 0});
+  EXPECT_EQ(display.lines[1], "2 #46 -");
+
+  EXPECT_EQ(runProgressText("{share} % - {time} left", 42, 70), "42 % - 1:10 left");
+  EXPECT_EQ(runProgressText("{share} % - noch {time}", 7, 3665), "7 % - noch 1:01:05");
+  EXPECT_EQ(runProgressText("{share} %", 3, -1), "3 %");
 }
 
 TEST_F(Presenter, ProgressNoticesAndTests) {

@@ -8,9 +8,12 @@
 # settings file written at the close, and a screenshot of the finished run.
 # With window_probe.exe (which reads what the window shows) also: the German
 # window with names in any script (texts, the opening size, the Tab order
-# and the job group's arrow keys, a run, the settings), and a failure with a
+# and the job group's arrow keys, a run, the settings), a failure with a
 # long output path whose status line keeps the reason nubo.exe gives and
-# shows the whole text as a tooltip.
+# shows the whole text as a tooltip, and the end of a run in English and
+# German: the list of files not converted (a damaged one with its block and
+# byte offset), the count line, and "No input file found." for encode on a
+# folder of compressed files.
 # Usage: gui_windows.sh BIN_DIR WORK_DIR [LINUX_BIN_DIR [WINDOW_PROBE.exe]]
 #   BIN_DIR: the Windows build's bin (NUBOCONV.exe, nubo.exe, nubocodec.dll)
 # Exit 77 (skipped) when Xvfb, xdotool or ImageMagick's import is missing.
@@ -154,12 +157,18 @@ stop_app2() {
   wait "$app_pid" 2>/dev/null
   app_pid=
 }
-# NUBOCONV.ini as the program writes it (CR LF): version, job 4, options,
-# language 1 (NUBOCONV.h01, German), the ten fields.
+# NUBOCONV.ini as the program writes it (CR LF): version, job, options,
+# language, the ten fields. write_ini INPUT OUTPUT [LANGUAGE [JOB]]: by
+# default language 1 (NUBOCONV.h01, German) and job 4 (re-encode), whose
+# fields are slots 2 and 3; job 2 (encode) has slots 0 and 1.
 write_ini() {
+  local language=${3:-1} job=${4:-4}
   local slots=('*.*' '*.*' "$1" "$2" '*.*' '*.*' '*.*' '*.*' '*.*' '*.*')
-  printf '%s\r\n' 20 4 0 0 1 "${slots[@]}" >app2/NUBOCONV.ini
+  [[ $job == 4 ]] || slots=("$1" "$2" '*.*' '*.*' '*.*' '*.*' '*.*' '*.*' '*.*' '*.*')
+  printf '%s\r\n' 20 "$job" 0 0 "$language" "${slots[@]}" >app2/NUBOCONV.ini
 }
+# The lines of list box $2 in the probe's output $1, one a line.
+items_of() { sed -n "s/^item $2 //p" <<<"$1"; }
 if [[ -n $probe_exe ]]; then
   mkdir -p app2 'in2/音声 Größe'
   cp "$bin"/NUBOCONV.exe "$bin"/nubocodec.dll "$bin"/NUBOCONV.h "$bin"/NUBOCONV.h01 app2/ || exit 1
@@ -182,13 +191,14 @@ if [[ -n $probe_exe ]]; then
     ((right <= cw && bottom <= ch)) || fail "controls reach ${right}x$bottom beyond the client area ${cw}x$ch"
     # Tab in the order seen: each field before its Browse button, the
     # "smallest files" check box after the options, the job group one stop
-    # (its checked button), Cancel (disabled) passed over.
+    # (its checked button), Cancel (disabled) passed over, the list of files
+    # not converted after the buttons.
     order=
-    for _ in $(seq 11); do
+    for _ in $(seq 12); do
       xdotool key --window "$window" Tab
       order+=" $(focus_of "$(probe)")"
     done
-    [[ $order == ' 11 13 17 16 18 20 21 22 0 4 12' ]] || fail "Tab went through$order"
+    [[ $order == ' 11 13 17 16 18 20 21 22 34 0 4 12' ]] || fail "Tab went through$order"
     xdotool key --window "$window" shift+Tab
     seen=$(probe)
     [[ $(focus_of "$seen") == 4 ]] || fail "Shift+Tab from the input field went to $(focus_of "$seen"), not the job group"
@@ -237,17 +247,18 @@ if [[ -n $probe_exe ]]; then
   write_ini "$(winpath "$work/in/A.NAB")" "$long_out"
   if [[ -n $reason ]] && start_app2; then
     xdotool key --window "$window" Return
+    # At the end line 2 says the failure whole (line 3 has the count line).
     for _ in $(seq 150); do
       seen=$(probe)
-      [[ $(text_of "$seen" 33) == *"($reason"* ]] && break
+      [[ $(text_of "$seen" 32) == *"($reason"* ]] && break
       sleep 0.2
     done
-    line=$(text_of "$seen" 33)
-    [[ $line == *"($reason"*')' ]] || fail "status line 3 does not end with nubo.exe's reason ($reason): '$line'"
-    [[ $line == *…* ]] || fail "status line 3 is not shortened: '$line'"
+    line=$(text_of "$seen" 32)
+    [[ $line == *"($reason"*')' ]] || fail "status line 2 does not end with nubo.exe's reason ($reason): '$line'"
+    [[ $line == *…* ]] || fail "status line 2 is not shortened: '$line'"
     # The mouse on the status line shows the whole text.
     read -r _ _ _ sx sy <<<"$(grep '^client ' <<<"$seen")"
-    read -r _ _ x y w h _ <<<"$(grep '^control 33 ' <<<"$seen")"
+    read -r _ _ x y w h _ <<<"$(grep '^control 32 ' <<<"$seen")"
     xdotool mousemove $((sx + x + w / 2)) $((sy + y + h / 2))
     sleep 0.3
     xdotool mousemove $((sx + x + w / 2 + 3)) $((sy + y + h / 2))
@@ -263,8 +274,64 @@ if [[ -n $probe_exe ]]; then
   fi
 fi
 
+# --- The end of a run: every file not converted listed, and the count line -------
+# Two good files and one cut inside its last block; then encode on the same
+# folder, which holds no WAVE file. In English (0) and German (1).
+if [[ -n $probe_exe ]]; then
+  mkdir -p in3
+  "$bin/make_old_nab" music.wav in3/GOOD.NAB 20 >/dev/null
+  "$bin/make_old_nab" voice.wav in3/VOICE.NAB 21 >/dev/null
+  cp in3/GOOD.NAB in3/DAMAGED.NAB
+  truncate -s -700 in3/DAMAGED.NAB
+  # language, then what line 1, the list's line and line 3 say at the end
+  ends=(0 'Finished. 1 file(s) not converted' 'The input file is damaged' ' (block ' ', byte offset '
+        '2 file(s) converted  0 skipped (output existed)' 'No input file found.'
+        '0 file(s) converted  0 skipped (output existed)'
+        1 'Fertig. 1 Datei(en) nicht umgewandelt' 'Die Eingabedatei ist beschädigt' ' (Block ' ', Byte-Position '
+        '2 Datei(en) umgewandelt  0 übersprungen (Ausgabe vorhanden)' 'Keine Eingabedatei gefunden.'
+        '0 Datei(en) umgewandelt  0 übersprungen (Ausgabe vorhanden)')
+  for ((at = 0; at < ${#ends[@]}; at += 8)); do
+    lang=${ends[at]} finished=${ends[at + 1]} damaged=${ends[at + 2]} block=${ends[at + 3]}
+    offset=${ends[at + 4]} count=${ends[at + 5]} none=${ends[at + 6]} none_count=${ends[at + 7]}
+    write_ini "$(winpath "$work/in3")\\*.NAB" "$(winpath "$work/out3-$lang")\\" "$lang"
+    start_app2 || continue
+    xdotool key --window "$window" Return
+    for _ in $(seq 300); do
+      seen=$(probe)
+      [[ $(text_of "$seen" 31) == "$finished" ]] && break
+      sleep 0.2
+    done
+    [[ $(text_of "$seen" 31) == "$finished" ]] || fail "language $lang: line 1 says '$(text_of "$seen" 31)', not '$finished'"
+    [[ $(text_of "$seen" 33) == "$count" ]] || fail "language $lang: line 3 says '$(text_of "$seen" 33)', not '$count'"
+    listed=$(items_of "$seen" 34)
+    [[ $(wc -l <<<"$listed") == 1 && $listed == "$damaged"*"DAMAGED.NAB$block"*"$offset"* ]] ||
+      fail "language $lang: the list shows '$listed'"
+    [[ -f out3-$lang/GOOD.NAB && -f out3-$lang/VOICE.NAB && ! -f out3-$lang/DAMAGED.NAB ]] ||
+      fail "language $lang: the outputs are not those of the good files: $(ls -A "out3-$lang" | tr '\n' ' ')"
+    import -window root "shot-end-$lang.png"
+    stop_app2
+
+    # Encode on a folder of compressed files: no input of the job's kind.
+    write_ini "$(winpath "$work/in3")\\*.NAB" "$(winpath "$work/enc3-$lang")\\" "$lang" 2
+    start_app2 || continue
+    xdotool key --window "$window" Return
+    for _ in $(seq 300); do
+      seen=$(probe)
+      [[ $(text_of "$seen" 31) == "$none" ]] && break
+      sleep 0.2
+    done
+    [[ $(text_of "$seen" 31) == "$none" ]] || fail "language $lang: encode of .NAB files ends with '$(text_of "$seen" 31)'"
+    [[ $(text_of "$seen" 33) == "$none_count" ]] || fail "language $lang: encode of .NAB files: line 3 '$(text_of "$seen" 33)'"
+    [[ -z $(items_of "$seen" 34) ]] || fail "language $lang: files of another kind were listed: $(items_of "$seen" 34)"
+    stop_app2
+  done
+fi
+
 if ((failures)); then
   echo "$failures failure(s); screenshot: $work/shot.png" >&2
   exit 1
 fi
 echo "NUBOCONV.exe: re-encode run through the window matches nubo.exe${linux_bin:+ and the Linux build}; screenshot: $work/shot.png"
+if [[ -n $probe_exe ]]; then
+  echo "the end of a run: $work/shot-end-0.png (English), $work/shot-end-1.png (German)"
+fi

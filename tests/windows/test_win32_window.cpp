@@ -138,6 +138,35 @@ TEST_F(Win32WindowTest, TextsLimitsChecksAndStates) {
   EXPECT_EQ(window.getText(77), "");
 }
 
+// A list box holds the lines added, in order and in any script, as the
+// system's items; a line wider than the box can be scrolled to its end; the
+// lines go when the list is cleared. Other controls take no lines.
+TEST_F(Win32WindowTest, ListBoxLines) {
+  HWND list = child(window, 40);
+  const std::string wide(300, 'w');
+  window.addListLines(40, {"b.NAB: damaged (block 3)", "音声 Größe.NAB"});
+  window.addListLines(40, {wide});
+  EXPECT_EQ(window.listLines(40), (std::vector<std::string>{"b.NAB: damaged (block 3)", "音声 Größe.NAB", wide}));
+  ASSERT_EQ(::SendMessageW(list, LB_GETCOUNT, 0, 0), 3);
+  wchar_t second[32] = {};
+  ::SendMessageW(list, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(second));
+  EXPECT_STREQ(second, L"\u97f3\u58f0 Gr\u00f6\u00dfe.NAB");
+  // Not sorted: the order added.
+  wchar_t first[32] = {};
+  ::SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(first));
+  EXPECT_EQ(first[0], L'b');
+  RECT client {};
+  ::GetClientRect(list, &client);
+  EXPECT_GT(::SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0), client.right);
+  window.clearList(40);
+  EXPECT_TRUE(window.listLines(40).empty());
+  EXPECT_EQ(::SendMessageW(list, LB_GETCOUNT, 0, 0), 0);
+  EXPECT_EQ(::SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0), 0);
+  window.addListLines(31, {"not a list"});
+  EXPECT_TRUE(window.listLines(31).empty());
+  EXPECT_EQ(window.getText(31), "status");
+}
+
 TEST_F(Win32WindowTest, OnlyClicksAreCommands) {
   ::SendMessageA(child(window, 21), BM_CLICK, 0, 0);
   ::SendMessageA(child(window, 13), BM_CLICK, 0, 0);

@@ -2,18 +2,21 @@
 // What a window of another program shows, for the tests of NUBOCONV.exe's
 // real window under Wine (gui_windows.sh): its client size, each control's
 // ID, place, size and text as the system holds it (UTF-8), the control with
-// the keyboard focus, and the text of a tooltip on the screen.
+// the keyboard focus, the lines of its list boxes, and the text of a tooltip
+// on the screen.
 //   window_probe.exe TITLE_START
 // prints, one a line:
 //   client WIDTH HEIGHT SCREEN_X SCREEN_Y (the client area's size and its place on the screen)
 //   control ID X Y WIDTH HEIGHT CHECK TEXT  (place in client coordinates; CHECK 1 or 0 for a
 //                                          check box or radio button, - for others)
+//   item ID TEXT                          (each line of a list box, in order, after its control line)
 //   focus ID                              (-1: no control of the window)
 //   tooltip TEXT                          (a visible tooltip of its program, its lines joined)
 // Exit 1 when no visible window's title starts with TITLE_START.
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -102,6 +105,20 @@ int main() {
     const char* check = !checkable ? "-" : ::SendMessageW(c, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0";
     std::printf("control %d %ld %ld %ld %ld %s %s\n", ::GetDlgCtrlID(c), r.left, r.top, r.right - r.left,
                 r.bottom - r.top, check, utf8(textOf(c)).c_str());
+    if (::lstrcmpiW(classOf(c).c_str(), L"LISTBOX") == 0) {
+      // The system copies a list box's items across programs, as it does texts.
+      DWORD_PTR count = 0;
+      ::SendMessageTimeoutW(c, LB_GETCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &count);
+      for (WPARAM i = 0; i < static_cast<WPARAM>(count); ++i) {
+        DWORD_PTR length = 0;
+        ::SendMessageTimeoutW(c, LB_GETTEXTLEN, i, 0, SMTO_ABORTIFHUNG, 5000, &length);
+        std::wstring item(static_cast<size_t>(length) + 1, L'\0');
+        DWORD_PTR got = 0;
+        ::SendMessageTimeoutW(c, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()), SMTO_ABORTIFHUNG, 5000, &got);
+        item.resize(std::min<size_t>(static_cast<size_t>(got), item.size()));
+        std::printf("item %d %s\n", ::GetDlgCtrlID(c), utf8(item).c_str());
+      }
+    }
   }
   const DWORD thread = ::GetWindowThreadProcessId(main, &search.process);
   GUITHREADINFO info {};
