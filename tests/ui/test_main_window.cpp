@@ -82,7 +82,7 @@ constexpr const char* kBaseFile =
     "// 0, 0x50800000, 20, 138, 960, 12\r\n"
     "#define LIST 34 /**/\r\n"
     "// 3, 0x50B10100, 620, 101, 360, 16\r\n"
-    "#define NOCTL 39 /*no control*/\r\n"
+    "#define NOCTL 42 /*no control*/\r\n"
     "// 4, 0, 0, 0, 10, 10\r\n"
     "#define M40 40 /*Input:*/\r\n"
     "#define M41 41 /*Output:*/\r\n"
@@ -223,7 +223,7 @@ TEST_F(MainWindowTest, CreationBuildsTheControlsOfTheDefinitionFile) {
   EXPECT_EQ(main_->topMargin(), 3);
 
   const std::vector<int> ids = {0, 2, 3, 4, 5, 11, 12, 13, 14, 15, 16, 17, 18, 19, 21, 22, 23, 31, 32, 33, 34};
-  EXPECT_EQ(window_->creationOrder(), ids);  // type 4 (entry 39) makes no control
+  EXPECT_EQ(window_->creationOrder(), ids);  // type 4 (entry 42) makes no control
   const platform::HeadlessControl* lang = window_->control(0);
   EXPECT_EQ(lang->cls, ControlClass::Button);
   EXPECT_EQ(lang->caption, "Language");

@@ -313,7 +313,7 @@ TEST_F(Win32WindowTest, TextsInAnyScriptReachTheSystemAsUtf16) {
 }
 
 TEST_F(Win32WindowTest, TheWindowOpensAtTheSizeItsLayoutNeeds) {
-  // 102 columns by 24 lines of the system font (the column widened by half
+  // 102 columns by 32 lines of the system font (the column widened by half
   // for a proportional font), within the scroll bars, as the Linux window.
   const TextMetrics m = window.textMetrics();
   const int column = m.fixedPitch ? m.averageCharWidth : m.averageCharWidth * 3 / 2;
@@ -324,8 +324,8 @@ TEST_F(Win32WindowTest, TheWindowOpensAtTheSizeItsLayoutNeeds) {
   ASSERT_GE(work.right - work.left, 102 * column + 100) << "the virtual screen is too small for this test";
   EXPECT_GE(client.right, 102 * column);
   EXPECT_LE(client.right, 102 * column + ::GetSystemMetrics(SM_CXVSCROLL));
-  EXPECT_GE(client.bottom, 24 * m.height);
-  EXPECT_LE(client.bottom, 24 * m.height + ::GetSystemMetrics(SM_CYHSCROLL));
+  EXPECT_GE(client.bottom, kDefaultClientLines * m.height);
+  EXPECT_LE(client.bottom, kDefaultClientLines * m.height + ::GetSystemMetrics(SM_CYHSCROLL));
 }
 
 // The width and height of an icon's image.
