@@ -334,6 +334,20 @@ struct Win32Window::Impl {
 
   void hideTooltip(int id) {
     if (tooltip == nullptr || tooltipTools.erase(id) == 0) return;
+    deleteTool(id);
+    // WATCHOUT: the tools share one subclass of the main window, through
+    // which the tooltip sees the mouse; deleting a tool removed it for all
+    // (a status line shortened later showed no tip), so the others are
+    // added again.
+    const std::set<int> others = tooltipTools;
+    for (const int other : others) {
+      deleteTool(other);
+      tooltipTools.erase(other);
+      if (HWND control = find(other)) showTooltip(other, control, staticTexts[other]);
+    }
+  }
+
+  void deleteTool(int id) {
     TOOLINFOW tool {};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
     tool.hwnd = hwnd;
