@@ -491,10 +491,10 @@ int run(int argc, char** argv) {
   app.allow_windows_style_options(false);
   Options o;
   std::vector<CLI::Option*> outputOptions, reportOptions, listOptions;
-  app.add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr) and what was asked for (info, --md5 sums)");
+  app.add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr) and what was asked for (info fields, MD5 sums)");
   app.set_version_flag("--version", "nubo " NUBO_VERSION);
 
-  auto addQuiet = [&](CLI::App* sub) { sub->add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr) and what was asked for (info, --md5 sums)"); };
+  auto addQuiet = [&](CLI::App* sub) { sub->add_flag("-q,--quiet", o.quiet, "Print nothing but problems (on stderr) and what was asked for (info fields, MD5 sums)"); };
   auto addBatch = [&](CLI::App* sub) {
     sub->add_option("-j,--jobs", o.workers, "Files worked on at once (default: one per online processor)")
         ->check(CLI::Range(1, 1024));
