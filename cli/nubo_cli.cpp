@@ -6,12 +6,14 @@
 // beside the program.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -25,7 +27,7 @@
 #include "message_entries.h"
 #include "os.h"
 #include "outcome_text.h"
-#include "pcm_stream.h"
+#include "file_formats.h"
 #include "run_report.h"
 #include "run_request.h"
 #include "terminal_observer.h"
@@ -187,13 +189,21 @@ OutputRule outputRule(Job job, const Options& o, const RunInput& input, bool lis
   return rule;
 }
 
-bool endsWith(const std::string& name, const char* extension) {
-  std::string lower = name;
-  for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  const std::size_t n = std::strlen(extension);
-  return lower.size() >= n && lower.compare(lower.size() - n, n, extension) == 0;
+// Whether `job` writes files of `format`: decode one of PCM audio, the others compressed files.
+bool writes(Job job, const converter::FileFormat& format) {
+  return job == Job::Decode ? format.carriesPcm() : &format == &converter::fileFormat(converter::OutputFormat::Nab);
 }
-bool endsWithFlac(const std::string& name) { return name.size() > 5 && endsWith(name, ".flac"); }
+
+// The extensions of what `job` writes, as a sentence says them (".wav or .flac").
+std::string writtenExtensions(Job job) {
+  std::string list;
+  for (const converter::FileFormat* format : converter::fileFormats()) {
+    if (!writes(job, *format)) continue;
+    if (!list.empty()) list += " or ";
+    list += format->replacementExtension();
+  }
+  return list;
+}
 
 // Why an -o value cannot name the outputs of `job` ("" when it can): one
 // '*' at most, what follows it ending in an extension of the format
@@ -208,11 +218,12 @@ std::string outputProblem(Job job, const std::string& output) {
     if (name.find('*', star + 1) != std::string::npos) return "-o " + output + ": one '*' at most";
     const std::string suffix = name.substr(star + 1);
     if (suffix.empty()) return "";
-    const bool fits = job == Job::Decode ? endsWith(suffix, ".wav") || endsWith(suffix, ".flac")
-                                         : endsWith(suffix, ".nab");
+    const auto& formats = converter::fileFormats();
+    const bool fits = std::any_of(formats.begin(), formats.end(), [&](const converter::FileFormat* format) {
+      return writes(job, *format) && converter::hasExtensionOf(suffix, *format);
+    });
     if (!fits) {
-      return "-o " + output + ": the name after '*' must end in " +
-             (job == Job::Decode ? std::string(".wav or .flac") : std::string(".NAB")) +
+      return "-o " + output + ": the name after '*' must end in " + writtenExtensions(job) +
              ", the kind of file this command writes";
     }
     return "";
@@ -327,7 +338,7 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
   request.options.recursive = o.recursive;
   request.options.sync = o.sync;
   request.options.workers = o.workers > 0 ? o.workers : platform::onlineProcessors();
-  request.options.flacLevel = o.flacLevel;
+  request.options.level = o.flacLevel;
   request.options.md5 = o.md5 || !o.report.empty() || !o.check.empty();
   request.options.best = o.best;
   if (job != Job::Test && (o.outputGiven || !o.output.empty())) {
@@ -336,16 +347,26 @@ int runInputs(Job job, Options o, Naming defaultNaming, TerminalObserver& fe) {
       return kExitUsage;
     }
   }
-  const bool flacByName = o.output != "-" && endsWithFlac(o.output);
-  request.options.decodeFormat =
-      o.flac || flacByName ? converter::OutputFormat::Flac : converter::OutputFormat::Wave;
-  if (job == Job::Decode && o.flac && o.output != "-" && endsWith(o.output, ".wav")) {
-    fe.reportError("--flac writes FLAC, but -o " + o.output + " names WAVE files");
-    return kExitUsage;
+  // A decode writes WAVE, or the PCM format named by --flac or by the output's extension.
+  const std::optional<converter::OutputFormat> byName =
+      o.output != "-" ? converter::formatByExtension(o.output) : std::nullopt;
+  request.options.decodeFormat = o.flac ? converter::OutputFormat::Flac
+                                 : byName && converter::fileFormat(*byName).carriesPcm() ? *byName
+                                                                                           : converter::OutputFormat::Wave;
+  if (job == Job::Decode && o.flac && o.output != "-") {
+    const converter::FileFormat& flac = converter::fileFormat(converter::OutputFormat::Flac);
+    for (const converter::FileFormat* named : converter::fileFormats()) {
+      if (named != &flac && named->carriesPcm() && converter::hasExtensionOf(o.output, *named)) {
+        fe.reportError("--flac writes " + std::string(flac.name()) + ", but -o " + o.output + " names " +
+                       std::string(named->name()) + " files");
+        return kExitUsage;
+      }
+    }
   }
-  if (job == Job::Decode && request.options.decodeFormat == converter::OutputFormat::Flac &&
-      !converter::flacAvailable()) {
-    fe.reportError("this build of nubo was made without libFLAC: it writes no FLAC");
+  if (const converter::FileFormat& written = converter::fileFormat(request.options.decodeFormat);
+      job == Job::Decode && !written.available()) {
+    fe.reportError("this build of nubo was made without " + std::string(written.library()) + ": it writes no " +
+                   std::string(written.name()));
     return kExitUsage;
   }
   const bool outputIsOneFile = !o.output.empty() && o.output != "-" &&

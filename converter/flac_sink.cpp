@@ -43,7 +43,7 @@ class FlacSink : public PcmSink {
     for (FLAC__StreamMetadata* block : riffBlocks_) FLAC__metadata_object_delete(block);
   }
 
-  bool start(int64_t expectedFrames, const SinkOptions& options) {
+  bool start(int64_t expectedFrames, const SinkRequest& options) {
     encoder_ = FLAC__stream_encoder_new();
     decoder_ = FLAC__stream_decoder_new();
     tags_ = FLAC__metadata_object_new(FLAC__METADATA_TYPE_VORBIS_COMMENT);
@@ -51,7 +51,7 @@ class FlacSink : public PcmSink {
     bool ok = FLAC__stream_encoder_set_channels(encoder_, static_cast<uint32_t>(format_.channels)) &&
               FLAC__stream_encoder_set_bits_per_sample(encoder_, 16) &&
               FLAC__stream_encoder_set_sample_rate(encoder_, static_cast<uint32_t>(format_.sampleRate)) &&
-              FLAC__stream_encoder_set_compression_level(encoder_, static_cast<uint32_t>(options.flacLevel));
+              FLAC__stream_encoder_set_compression_level(encoder_, static_cast<uint32_t>(options.level));
     if (expectedFrames > 0) {
       ok = ok && FLAC__stream_encoder_set_total_samples_estimate(encoder_, static_cast<FLAC__uint64>(expectedFrames));
     }
@@ -141,6 +141,7 @@ class FlacSink : public PcmSink {
     return out_.flush() || fail(out_.error());
   }
   std::string error() const override { return error_; }
+  int64_t bytesWritten() const override { return end_; }
 
  private:
   static constexpr std::size_t kChunkFrames = 16384;
@@ -359,6 +360,8 @@ class FlacSink : public PcmSink {
       if (s.writeError_.empty()) s.writeError_ = s.out_.error();
       return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     }
+    s.at_ += static_cast<int64_t>(bytes);
+    s.end_ = std::max(s.end_, s.at_);
     std::lock_guard lock(s.mutex_);
     if (!s.bytesEnded_) s.written_.insert(s.written_.end(), buffer, buffer + bytes);
     if (s.written_.size() >= kVerifyBatch) s.verifierWake_.notify();
@@ -369,8 +372,9 @@ class FlacSink : public PcmSink {
     if (s.abandoned_) return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     // The encoder seeks back only once the stream is whole, to fill in STREAMINFO.
     s.endVerifiedBytes();
-    return s.out_.seek(static_cast<int64_t>(offset)) ? FLAC__STREAM_ENCODER_SEEK_STATUS_OK
-                                                     : FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
+    if (!s.out_.seek(static_cast<int64_t>(offset))) return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
+    s.at_ = static_cast<int64_t>(offset);
+    return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
   }
   static FLAC__StreamEncoderTellStatus tellCallback(const FLAC__StreamEncoder*, FLAC__uint64* offset, void* self) {
     auto& s = *static_cast<FlacSink*>(self);
@@ -392,6 +396,10 @@ class FlacSink : public PcmSink {
   std::string error_;       // the caller's thread
   std::string writeError_;  // the encoder's thread
   std::string verifyError_;  // the verifier's thread
+  // Where the encoder writes and how far it has written: the encoder's
+  // thread, then the caller's once that has been joined.
+  int64_t at_ = 0;
+  int64_t end_ = 0;
 
   // The caller's thread.
   Chunk* filling_ = nullptr;
@@ -440,10 +448,9 @@ class FlacSink : public PcmSink {
 
 }  // namespace
 
-std::unique_ptr<PcmSink> startFlacSink(ByteSink& out, const PcmFormat& format, int64_t expectedFrames,
-                                       const SinkOptions& options, std::string& error) {
-  auto flac = std::make_unique<FlacSink>(out, format, options.seekable);
-  if (!flac->start(expectedFrames, options)) {
+std::unique_ptr<PcmSink> startFlacSink(ByteSink& out, const SinkRequest& request, std::string& error) {
+  auto flac = std::make_unique<FlacSink>(out, request.format, request.seekable);
+  if (!flac->start(request.expectedFrames, request)) {
     error = flac->error();
     return nullptr;
   }

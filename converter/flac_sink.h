@@ -7,13 +7,13 @@
 #include <memory>
 #include <string>
 
-#include "pcm_stream.h"
+#include "file_format.h"
 
 namespace nubo::converter {
 
-// Starts the encoder and its checking decoder on their threads; nullptr with
-// `error` when libFLAC refuses the stream.
-std::unique_ptr<PcmSink> startFlacSink(ByteSink& out, const PcmFormat& format, int64_t expectedFrames,
-                                       const SinkOptions& options, std::string& error);
+// Starts the encoder (at the request's level, carrying its fields in the
+// VORBIS_COMMENT block) and its checking decoder on their threads; nullptr
+// with `error` when libFLAC refuses the stream.
+std::unique_ptr<PcmSink> startFlacSink(ByteSink& out, const SinkRequest& request, std::string& error);
 
 }  // namespace nubo::converter

@@ -19,8 +19,7 @@ namespace {
 
 class FlacSource : public PcmSource {
  public:
-  FlacSource(std::unique_ptr<ByteSource> in, const uint8_t* consumed, std::size_t count)
-      : in_(std::move(in)), prefix_(consumed, consumed + count) {}
+  explicit FlacSource(std::unique_ptr<ByteSource> in) : in_(std::move(in)) {}
   ~FlacSource() override {
     if (decoder_ != nullptr) {
       FLAC__stream_decoder_finish(decoder_);
@@ -94,9 +93,7 @@ class FlacSource : public PcmSource {
   static FLAC__StreamDecoderReadStatus readCallback(const FLAC__StreamDecoder*, FLAC__byte buffer[], size_t* bytes,
                                                     void* self) {
     auto& s = *static_cast<FlacSource*>(self);
-    std::size_t got = 0;
-    while (got < *bytes && s.prefixAt_ < s.prefix_.size()) buffer[got++] = s.prefix_[s.prefixAt_++];
-    got += s.in_->read(buffer + got, *bytes - got);
+    const std::size_t got = s.in_->read(buffer, *bytes);
     *bytes = got;
     return got == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
   }
@@ -191,8 +188,6 @@ class FlacSource : public PcmSource {
   }
 
   std::unique_ptr<ByteSource> in_;
-  std::vector<uint8_t> prefix_;
-  std::size_t prefixAt_ = 0;
   FLAC__StreamDecoder* decoder_ = nullptr;
   std::vector<std::string> riffBlocks_;  // the contents of the "riff" APPLICATION blocks, without their id
   std::vector<uint8_t> pending_;
@@ -209,9 +204,8 @@ class FlacSource : public PcmSource {
 
 }  // namespace
 
-bool openFlacSource(std::unique_ptr<ByteSource> in, const uint8_t* consumed, std::size_t count,
-                    std::unique_ptr<PcmSource>& source, std::string& detail) {
-  auto flac = std::make_unique<FlacSource>(std::move(in), consumed, count);
+bool openFlacSource(std::unique_ptr<ByteSource> in, std::unique_ptr<PcmSource>& source, std::string& detail) {
+  auto flac = std::make_unique<FlacSource>(std::move(in));
   if (!flac->start(detail)) return false;
   source = std::move(flac);
   return true;

@@ -12,10 +12,8 @@
 
 namespace nubo::converter {
 
-// Starts decoding `in`, whose first `count` bytes (`consumed`) have been read
-// already. False, with `detail`, when it is a damaged FLAC file or not one of
-// 16 bits and 1 or 2 channels.
-bool openFlacSource(std::unique_ptr<ByteSource> in, const uint8_t* consumed, std::size_t count,
-                    std::unique_ptr<PcmSource>& source, std::string& detail);
+// Starts decoding `in` from its first byte. False, with `detail`, when it is a
+// damaged FLAC file or not one of 16 bits and 1 or 2 channels.
+bool openFlacSource(std::unique_ptr<ByteSource> in, std::unique_ptr<PcmSource>& source, std::string& detail);
 
 }  // namespace nubo::converter

@@ -11,6 +11,7 @@
 
 #include "audio_md5.h"
 #include "describe_file.h"
+#include "file_formats.h"
 #include "foreign_chunks.h"
 #include "message_entries.h"
 #include "nab_format.h"
@@ -337,7 +338,7 @@ FileOutcome reencode(RunState& run) {
   if (const int entry = openCompressedInput(run.inputPath, 21, c, detail, *run.streams); entry != 0) {
     return refuseInput(run, entry, detail);
   }
-  SafeOutput output(run, OutputKind::Compressed);
+  SafeOutput output(run, fileFormat(OutputFormat::Nab));
   FileOutcome refused;
   if (!output.begin(refused)) return skippedOrIncomplete(run, c, refused);
   OutputFile& out = output.file();
@@ -468,7 +469,7 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   const PcmFormat pcm = source->format;
   const bool sizeFieldWrong = source->sizeFieldWrong;
   const int64_t blockLength = blockLengthOf(pcm.channels, pcm.sampleRate);
-  SafeOutput output(run, OutputKind::Compressed);
+  SafeOutput output(run, fileFormat(OutputFormat::Nab));
   FileOutcome refused;
   if (!output.begin(refused)) return refused;
   OutputFile& out = output.file();
@@ -584,23 +585,25 @@ FileOutcome decode(RunState& run) {
       return makeOutcome(run, Outcome::NotConverted, kEntryCannotOpenInput, run.inputPath, "cannot read it again");
     }
   }
-  const bool flac = outputFormatOf(run.request) == OutputFormat::Flac;
-  SafeOutput output(run, flac ? OutputKind::Flac : OutputKind::Wave);
+  const FileFormat& writtenFormat = fileFormat(outputFormatOf(run.request));
+  SafeOutput output(run, writtenFormat);
   FileOutcome refused;
   if (!output.begin(refused)) return skippedOrIncomplete(run, c, refused);
   PcmFormat pcm;
   pcm.channels = c.header.channels;
   pcm.sampleRate = c.header.sampleRate;
-  SinkOptions options;
-  options.flac = flac;
-  options.flacLevel = run.request.options.flacLevel;
-  options.seekable = output.seekable();
-  options.carried.present = true;
-  options.carried.coderParameter = c.header.coderParameter;
-  options.carried.coderVersion = c.header.coderVersion;
+  SinkRequest request;
+  request.format = pcm;
+  request.expectedFrames = expectedFrames;
+  request.level = run.request.options.level;
+  request.seekable = output.seekable();
+  // The compressed file's fields travel with the audio, where the format can carry them.
+  request.carried.present = true;
+  request.carried.coderParameter = c.header.coderParameter;
+  request.carried.coderVersion = c.header.coderVersion;
+  request.carried.preamble = c.preamble;
   std::string error;
-  options.carried.preamble = c.preamble;  // the preamble travels with the audio into a FLAC file
-  std::unique_ptr<PcmSink> sink = startPcmSink(output.file(), pcm, expectedFrames, options, error);
+  std::unique_ptr<PcmSink> sink = writtenFormat.startSink(output.file(), request, error);
   if (sink == nullptr) return writeFailed(run, output, error);
 
   Codec codec;
@@ -632,10 +635,11 @@ FileOutcome decode(RunState& run) {
     failed.outcome = Outcome::NotConverted;
     return failed;
   }
+  const int64_t outBytes = sink->bytesWritten();
   sink.reset();
   FileOutcome failed;
   if (!output.commit(failed)) return failed;
-  FileOutcome o = converted(run, output, headerDisagreement(c, frames, lengthOf(c, blocks)), pcmBytes + 44,
+  FileOutcome o = converted(run, output, headerDisagreement(c, frames, lengthOf(c, blocks)), outBytes,
                             std::max<int64_t>(c.fileSize, lengthOf(c, blocks)), pcmBytes, false);
   o.frames = frames;
   if (run.request.options.md5) o.md5 = md5.hex();

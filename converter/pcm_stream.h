@@ -1,16 +1,16 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The PCM side of encode, decode and verify: where samples come from (a WAVE
-// or RF64 file, or a FLAC file through libFLAC) and where decoded samples go
-// (a WAVE file, RF64 when the audio passes 4 GiB, or a FLAC file). Samples
-// are always 16-bit little-endian bytes, channels interleaved.
+// The PCM side of encode, decode and verify: a source of samples and a sink
+// for decoded ones, as every PCM format's descriptor (file_format.h) opens
+// and starts them. Samples are always 16-bit little-endian bytes, channels
+// interleaved.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "file_io.h"
 #include "foreign_chunks.h"
-#include "nab_format.h"
 
 namespace nubo::converter {
 
@@ -56,13 +56,6 @@ class PcmSource {
   virtual ChunkNotes lateChunks() { return {}; }
 };
 
-// Opens a 16-bit PCM input of 1 or 2 channels: WAVE (also extensible), RF64,
-// or FLAC (by its "fLaC" signature), the file at `path` (taken as given) or
-// the stream `in` handed in. 0, or the entry of the reason with `detail`
-// (what the file is instead).
-int openPcmSource(const std::string& path, std::unique_ptr<PcmSource>& source, std::string& detail);
-int openPcmSource(std::unique_ptr<ByteSource> in, std::unique_ptr<PcmSource>& source, std::string& detail);
-
 class PcmSink {
  public:
   virtual ~PcmSink() = default;
@@ -71,21 +64,9 @@ class PcmSink {
   // the sizes written at the start must have been right: false otherwise.
   virtual bool finish(int64_t frames) = 0;
   virtual std::string error() const = 0;
+  // The length of the output as written, header included, once finish()
+  // has succeeded.
+  virtual int64_t bytesWritten() const = 0;
 };
-
-struct SinkOptions {
-  bool flac = false;
-  int flacLevel = 5;
-  bool seekable = true;  // false for a pipe: the header is written once, with the expected sizes
-  CarriedFields carried;
-};
-
-// Starts a PCM output on the stream `out`; `expectedFrames` is what the
-// compressed file says it holds (exact when its blocks were counted).
-std::unique_ptr<PcmSink> startPcmSink(ByteSink& out, const PcmFormat& format, int64_t expectedFrames,
-                                      const SinkOptions& options, std::string& error);
-
-// Whether this build reads and writes FLAC.
-bool flacAvailable();
 
 }  // namespace nubo::converter

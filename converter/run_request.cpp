@@ -11,14 +11,7 @@ OutputFormat outputFormatOf(const RunRequest& request) {
   return request.job == Job::Decode ? request.options.decodeFormat : OutputFormat::Nab;
 }
 
-std::string replacementExtension(OutputFormat format) {
-  switch (format) {
-    case OutputFormat::Wave: return ".wav";
-    case OutputFormat::Flac: return ".flac";
-    case OutputFormat::Nab: break;
-  }
-  return ".NAB";
-}
+std::string replacementExtension(OutputFormat format) { return fileFormat(format).replacementExtension(); }
 
 std::string deriveOutputName(const OutputRule& rule, OutputFormat format, const std::string& name) {
   if (rule.naming == Naming::ReplaceExtension) {

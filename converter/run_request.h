@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "file_formats.h"
 #include "message_entries.h"
 
 namespace nubo::converter {
@@ -64,16 +65,13 @@ struct RunInput {
   OutputRule output;
 };
 
-// The kinds of file a run writes (decode only chooses; the others write .NAB).
-enum class OutputFormat { Nab, Wave, Flac };
-
 struct RunOptions {
   bool overwrite = false;       // replace existing outputs of the kind written
   bool recursive = false;       // include subdirectories
   bool sync = false;            // force each output to the disk before it takes its final name
   int workers = 1;              // files converted at once
   OutputFormat decodeFormat = OutputFormat::Wave;
-  int flacLevel = 5;            // 0..8
+  int level = 5;                // the compression level of the format written, where it has one (FLAC: 0..8)
   bool md5 = false;             // the MD5 of each file's audio, in its outcome
   bool best = false;            // version-22 encodes search for the smallest blocks (nubo_search)
   // The window's name collision rule: an output path equal to its input's

@@ -31,44 +31,13 @@ bool makeDirectories(const std::string& directory, std::string& error) {
 
 }  // namespace
 
-ExistingOutput inspectExistingOutput(const std::string& path, std::string& error) {
+ExistingFile inspectExistingOutput(const std::string& path, const FileFormat& format, std::string& error) {
   InputFile in;
   if (!in.open(path)) {
     error = in.error();
-    return ExistingOutput::Other;  // what cannot be read is never replaced
+    return ExistingFile::OtherKind;
   }
-  const int64_t size = in.size();
-  NabHeader h;
-  NabLayout layout;
-  if (readCompressedHeader(in, h, layout)) {
-    if (h.coderVersion != 22) return ExistingOutput::OldCompressed;
-    // Complete when the header agrees with the file: its data size with the
-    // length, its frame count with what the blocks hold (walked by their
-    // size fields; nothing is decoded).
-    if (static_cast<uint32_t>(h.dataSize) != size - layout.dataOffset || layout.preambleLength < 0 ||
-        !in.skip(layout.preambleLength)) {
-      return ExistingOutput::IncompleteCompressed;
-    }
-    const int64_t blockLength = blockLengthOf(h.channels, h.sampleRate);
-    const int64_t frames = framesByBlockSizes(in, blockLength, h.channels);
-    const bool framesAgree = !layout.hasFact || static_cast<uint32_t>(h.frameCount) == frames;
-    return frames >= 0 && framesAgree ? ExistingOutput::CompleteCompressed : ExistingOutput::IncompleteCompressed;
-  }
-  in.seek(0);
-  if (in.readLE(4) == fourCC("fLaC")) return ExistingOutput::Flac;
-  // A RIFF WAVE file of any format but the compressed one; it is complete
-  // when its RIFF size covers the file exactly (a pad byte allowed).
-  in.seek(0);
-  const uint32_t riff = in.readLE(4);
-  const uint32_t riffSize = in.readLE(4);
-  const uint32_t wave = in.readLE(4);
-  in.readLE(8);  // the first chunk's identifier and size
-  const uint32_t tag = in.readLE(2);
-  if (riff != fourCC("RIFF") || wave != fourCC("WAVE") || tag == static_cast<uint32_t>(kNabFormatTag)) {
-    return ExistingOutput::Other;
-  }
-  const int64_t covered = static_cast<int64_t>(riffSize) + 8;
-  return covered == size || covered + 1 == size ? ExistingOutput::CompleteWave : ExistingOutput::IncompleteWave;
+  return format.inspectExisting(in);
 }
 
 // Whether a failure to create an output is about its name alone (too long,
@@ -91,7 +60,7 @@ bool SafeOutput::begin(FileOutcome& o) {
     // header holds sizes known only at the end, and a pipe cannot seek back.
     toStdout_ = true;
     direct_ = true;
-    spool_ = kind_ == OutputKind::Compressed;
+    spool_ = format_.needsSeekableOutput();
     std::FILE* stream = spool_ ? std::tmpfile() : run_.streams->output();
     if (stream == nullptr) {
       o = makeOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, "", platform::systemReason(errno));
@@ -110,9 +79,7 @@ bool SafeOutput::begin(FileOutcome& o) {
     o = makeOutcome(run_, Outcome::NotConverted, kEntryOutputIsRunInput, out);
     return false;
   }
-  const int otherKind = kind_ == OutputKind::Compressed ? kEntryExistingNotVersion22
-                        : kind_ == OutputKind::Wave     ? kEntryExistingNotWave
-                                                        : kEntryExistingNotFlac;
+  const int otherKind = format_.otherKindEntry();
   switch (expected_.kind) {
     case platform::FileKind::Missing:
       break;
@@ -141,19 +108,13 @@ bool SafeOutput::begin(FileOutcome& o) {
       return false;
     case platform::FileKind::Regular: {
       std::string unreadable;
-      const ExistingOutput existing = inspectExistingOutput(out, unreadable);
-      const bool sameKind =
-          kind_ == OutputKind::Compressed ? existing == ExistingOutput::CompleteCompressed ||
-                                                existing == ExistingOutput::IncompleteCompressed
-          : kind_ == OutputKind::Wave     ? existing == ExistingOutput::CompleteWave || existing == ExistingOutput::IncompleteWave
-                                          : existing == ExistingOutput::Flac;
-      if (!sameKind) {
+      const ExistingFile existing = inspectExistingOutput(out, format_, unreadable);
+      if (existing == ExistingFile::OtherKind) {
         o = makeOutcome(run_, Outcome::NotConverted, otherKind, out, "", unreadable);
         return false;
       }
       if (!run_.request.options.overwrite) {
-        if (existing == ExistingOutput::CompleteCompressed || existing == ExistingOutput::CompleteWave ||
-            existing == ExistingOutput::Flac) {
+        if (existing == ExistingFile::Complete) {
           o = makeOutcome(run_, Outcome::Skipped, kEntryOutputExists, out);
         } else {
           o = makeOutcome(run_, Outcome::NotConverted, kEntryExistingIncomplete, out);

@@ -10,29 +10,16 @@
 #include <string>
 #include <utility>
 
+#include "file_format.h"
+#include "file_io.h"
 #include "jobs.h"
-#include "nab_format.h"
 #include "os.h"
 
 namespace nubo::converter {
 
-// The kind of file a job writes; an existing output is replaced (option A)
-// only when it is of the same kind.
-enum class OutputKind { Compressed, Wave, Flac };
-
-// What is at a path where an output is to go.
-enum class ExistingOutput {
-  None,
-  CompleteCompressed,    // a version-22 compressed file whose header agrees with its length
-  IncompleteCompressed,  // a version-22 compressed file whose header does not
-  OldCompressed,         // a compressed file of another coder version (an input, never an output)
-  CompleteWave,
-  IncompleteWave,        // its RIFF size does not agree with its length
-  Flac,                  // a FLAC file
-  Other,                 // anything else: never replaced
-};
-// `error` says why when the file cannot be read (it then counts as Other).
-ExistingOutput inspectExistingOutput(const std::string& path, std::string& error);
+// What the file at `path` is to `format` (OtherKind, with `error` saying
+// why, when it cannot be read: what cannot be read is never replaced).
+ExistingFile inspectExistingOutput(const std::string& path, const FileFormat& format, std::string& error);
 
 // A file written beside a run rather than by a job (the report of a run):
 // the same rules as every output. It is created under a temporary name in
@@ -67,7 +54,8 @@ class SideOutput {
 
 class SafeOutput {
  public:
-  SafeOutput(RunState& run, OutputKind kind) : run_(run), kind_(kind) {}
+  // An existing output is replaced (option A) only when it is of `format`.
+  SafeOutput(RunState& run, const FileFormat& format) : run_(run), format_(format) {}
   SafeOutput(const SafeOutput&) = delete;
   SafeOutput& operator=(const SafeOutput&) = delete;
   // An output never committed is closed and left under its temporary name.
@@ -100,7 +88,7 @@ class SafeOutput {
   bool createTemporary(FileOutcome& o);
 
   RunState& run_;
-  const OutputKind kind_;
+  const FileFormat& format_;
   OutputFile file_;
   std::string tempPath_;
   platform::FileStatus expected_;  // what was at the output path when the job began

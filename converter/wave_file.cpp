@@ -17,10 +17,9 @@ std::string describeFormat(uint32_t tag, int bits, int channels) {
 }
 }  // namespace
 
-bool readWaveHeader(ByteSource& in, WaveInfo& info) { return readWaveHeaderAfterId(in, in.readLE(4), info); }
-
-bool readWaveHeaderAfterId(ByteSource& in, uint32_t firstId, WaveInfo& info) {
+bool readWaveHeader(ByteSource& in, WaveInfo& info) {
   info = WaveInfo{};
+  const uint32_t firstId = in.readLE(4);
   info.rf64 = firstId == fourCC("RF64");
   if (firstId != fourCC("RIFF") && !info.rf64) {
     info.whatItIs = "not a RIFF file";

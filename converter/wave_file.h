@@ -36,8 +36,6 @@ struct WaveInfo {
 // `info.whatItIs` saying why) unless the file is a 16-bit PCM WAVE file with
 // 1 or 2 channels.
 bool readWaveHeader(ByteSource& in, WaveInfo& info);
-// The same, when the first four bytes ("RIFF" or "RF64") have been read already.
-bool readWaveHeaderAfterId(ByteSource& in, uint32_t firstId, WaveInfo& info);
 
 // Reads the chunks after the audio of a file that can seek, from the data
 // chunk's end, into `info` (AfterData), and goes back to the first sample.

@@ -57,6 +57,7 @@ class WaveSink : public PcmSink {
     return out_.flush() || fail(out_.error());
   }
   std::string error() const override { return error_; }
+  int64_t bytesWritten() const override { return 8 + riffSize(written_); }
 
  private:
   bool fail(const std::string& why) {

@@ -12,9 +12,9 @@ namespace {
 class WaveSource : public PcmSource {
  public:
   explicit WaveSource(std::unique_ptr<ByteSource> in) : in_(std::move(in)) {}
-  bool start(uint32_t firstId, std::string& detail) {
+  bool start(std::string& detail) {
     WaveInfo info;
-    if (!readWaveHeaderAfterId(*in_, firstId, info)) {
+    if (!readWaveHeader(*in_, info)) {
       detail = info.whatItIs;
       return false;
     }
@@ -69,10 +69,9 @@ class WaveSource : public PcmSource {
 
 }  // namespace
 
-bool openWaveSource(std::unique_ptr<ByteSource> in, uint32_t firstId, std::unique_ptr<PcmSource>& source,
-                    std::string& detail) {
+bool openWaveSource(std::unique_ptr<ByteSource> in, std::unique_ptr<PcmSource>& source, std::string& detail) {
   auto wave = std::make_unique<WaveSource>(std::move(in));
-  if (!wave->start(firstId, detail)) return false;
+  if (!wave->start(detail)) return false;
   source = std::move(wave);
   return true;
 }

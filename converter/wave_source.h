@@ -11,10 +11,9 @@
 
 namespace nubo::converter {
 
-// Reads the header of `in`, whose first four bytes (`firstId`) have been read
-// already. False, with `detail` saying what the file is instead, unless it is
-// a 16-bit PCM WAVE or RF64 file of 1 or 2 channels.
-bool openWaveSource(std::unique_ptr<ByteSource> in, uint32_t firstId, std::unique_ptr<PcmSource>& source,
-                    std::string& detail);
+// Reads the header of `in` from its first byte. False, with `detail` saying
+// what the file is instead, unless it is a 16-bit PCM WAVE or RF64 file of 1
+// or 2 channels.
+bool openWaveSource(std::unique_ptr<ByteSource> in, std::unique_ptr<PcmSource>& source, std::string& detail);
 
 }  // namespace nubo::converter

@@ -12,8 +12,8 @@
 
 #include "file_io.h"
 #include "flac_tags.h"
+#include "file_formats.h"
 #include "foreign_chunks.h"
-#include "pcm_stream.h"
 
 using namespace nubo::converter;
 

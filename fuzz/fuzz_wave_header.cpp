@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "file_io.h"
-#include "pcm_stream.h"
+#include "file_formats.h"
 #include "wave_file.h"
 
 using namespace nubo::converter;

@@ -41,8 +41,11 @@ run 2 bash -c "cat music.wav | '$nubo' encode --verify - -o x.NAB"
 [[ ! -e x.NAB ]] || fail "a refused encode wrote x.NAB"
 
 # --- FLAC out and in, the MD5 ---------------------------------------------------
-run 0 "$nubo" decode music.NAB -o music.flac
+run 0 "$nubo" decode music.NAB -o music.flac --report flac_report.jsonl
 flac -s -t music.flac || fail "flac -t rejects our FLAC file"
+# The report gives the size of the file as written, whatever its format.
+grep -q "\"output_bytes\":$(stat -c %s music.flac)," flac_report.jsonl ||
+  fail "the report's output_bytes is not the FLAC file's size: $(cat flac_report.jsonl)"
 [[ $(metaflac --show-md5sum music.flac) == "$(nubo_md5 music.NAB)" ]] ||
   fail "STREAMINFO MD5 $(metaflac --show-md5sum music.flac) is not nubo's $(nubo_md5 music.NAB)"
 [[ $(metaflac --show-md5sum piped.flac) == "$(nubo_md5 music.NAB)" ]] || fail "flac's MD5 of the piped audio differs"
