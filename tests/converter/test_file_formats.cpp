@@ -159,6 +159,11 @@ TEST(FileFormatRegistry, NamesExtensionsAndLookupByExtension) {
   EXPECT_EQ(formatByExtension("take.mp3"), std::nullopt);
   EXPECT_EQ(formatByExtension(".flac"), std::nullopt);  // an extension alone names no file
   EXPECT_EQ(formatByExtension("takeflac"), std::nullopt);
+  // What follows the '*' of an output pattern may be the extension alone.
+  EXPECT_TRUE(hasExtensionOf(".FLAC", fileFormat(OutputFormat::Flac)));
+  EXPECT_TRUE(hasExtensionOf("-take.wav", fileFormat(OutputFormat::Wave)));
+  EXPECT_FALSE(hasExtensionOf("take.wav", fileFormat(OutputFormat::Nab)));
+  EXPECT_FALSE(hasExtensionOf("lac", fileFormat(OutputFormat::Flac)));
 
   // Only the PCM formats open as sources and start as sinks; only the
   // compressed file needs to seek back on its output.
