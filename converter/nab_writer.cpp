@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "file_formats.h"
 #include "jobs.h"
 #include "nab_format.h"
 #include "nubocodec.h"
@@ -59,7 +60,7 @@ FileOutcome writeCompressedSamples(const std::string& path, const void* samples,
   run.outputPath = path;
   run.explicitInput = true;
 
-  SafeOutput output(run, OutputKind::Compressed);
+  SafeOutput output(run, fileFormat(OutputFormat::Nab));
   FileOutcome refused;
   if (!output.begin(refused)) return refused;
   OutputFile& out = output.file();
