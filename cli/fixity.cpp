@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "file_formats.h"
 #include "os.h"
 #include "outcome_text.h"
 #include "utf8_path.h"
@@ -175,8 +176,7 @@ bool FixityCheck::load(const std::string& path, std::string& error) {
       jsonField(line, "output", output);
       if (!jsonField(line, "md5", md5)) continue;
       const auto compressed = [](const std::string& name) {
-        return name.size() > 4 && (name.compare(name.size() - 4, 4, ".NAB") == 0 ||
-                                   name.compare(name.size() - 4, 4, ".nab") == 0);
+        return converter::formatByExtension(name) == converter::OutputFormat::Nab;
       };
       file = compressed(output) && !compressed(input) ? output : input;
     } else if (!readSumLine(line, md5, file)) {

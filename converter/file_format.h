@@ -46,13 +46,16 @@ class FileFormat {
   // an output of this kind (take.NAB -> take.wav).
   virtual std::span<const std::string_view> extensions() const = 0;
   std::string replacementExtension() const { return std::string(extensions().front()); }
+  // Further extensions its files go by (".bwf"): a file found under such a
+  // name is taken for one of this kind, but no output is named so.
+  virtual std::span<const std::string_view> otherExtensions() const { return {}; }
   // Whether this build reads and writes it, and the library a build needs
   // for it when it may not ("libFLAC").
   virtual bool available() const { return true; }
   virtual std::string_view library() const { return ""; }
 
   // Whether `head`, the first bytes of a file (kHeadBytes, fewer when the file
-  // is shorter), is of this kind.
+  // is shorter), has the signature of this kind (the file may still be damaged).
   virtual bool recognises(std::span<const uint8_t> head) const = 0;
   // Whether the file read by `in` from its first byte is an output of this kind.
   virtual ExistingFile inspectExisting(ByteSource& in) const = 0;

@@ -82,6 +82,13 @@ bool hasExtensionOf(std::string_view name, const FileFormat& format) {
                      [name](std::string_view extension) { return endsWithWithoutCase(name, extension); });
 }
 
+bool goesByNameOf(std::string_view name, const FileFormat& format) {
+  const auto others = format.otherExtensions();
+  return hasExtensionOf(name, format) ||
+         std::any_of(others.begin(), others.end(),
+                     [name](std::string_view extension) { return endsWithWithoutCase(name, extension); });
+}
+
 std::optional<OutputFormat> formatByExtension(std::string_view name) {
   for (const Registered& r : registry()) {
     for (const std::string_view extension : r.format->extensions()) {

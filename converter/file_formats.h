@@ -22,6 +22,9 @@ const FileFormat& fileFormat(OutputFormat id);
 // Whether `name` ends in one of `format`'s extensions, without regard to
 // case (`name` may be the extension alone).
 bool hasExtensionOf(std::string_view name, const FileFormat& format);
+// Whether `name` ends in one of the extensions `format`'s files go by, its
+// own or the others (without regard to case).
+bool goesByNameOf(std::string_view name, const FileFormat& format);
 // The format whose extension ends `name`, a file name longer than the
 // extension (without regard to case).
 std::optional<OutputFormat> formatByExtension(std::string_view name);

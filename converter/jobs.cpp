@@ -696,28 +696,20 @@ FileOutcome makeOutcome(const RunState& run, Outcome outcome, int reason, const 
 }
 
 bool looksLikeInputOf(Job job, const std::string& path) {
-  const bool compressed = job != Job::Encode && job != Job::EncodeVerify;
-  std::string extension;
-  const std::size_t dot = path.find_last_of('.');
-  const std::size_t slash = path.find_last_of(platform::kPathSeparators);
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) extension = path.substr(dot);
-  for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  if (compressed && extension == ".nab") return true;
-  if (!compressed && (extension == ".wav" || extension == ".wave" || extension == ".rf64" || extension == ".bwf" ||
-                      extension == ".flac")) {
+  // An encode reads the formats of PCM audio, every other job the compressed file.
+  const bool pcm = job == Job::Encode || job == Job::EncodeVerify;
+  const auto formats = fileFormats();
+  const auto read = [pcm](const FileFormat* format) { return format->carriesPcm() == pcm; };
+  if (std::any_of(formats.begin(), formats.end(),
+                  [&](const FileFormat* format) { return read(format) && goesByNameOf(path, *format); })) {
     return true;
   }
   InputFile in;
   if (!in.open(path)) return false;
-  const uint32_t id = in.readLE(4);
-  if (!compressed && id == fourCC("fLaC")) return true;
-  in.readLE(4);
-  const uint32_t form = in.readLE(4);
-  in.readLE(4);  // the first chunk's identifier ("fmt ") and size (readLE reads 4 bytes at most)
-  in.readLE(4);
-  const uint32_t tag = in.readLE(2);
-  const bool riff = (id == fourCC("RIFF") || id == fourCC("RF64")) && form == fourCC("WAVE");
-  return riff && (tag == static_cast<uint32_t>(kNabFormatTag)) == compressed;
+  uint8_t head[kHeadBytes];
+  const std::span<const uint8_t> got(head, in.read(head, sizeof head));
+  return std::any_of(formats.begin(), formats.end(),
+                     [&](const FileFormat* format) { return read(format) && format->recognises(got); });
 }
 
 bool passedOverSilently(Job job, int entry, const std::string& path) {

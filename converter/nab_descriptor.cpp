@@ -18,9 +18,12 @@ class NabDescriptor : public FileFormat {
  public:
   std::string_view name() const override { return "NAB"; }
   std::span<const std::string_view> extensions() const override { return kExtensions; }
+  // A RIFF (or RF64) WAVE file with the compressed file's format tag at
+  // offset 20; a damaged chunk identifier or size before it does not hide it.
   bool recognises(std::span<const uint8_t> head) const override {
-    return head.size() >= 22 && le32(head, 0) == fourCC("RIFF") && le32(head, 8) == fourCC("WAVE") &&
-           le32(head, 12) == fourCC("fmt ") && (head[20] | head[21] << 8) == kNabFormatTag;
+    const uint32_t id = head.size() >= 22 ? le32(head, 0) : 0;
+    return (id == fourCC("RIFF") || id == fourCC("RF64")) && le32(head, 8) == fourCC("WAVE") &&
+           (head[20] | head[21] << 8) == kNabFormatTag;
   }
   // An output is a version-22 file; it is complete when its header agrees
   // with the file: its data size with the length, its frame count with what

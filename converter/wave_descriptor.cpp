@@ -11,17 +11,25 @@ namespace nubo::converter {
 namespace {
 
 constexpr std::string_view kExtensions[] = {".wav"};
+constexpr std::string_view kOtherExtensions[] = {".wave", ".rf64", ".bwf"};
+
+uint32_t le32(std::span<const uint8_t> b, std::size_t at) {
+  return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16) | static_cast<uint32_t>(b[at + 3]) << 24;
+}
 
 class WaveDescriptor : public FileFormat {
  public:
   std::string_view name() const override { return "WAVE"; }
   std::span<const std::string_view> extensions() const override { return kExtensions; }
-  // Any RIFF or RF64 file: the header reader then says what one that is not
-  // 16-bit PCM is instead.
+  std::span<const std::string_view> otherExtensions() const override { return kOtherExtensions; }
+  // A RIFF or RF64 WAVE file of any format tag but the compressed one's (at
+  // offset 20, where a first chunk "fmt " holds it): the header reader then
+  // says what one that is not 16-bit PCM is instead.
   bool recognises(std::span<const uint8_t> head) const override {
-    if (head.size() < 4) return false;
-    const uint32_t id = static_cast<uint32_t>(head[0] | head[1] << 8 | head[2] << 16) | static_cast<uint32_t>(head[3]) << 24;
-    return id == fourCC("RIFF") || id == fourCC("RF64");
+    if (head.size() < 12) return false;
+    const uint32_t id = le32(head, 0);
+    const bool nabTag = head.size() >= 22 && (head[20] | head[21] << 8) == kNabFormatTag;
+    return (id == fourCC("RIFF") || id == fourCC("RF64")) && le32(head, 8) == fourCC("WAVE") && !nabTag;
   }
   // A RIFF WAVE file of any format but the compressed one; it is complete
   // when its RIFF size covers the file exactly (a pad byte allowed).

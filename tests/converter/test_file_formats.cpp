@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #endif
 
 #include "file_formats.h"
+#include "jobs.h"
 #include "message_entries.h"
 #include "nab_format.h"
 #include "nubocodec.h"
@@ -196,13 +200,75 @@ TEST(FileFormatRecognition, EachFormatKnowsItsOwnFirstBytes) {
   EXPECT_FALSE(f.recognises(headOf(wave)));
   EXPECT_FALSE(f.recognises(std::span(flac.data(), 3)));
 
+  // A compressed file is a RIFF WAVE file too, but of its own format tag;
+  // as a PCM input the WAVE reader still says what it is (below).
+  EXPECT_FALSE(w.recognises(headOf(nab)));
+  std::vector<uint8_t> nabRf64 = nab;
+  nabRf64[0] = 'R', nabRf64[1] = 'F', nabRf64[2] = '6', nabRf64[3] = '4';
+  nabRf64[12] = 'J';  // a damaged chunk identifier before the tag does not hide it
+  EXPECT_TRUE(n.recognises(headOf(nabRf64)));
+  std::vector<uint8_t> avi = wave;
+  avi[8] = 'A', avi[9] = 'V', avi[10] = 'I', avi[11] = ' ';
+  EXPECT_FALSE(w.recognises(headOf(avi)));
+  EXPECT_FALSE(w.recognises(std::span(wave.data(), 11)));
+  EXPECT_TRUE(w.recognises(std::span(wave.data(), 12)));
+
   EXPECT_EQ(recognisePcm(headOf(flac)), &f);
   EXPECT_EQ(recognisePcm(headOf(rf64)), &w);
-  // A compressed file is a RIFF file too: as a PCM input the WAVE reader
-  // takes it and says what it is.
-  EXPECT_EQ(recognisePcm(headOf(nab)), &w);
+  EXPECT_EQ(recognisePcm(headOf(nab)), nullptr);
   const std::vector<uint8_t> text{'h', 'e', 'l', 'l', 'o'};
   EXPECT_EQ(recognisePcm(headOf(text)), nullptr);
+
+  // The other names WAVE files go by are taken in a walk, never given to an output.
+  EXPECT_TRUE(goesByNameOf("take.BWF", w));
+  EXPECT_TRUE(goesByNameOf("take.wave", w));
+  EXPECT_TRUE(goesByNameOf("take.rf64", w));
+  EXPECT_TRUE(goesByNameOf("take.wav", w));
+  EXPECT_FALSE(goesByNameOf("take.wav", n));
+  EXPECT_TRUE(goesByNameOf("take.nab", n));
+  EXPECT_EQ(formatByExtension("take.wave"), std::nullopt);
+  EXPECT_FALSE(hasExtensionOf("take.bwf", w));
+}
+
+// What a walk counts as the job's own kind although it cannot be read: a
+// name or the first bytes of one of the formats the job reads.
+TEST(FileFormatRecognition, AWalkKnowsTheJobsInputsByNameOrFirstBytes) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("nubo_formats_walk_" + std::to_string(std::random_device{}()));
+  fs::create_directories(dir);
+  const auto put = [&dir](const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::FILE* f = std::fopen((dir / name).string().c_str(), "wb");
+    EXPECT_NE(f, nullptr);
+    if (f == nullptr) return std::string();
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+    return (dir / name).string();
+  };
+  const std::vector<uint8_t> text{'h', 'e', 'l', 'l', 'o'};
+  const std::string nab = put("a.dat", nabFile(stereoPcm(100), 22));
+  const std::string wave = put("b.dat", waveFile(stereoPcm(10)));
+  const std::string flac = put("c.dat", {'f', 'L', 'a', 'C', 0, 0});
+  const std::string textByName[] = {put("d.NaB", text), put("e.bwf", text), put("f.FLAC", text), put("g.Wave", text)};
+  const std::string plain = put("h.txt", text);
+
+  for (const Job job : {Job::Reencode, Job::Decode, Job::Test}) {
+    EXPECT_TRUE(looksLikeInputOf(job, nab));
+    EXPECT_TRUE(looksLikeInputOf(job, textByName[0]));
+    for (const std::string& other : {wave, flac, textByName[1], textByName[2], textByName[3], plain}) {
+      EXPECT_FALSE(looksLikeInputOf(job, other)) << other;
+    }
+  }
+  for (const Job job : {Job::Encode, Job::EncodeVerify}) {
+    for (const std::string& own : {wave, flac, textByName[1], textByName[2], textByName[3]}) {
+      EXPECT_TRUE(looksLikeInputOf(job, own)) << own;
+    }
+    EXPECT_FALSE(looksLikeInputOf(job, nab));
+    EXPECT_FALSE(looksLikeInputOf(job, textByName[0]));
+    EXPECT_FALSE(looksLikeInputOf(job, plain));
+  }
+  EXPECT_FALSE(looksLikeInputOf(Job::Encode, (dir / "missing.dat").string()));
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
 }
 
 TEST(NabDescriptor, ACompleteOutputIsAVersion22FileWhoseHeaderAgreesWithItsBlocks) {
