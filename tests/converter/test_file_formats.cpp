@@ -19,6 +19,7 @@
 #endif
 
 #include "file_formats.h"
+#include "foreign_chunks.h"
 #include "jobs.h"
 #include "message_entries.h"
 #include "nab_format.h"
@@ -344,6 +345,31 @@ TEST(WaveDescriptor, SinkWritesWhatTheSourceReadsBackAndReportsItsLength) {
   EXPECT_EQ(source->format.sampleRate, 44100);
   EXPECT_EQ(source->expectedBytes, static_cast<int64_t>(pcm.size()));
   EXPECT_EQ(readAll(*source), pcm);
+
+  // A preamble that holds a WAVE file's chunks: the sink writes them back
+  // where they stood (and puts the sizes right when the audio is shorter
+  // than announced), and its length counts them.
+  ForeignChunks chunks(2);
+  chunks[0].place = ChunkPlace::BeforeData;
+  chunks[0].bytes = std::string("LIST\x03\0\0\0abc\0", 12);
+  chunks[1].place = ChunkPlace::AfterData;
+  chunks[1].bytes = std::string("iXML\x04\0\0\0<x/>", 12);
+  ChunkNotes dropped;
+  request.carried.preamble = preambleOfChunks(chunks, dropped);
+  request.expectedFrames = 1001;
+  MemorySink withChunks;
+  sink = fileFormat(OutputFormat::Wave).startSink(withChunks, request, error);
+  ASSERT_NE(sink, nullptr) << error;
+  ASSERT_TRUE(sink->write(pcm.data(), pcm.size()));
+  ASSERT_TRUE(sink->finish(1000));
+  EXPECT_EQ(sink->bytesWritten(), static_cast<int64_t>(withChunks.bytes().size()));
+  EXPECT_EQ(withChunks.bytes().size(), out.bytes().size() + 24);
+  EXPECT_EQ(getLE(withChunks.bytes(), 4, 4) + 8, withChunks.bytes().size());
+  ASSERT_EQ(openPcmSource(std::make_unique<MemorySource>(withChunks.bytes()), source, error), 0) << error;
+  EXPECT_EQ(readAll(*source), pcm);
+  ASSERT_EQ(source->foreign.size(), 2u);
+  EXPECT_EQ(source->foreign[0].bytes, chunks[0].bytes);
+  EXPECT_EQ(source->foreign[1].bytes, chunks[1].bytes);
 }
 
 TEST(WaveDescriptor, AHeaderThatSaidOtherwiseIsPutRightOrRefusedOnAPipe) {
