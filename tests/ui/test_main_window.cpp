@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -663,8 +664,11 @@ TEST_F(MainWindowTest, ARefusalStaysReadableWhileTheRunGoesOn) {
     }
   }
   create();
-  auto now = RefusalHold::Clock::now();
-  main_->setClock([&now] { return now; });
+  // The run's thread reads the clock too (for the time left): the test's
+  // time is an atomic that only the test moves on.
+  std::atomic<RefusalHold::Clock::time_point> now{RefusalHold::Clock::now()};
+  main_->setClock([&now] { return now.load(); });
+  const auto advance = [&now](std::chrono::milliseconds by) { now.store(now.load() + by); };
   window_->type(12, (dir_ / "in").string() + "/*.NAB");
   window_->type(17, (dir_ / "out").string() + "/");
   window_->click(21);
@@ -672,15 +676,15 @@ TEST_F(MainWindowTest, ARefusalStaysReadableWhileTheRunGoesOn) {
   window_->click(18);
   ASSERT_EQ(window_->statusLine(2), "Refused.");
   // Two files done: each has shown its size change on line 2 meanwhile.
-  now += std::chrono::milliseconds(1900);
+  advance(std::chrono::milliseconds(1900));
   ASSERT_TRUE(window_->pumpUntil([&] { return fs::exists(dir_ / "out" / "F1.NAB"); }));
   EXPECT_EQ(window_->statusLine(2), "Refused.");
   // A second refusal holds the line anew.
   window_->click(13);
-  now += std::chrono::milliseconds(1900);
+  advance(std::chrono::milliseconds(1900));
   ASSERT_TRUE(window_->pumpUntil([&] { return fs::exists(dir_ / "out" / "F2.NAB"); }));
   EXPECT_EQ(window_->statusLine(2), "Refused.");
-  now += std::chrono::milliseconds(200);
+  advance(std::chrono::milliseconds(200));
   ASSERT_TRUE(waitIdle());
   EXPECT_NE(window_->statusLine(2).find("% change:"), std::string::npos) << window_->statusLine(2);
   EXPECT_EQ(window_->statusLine(3), "3 done  0 skipped");
