@@ -448,6 +448,7 @@ int commandInfo(const std::string& path, TerminalObserver& fe) {
   std::printf("data chunk size    %u\n", static_cast<unsigned>(d.dataSize));
   std::printf("preamble length    %lld bytes\n", static_cast<long long>(d.preambleLength));
   if (!d.chunks.empty()) std::printf("WAVE chunks        %s\n", d.chunks.c_str());
+  if (d.chunksDamaged) std::printf("remark             the WAVE chunks kept in the preamble are damaged and cannot be read\n");
   std::printf("block length       %lld samples\n", static_cast<long long>(d.blockLength));
   std::printf("blocks             %lld%s\n", static_cast<long long>(d.blocks),
               d.lastBlockHasCountExtension ? " (the last with a count extension)" : "");

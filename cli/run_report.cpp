@@ -123,12 +123,22 @@ void RunReport::fileDone(const converter::FileOutcome& o) {
   const std::string input = jsonString(o.input, &escaped);
   const std::string output = o.output.empty() ? "null" : jsonString(o.output, &escaped);
   const std::string why = reason.empty() ? "null" : jsonString(reason, &escaped);
+  // A file converted with something to say about it (chunks not kept, a
+  // wrong data size): the line the terminal shows, without its prefix.
+  std::string warning = "null";
+  if (o.warning != converter::kEntryEmpty) {
+    converter::FileOutcome warned;
+    warned.reason = o.warning;
+    warned.subject = o.warningSubject.empty() ? o.input : o.warningSubject;
+    warned.systemError = o.warningDetail;
+    warning = jsonString(converter::problemText(warned, text_), &escaped);
+  }
   // The sizes of the files (null for a stream or a file not written).
   const auto size = [](int64_t bytes) { return bytes < 0 ? std::string("null") : std::to_string(bytes); };
   std::fprintf(stream,
-               "{\"input\":%s,\"output\":%s,\"result\":\"%s\",\"reason\":%s,\"input_bytes\":%s,\"output_bytes\":%s,"
+               "{\"input\":%s,\"output\":%s,\"result\":\"%s\",\"reason\":%s,\"warning\":%s,\"input_bytes\":%s,\"output_bytes\":%s,"
                "\"frames\":%lld,\"seconds\":%.3f,\"md5\":%s,\"names_escaped\":%s}\n",
-               input.c_str(), output.c_str(), resultName(o.outcome, o.job), why.c_str(), size(o.inputFileBytes).c_str(),
+               input.c_str(), output.c_str(), resultName(o.outcome, o.job), why.c_str(), warning.c_str(), size(o.inputFileBytes).c_str(),
                size(o.outputFileBytes).c_str(), static_cast<long long>(o.frames), o.seconds,
                o.md5.empty() ? "null" : jsonString(o.md5).c_str(), escaped ? "true" : "false");
 }

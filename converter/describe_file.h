@@ -15,6 +15,7 @@ struct FileDescription {
   // The WAVE chunks the preamble keeps, with their places ("bext (603 bytes,
   // before fmt), cue  (28 bytes, after the audio)"); "" for any other preamble.
   std::string chunks;
+  bool chunksDamaged = false;  // the preamble holds WAVE chunks that cannot be read
   int64_t blocks = 0;
   int64_t codeBytes = 0;  // sum of the blocks' code sizes
   int64_t samples = 0;    // decoded samples (all channels)

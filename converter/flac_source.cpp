@@ -155,17 +155,25 @@ class FlacSource : public PcmSource {
   }
   // The chunks of the WAVE file this FLAC file was made from, as flac
   // --keep-foreign-metadata stores them. Blocks laid out otherwise keep
-  // nothing, and every chunk among them is named as not kept.
+  // nothing (no chunk's place is known), and every chunk among them is named
+  // as not kept, with what is wrong.
   void takeRiffBlocks() {
     std::string problem;
-    if (chunksOfRiffBlocks(riffBlocks_, foreign, droppedChunks, problem)) return;
-    for (const std::string& block : riffBlocks_) {
+    ChunkNotes notes;
+    if (chunksOfRiffBlocks(riffBlocks_, foreign, notes, problem)) {
+      droppedChunks.insert(droppedChunks.end(), notes.begin(), notes.end());
+      return;
+    }
+    ChunkNotes lost;
+    for (std::size_t i = 1; i < riffBlocks_.size(); ++i) {  // the first is the RIFF header
+      const std::string& block = riffBlocks_[i];
       const ForeignChunk chunk{ChunkPlace::BeforeData, block};
-      if (block.size() >= 8 && keptAsForeign(chunk.id()) && chunk.id() != fourCC("RIFF") &&
-          chunk.id() != fourCC("RF64")) {
-        droppedChunks.push_back({chunk.id(), chunk.bodySize()});
+      if (block.size() >= 8 && keptAsForeign(chunk.id())) {
+        lost.push_back({chunk.id(), chunk.bodySize()});
       }
     }
+    chunksProblem = problem;
+    if (!lost.empty()) chunksProblem += "; not kept: " + describeChunkNotes(lost);
   }
 
   static void errorCallback(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status, void* self) {

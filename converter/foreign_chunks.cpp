@@ -92,6 +92,11 @@ bool chunksOfPreamble(std::string_view preamble, ForeignChunks& chunks) {
   return true;
 }
 
+bool keptChunksDamaged(std::string_view preamble) {
+  ForeignChunks chunks;
+  return preamble.substr(0, sizeof kMagic) == std::string_view(kMagic, sizeof kMagic) && !chunksOfPreamble(preamble, chunks);
+}
+
 int64_t chunkBytesAt(const ForeignChunks& chunks, ChunkPlace place) {
   int64_t bytes = 0;
   for (const ForeignChunk& chunk : chunks) {
@@ -113,16 +118,22 @@ bool takeChunk(ByteSource& in, uint32_t id, uint32_t size, ChunkPlace place, For
   const int64_t body = static_cast<int64_t>(size) + (size & 1);
   if (!keptAsForeign(id)) return in.skip(body);
   if (paddedLength(size) > static_cast<int64_t>(kMaxForeignChunkBytes)) {
-    dropped.push_back({id, size});
-    return in.skip(body);
+    const int64_t start = in.position();
+    if (in.skip(body)) {
+      dropped.push_back({id, size});
+      return true;
+    }
+    const int64_t length = in.size();
+    dropped.push_back({id, size, start >= 0 && length >= start ? 8 + length - start : 8});
+    return false;
   }
   ForeignChunk chunk;
   chunk.place = place;
   putLE(chunk.bytes, 4, id);
   putLE(chunk.bytes, 4, size);
   chunk.bytes.resize(8 + size);
-  if (in.read(reinterpret_cast<uint8_t*>(chunk.bytes.data()) + 8, size) != size) {
-    dropped.push_back({id, size});
+  if (const std::size_t got = in.read(reinterpret_cast<uint8_t*>(chunk.bytes.data()) + 8, size); got != size) {
+    dropped.push_back({id, size, 8 + static_cast<int64_t>(got)});
     return false;
   }
   if (size & 1) {
@@ -153,7 +164,14 @@ std::string describeChunkNotes(const ChunkNotes& notes) {
   std::string text;
   for (const ChunkNote& note : notes) {
     if (!text.empty()) text += ", ";
-    text += chunkIdText(note.id) + " (" + std::to_string(note.size) + " bytes)";
+    if (note.damaged() && note.held < 8) {
+      text += "a chunk header cut short (" + std::to_string(note.held) + " of 8 bytes)";
+    } else {
+      text += chunkIdText(note.id) + " (" +
+              (note.damaged() ? "its header gives " + std::to_string(note.size) + " bytes, " +
+                                    std::to_string(note.held - 8) + " are there)"
+                              : std::to_string(note.size) + " bytes)");
+    }
   }
   return text;
 }
@@ -246,7 +264,14 @@ bool chunksOfRiffBlocks(const std::vector<std::string>& blocks, ForeignChunks& c
       continue;
     }
     const uint32_t size = le32(block, 4);
-    if (static_cast<int64_t>(block.size()) != paddedLength(size)) return fail("a chunk whose size is not its block's");
+    const bool sizeWrong = static_cast<int64_t>(block.size()) != paddedLength(size);
+    if (sizeWrong && keptAsForeign(id)) {
+      // Each block holds one chunk: one whose size is wrong is damaged
+      // alone, and the others are still where they belong.
+      dropped.push_back({id, size, static_cast<int64_t>(block.size())});
+      continue;
+    }
+    if (sizeWrong) return fail("a chunk whose size is not its block's");
     if (id == fourCC("fmt ")) {
       if (place != ChunkPlace::BeforeFormat) return fail("a second or misplaced fmt chunk");
       place = ChunkPlace::BeforeData;

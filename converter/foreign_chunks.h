@@ -31,10 +31,14 @@ struct ForeignChunk {
 };
 using ForeignChunks = std::vector<ForeignChunk>;
 
-// A chunk that was not kept: its id and the size its header gives.
+// A chunk that was not kept: its id and the size its header gives, and for
+// one that the file ends inside of, the bytes of it (header included) the
+// file holds (fewer than 8: its header is cut short, id and size unknown).
 struct ChunkNote {
   uint32_t id = 0;
   int64_t size = 0;
+  int64_t held = -1;  // -1: whole, but too large to keep
+  bool damaged() const { return held >= 0; }
 };
 using ChunkNotes = std::vector<ChunkNote>;
 
@@ -63,6 +67,10 @@ std::string preambleOfChunks(const ForeignChunks& chunks, ChunkNotes& dropped);
 // without interpreting it), and then `chunks` is empty. A preamble accepted
 // here comes back byte for byte from preambleOfChunks of its chunks.
 bool chunksOfPreamble(std::string_view preamble, ForeignChunks& chunks);
+// Whether a preamble begins with the layout's magic but is not one that
+// chunksOfPreamble reads: chunks were kept there, and are damaged (or laid
+// out by a later version of the layout).
+bool keptChunksDamaged(std::string_view preamble);
 
 // The bytes of the chunks at `place`, headers and pad bytes included.
 int64_t chunkBytesAt(const ForeignChunks& chunks, ChunkPlace place);
@@ -72,15 +80,16 @@ bool writeChunksAt(ByteSink& out, const ForeignChunks& chunks, ChunkPlace place)
 // Takes the chunk whose 8-byte header (`id`, `size`) has just been read from
 // `in`: its body (and pad byte) are read into `chunks` when it is kept and
 // can fit in a preamble, noted in `dropped` when it is kept but too large,
-// and passed over otherwise. False when `in` ends inside it (a chunk too
-// large to keep is then noted all the same).
+// and passed over otherwise. False when `in` ends inside it (a chunk of a
+// kept id is then noted as damaged, with the bytes the file holds).
 bool takeChunk(ByteSource& in, uint32_t id, uint32_t size, ChunkPlace place, ForeignChunks& chunks,
                ChunkNotes& dropped);
 
 // A chunk id as text: its four characters, each byte outside printable ASCII
 // as \xHH.
 std::string chunkIdText(uint32_t id);
-// "LIST (70000 bytes), iXML (12 bytes)"
+// "LIST (70000 bytes), iXML (12 bytes)"; a damaged chunk: "odd1 (its header
+// gives 3 bytes, 2 are there)", "a chunk header cut short (2 of 8 bytes)".
 std::string describeChunkNotes(const ChunkNotes& notes);
 
 // The contents of the APPLICATION blocks (each without its "riff" id) that
@@ -96,8 +105,9 @@ std::vector<std::string> riffBlocksOf(const ForeignChunks& chunks, int channels,
 // The chunks of a FLAC file's "riff" APPLICATION blocks (in file order, each
 // without its id), placed by where they stand against the format and data
 // blocks; what nubo rebuilds or drops (keptAsForeign) is left out, and what
-// is kept but too large is noted in `dropped`. False with `problem` when the
-// blocks are not laid out as flac writes them.
+// is kept but too large is noted in `dropped`, as is a kept chunk whose size
+// is not its block's (damaged; the others are kept). False with `problem`
+// when the blocks are not laid out as flac writes them.
 bool chunksOfRiffBlocks(const std::vector<std::string>& blocks, ForeignChunks& chunks, ChunkNotes& dropped,
                         std::string& problem);
 

@@ -534,10 +534,28 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   const bool cutShort = source->kind != "FLAC" && !sizeFieldWrong && source->expectedBytes >= 0 &&
                         pcmBytes < (source->expectedBytes & ~int64_t{1});
   if (cutShort) run.observer.fileNotice(FileNotice{run.index, kEntryWaveSizeWrong, run.inputPath});
-  std::string notKeptText = describeChunkNotes(notKept);
+  // Chunks cut short or damaged are named apart from those too large.
+  ChunkNotes damagedChunks;
+  ChunkNotes tooLarge;
+  for (const ChunkNote& note : notKept) (note.damaged() ? damagedChunks : tooLarge).push_back(note);
+  std::string notKeptText = describeChunkNotes(tooLarge);
+  if (!source->carried.preamble.empty() && !source->foreign.empty()) {
+    // A FLAC file made from a compressed file whose "riff" blocks were
+    // added later: its preamble comes back byte for byte, and has no room
+    // for them beside it.
+    ChunkNotes displaced;
+    for (const ForeignChunk& chunk : source->foreign) displaced.push_back({chunk.id(), chunk.bodySize()});
+    if (!notKeptText.empty()) notKeptText += "; ";
+    notKeptText += describeChunkNotes(displaced) + ", as the preamble kept is the FLAC file's NUBO_PREAMBLE";
+  }
   if (const ChunkNotes late = source->lateChunks(); !late.empty()) {
     if (!notKeptText.empty()) notKeptText += "; ";
     notKeptText += describeChunkNotes(late) + " after the audio of a stream read once";
+  }
+  std::string damagedText = describeChunkNotes(damagedChunks);
+  if (!source->chunksProblem.empty()) {
+    if (!damagedText.empty()) damagedText += "; ";
+    damagedText += source->chunksProblem;
   }
   source.reset();
   const int64_t frames = pcmBytes / (2 * pcm.channels);
@@ -562,6 +580,11 @@ FileOutcome encode(RunState& run, bool verifyAfter) {
   if (run.request.options.md5) o.md5 = md5.hex();
   if ((sizeFieldWrong || cutShort) && o.warning == kEntryEmpty) o.warning = kEntryWaveSizeWrong;
   // The audio is whole: chunks left out are a warning, not a failure.
+  if (!damagedText.empty() && o.warning == kEntryEmpty) {
+    o.warning = kEntryChunksDamaged;
+    o.warningDetail = damagedText;
+    if (!notKeptText.empty()) o.warningDetail += "; too large to keep: " + notKeptText;
+  }
   if (!notKeptText.empty() && o.warning == kEntryEmpty) {
     o.warning = kEntryChunksNotKept;
     o.warningDetail = notKeptText;
@@ -643,6 +666,9 @@ FileOutcome decode(RunState& run) {
                             std::max<int64_t>(c.fileSize, lengthOf(c, blocks)), pcmBytes, false);
   o.frames = frames;
   if (run.request.options.md5) o.md5 = md5.hex();
+  // A FLAC output carries such a preamble as it is; a WAVE output has no
+  // place for it. The audio is whole, so it is a warning.
+  if (outputFormatOf(run.request) != OutputFormat::Flac && keptChunksDamaged(c.preamble) && o.warning == kEntryEmpty) o.warning = kEntryKeptChunksDamaged;
   return o;
 }
 
@@ -674,6 +700,7 @@ FileOutcome test(RunState& run) {
   o.pcmBytes = 2 * samples;
   o.inputBytes = lengthOf(c, blocks);
   if (run.request.options.md5) o.md5 = md5.hex();
+  if (keptChunksDamaged(c.preamble)) o.warning = kEntryKeptChunksDamaged;
   return o;
 }
 
@@ -788,6 +815,7 @@ bool describeFile(const std::string& path, FileDescription& d, std::string& erro
     d.problem = "the file ends inside its header or preamble";
     return true;
   }
+  d.chunksDamaged = keptChunksDamaged(c.preamble);
   if (ForeignChunks chunks; chunksOfPreamble(c.preamble, chunks)) {
     static const char* const kPlaces[] = {"before fmt", "before data", "after the audio"};
     for (const ForeignChunk& chunk : chunks) {

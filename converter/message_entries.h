@@ -82,6 +82,11 @@ enum Msg : int {
   kEntryFlacDamaged = 39,
   // Chunks of an encoded input that its compressed file could not keep (a warning).
   kEntryChunksNotKept = 38,
+  // Chunks of an encoded input that were damaged or cut short (a warning).
+  kEntryChunksDamaged = 42,
+  // A compressed file whose kept WAVE chunks cannot be read (a warning: the
+  // audio is whole).
+  kEntryKeptChunksDamaged = 10,
 };
 
 // Entries that only the window shows: the buttons and the title of the

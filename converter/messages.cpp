@@ -82,6 +82,8 @@ const char* englishText(int id) {
     case 98: return "file(s) differ";
     case 99: return "Converted, but after the output took its name:";
     case 38: return "Converted; chunks of the input that the compressed file cannot hold were not kept:";
+    case 42: return "Converted; damaged chunks of the input were not kept:";
+    case 10: return "The WAVE chunks kept in the compressed file are damaged and cannot be read; the audio is whole:";
     default: return "";
   }
 }

@@ -50,6 +50,8 @@ class PcmSource {
   // and those it cannot keep.
   ForeignChunks foreign;
   ChunkNotes droppedChunks;
+  // Why chunks of the input could not be read at all, naming them ("": none).
+  std::string chunksProblem;
   // Chunks found after the audio of a stream that is read once: the preamble
   // that would have kept them was written before them. Asked once the audio
   // has been read.

@@ -25,7 +25,7 @@ bool readWaveHeader(ByteSource& in, WaveInfo& info) {
     info.whatItIs = "not a RIFF file";
     return false;
   }
-  in.readLE(4);
+  info.riffEnd = 8 + static_cast<int64_t>(in.readLE(4));
   if (in.readLE(4) != fourCC("WAVE")) {
     info.whatItIs = "a RIFF file, but not WAVE";
     return false;
@@ -38,7 +38,9 @@ bool readWaveHeader(ByteSource& in, WaveInfo& info) {
       return false;
     }
     const uint32_t size = in.readLE(4);
-    in.readLE(4), in.readLE(4);  // RIFF size
+    uint64_t riffSize64 = in.readLE(4);
+    riffSize64 |= static_cast<uint64_t>(in.readLE(4)) << 32;
+    info.riffEnd = 8 + static_cast<int64_t>(riffSize64 & 0x7FFFFFFFFFFFFFFFu);
     dataSize64 = in.readLE(4);
     dataSize64 |= static_cast<uint64_t>(in.readLE(4)) << 32;
     if (size < 24 || !in.skip(static_cast<int64_t>(size) - 16 + (size & 1))) {
@@ -131,6 +133,12 @@ bool readChunksAfterData(ByteSource& in, WaveInfo& info) {
     const uint32_t id = in.readLE(4);
     const uint32_t size = in.readLE(4);
     if (!takeChunk(in, id, size, ChunkPlace::AfterData, info.foreign, info.dropped)) break;
+  }
+  // A chunk header cut short: the RIFF size says the file goes on.
+  if (const int64_t left = length - in.position(); left > 0 && left < 8 && info.riffEnd > length) {
+    ChunkNote cut;
+    cut.held = left;
+    info.dropped.push_back(cut);
   }
   return in.seek(first);
 }

@@ -25,6 +25,7 @@ struct WaveInfo {
   bool sizeFieldWrong = false;
   bool readToEnd = false;     // the audio runs to the end of a stream whose length is not known
   bool rf64 = false;          // an RF64 file: the sizes came from its ds64 chunk
+  int64_t riffEnd = 0;        // where the RIFF (or ds64) size says the file ends
   std::string whatItIs;       // when it is not a 16-bit PCM WAVE file: what it is instead
   // The chunks before the data that a compressed file keeps, and those kept
   // but too large for it (foreign_chunks.h).

@@ -123,3 +123,5 @@
 #define NUBO_MSG_COMMIT_WARNING 99 /*Converted, but after the output took its name:*/
 #define NUBO_MSG_FLAC_DAMAGED 39 /*The FLAC file is damaged or disagrees with its STREAMINFO; not converted:*/
 #define NUBO_MSG_CHUNKS_NOT_KEPT 38 /*Converted; chunks of the input that the compressed file cannot hold were not kept:*/
+#define NUBO_MSG_CHUNKS_DAMAGED 42 /*Converted; damaged chunks of the input were not kept:*/
+#define NUBO_MSG_KEPT_CHUNKS_DAMAGED 10 /*The WAVE chunks kept in the compressed file are damaged and cannot be read; the audio is whole:*/

@@ -83,6 +83,7 @@ constexpr ShownEntry kShownEntries[] = {
     {kEntryFormatDiffers, "the WAVE format differs"},
     {kEntryCommitWarning, "a warning after the output took its name"},
     {kEntryChunksNotKept, "chunks of the input not kept"},
+    {kEntryChunksDamaged, "damaged chunks of the input not kept"},
     {kEntryNotBegun, "a file not begun"},
     {kEntryRunProgress, "the progress of the run"},
     {kEntryStoppedDuring, "a file stopped during its conversion"},

@@ -142,5 +142,63 @@ run 0 "$nubo" decode rf64.NAB -o rf64-back.wav
 wave bext.chunk fmt.chunk data.chunk cue.chunk >rf64-expected.wav
 cmp -s rf64-back.wav rf64-expected.wav || fail "an RF64 input's chunks did not come back"
 
+# --- damage -----------------------------------------------------------------------------
+# poke FILE OFFSET BYTES: a copy's bytes changed in place.
+poke() { printf '%b' "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
+# A preamble that begins with the magic but does not read as chunks (the first
+# entry's size, its place byte, an entry named data): the audio is whole, the
+# chunks are named as damaged by info, test and decode, and carried unchanged
+# into FLAC and back.
+for damage in 'size 82 \x49\x06' 'place 77 \x07' 'data 78 data'; do
+  read -r what offset bytes <<<"$damage"
+  cp bwf.NAB "dmg-$what.NAB"
+  poke "dmg-$what.NAB" "$offset" "$bytes"
+  run 0 "$nubo" info "dmg-$what.NAB"
+  expect_in out.txt "remark             the WAVE chunks kept in the preamble are damaged and cannot be read"
+  expect_not_in out.txt "WAVE chunks        "
+  run 0 "$nubo" test "dmg-$what.NAB"
+  expect_in err.txt "The WAVE chunks kept in the compressed file are damaged and cannot be read; the audio is whole: dmg-$what.NAB [warning]"
+  run 0 "$nubo" decode "dmg-$what.NAB" -o "dmg-$what.wav" --report "dmg-$what.jsonl"
+  expect_in err.txt "are damaged and cannot be read; the audio is whole: dmg-$what.NAB [warning]"
+  cmp -s "dmg-$what.wav" tone.wav || fail "a damaged preamble ($what) did not give the audio alone"
+  grep -qF '"warning":"The WAVE chunks kept in the compressed file are damaged' "dmg-$what.jsonl" ||
+    fail "the report lacks the warning: $(cat "dmg-$what.jsonl")"
+  run 0 "$nubo" decode "dmg-$what.NAB" -o "dmg-$what.flac"
+  expect_not_in err.txt "warning"
+  run 0 "$nubo" encode "dmg-$what.flac" -o "dmg-$what-again.NAB"
+  cmp -s "dmg-$what-again.NAB" "dmg-$what.NAB" || fail "a damaged preamble ($what) did not come back from FLAC"
+done
+run 0 "$nubo" decode bwf.NAB -o quiet.wav --report quiet.jsonl
+grep -qF '"reason":null,"warning":null,' quiet.jsonl || fail "a file without a warning: $(cat quiet.jsonl)"
+# A WAVE file whose last chunk is cut short (its RIFF size says more): the
+# chunk is named as damaged, the others kept.
+head -c -10 bwf.wav >cut-body.wav
+head -c -40 bwf.wav >cut-head.wav
+run 0 "$nubo" encode cut-body.wav cut-head.wav -o '*.NAB' --report cut.jsonl
+expect_in err.txt "damaged chunks of the input were not kept: cut-body.wav (smpl (its header gives 36 bytes, 26 are there)) [warning]"
+expect_in err.txt "damaged chunks of the input were not kept: cut-head.wav (a chunk header cut short (4 of 8 bytes)) [warning]"
+[[ $(grep -c '"warning":".*damaged chunks of the input were not kept' cut.jsonl) == 2 ]] || fail "report: $(cat cut.jsonl)"
+run 0 "$nubo" info cut-body.NAB
+expect_in out.txt "cue  (28 bytes, after the audio)"
+expect_not_in out.txt "smpl"
+# A riff block of flac's whose chunk size is wrong: that chunk is named as
+# damaged, the chunks of the other blocks are kept.
+cp made-by-flac.flac riff-dmg.flac
+offset=$(python3 -c "import sys; print(open(sys.argv[1], 'rb').read().index(b'bext') + 4)" riff-dmg.flac)
+poke riff-dmg.flac "$offset" '\x0f\x27\x00\x00'
+run 0 "$nubo" encode riff-dmg.flac
+expect_in err.txt "damaged chunks of the input were not kept: riff-dmg.flac (bext (its header gives 9999 bytes,"
+expect_not_in err.txt "cannot hold"
+run 0 "$nubo" info riff-dmg.NAB
+expect_in out.txt "WAVE chunks        LIST ($(stat -c %s list.body) bytes, before data), iXML ($(stat -c %s ixml.body) bytes, before data), cue  (28 bytes, after the audio), smpl (36 bytes, after the audio)"
+# A FLAC file with riff blocks and a compressed file's preamble as well: the
+# preamble comes back as it was, the chunks beside it are named.
+cp made-by-flac.flac both.flac
+metaflac --set-tag=NUBO_PREAMBLE="$(printf 'take 7' | od -An -tx1 | tr -d ' \n')" both.flac
+run 0 "$nubo" encode both.flac
+expect_in err.txt "were not kept: both.flac (bext (603 bytes), LIST"
+expect_in err.txt "as the preamble kept is the FLAC file's NUBO_PREAMBLE) [warning]"
+[[ $(tail -c +69 both.NAB | head -c 6) == "take 7" ]] || fail "the NUBO_PREAMBLE did not come back"
+
 [[ "$(md5sum tone.wav bwf.wav)" == "$sums" ]] || fail "an input changed"
 finish "foreign chunks"

@@ -90,7 +90,10 @@ TEST(ForeignChunksPreamble, OtherPreamblesAreNotInterpreted) {
     ForeignChunks chunks{{ChunkPlace::BeforeData, "left over"}};
     EXPECT_FALSE(chunksOfPreamble(p, chunks)) << testing::PrintToString(p);
     EXPECT_TRUE(chunks.empty());
+    // Named as damaged chunks when it begins with the magic, else an old preamble.
+    EXPECT_EQ(keptChunksDamaged(p), p.compare(0, 8, good, 0, 8) == 0) << testing::PrintToString(p);
   }
+  EXPECT_FALSE(keptChunksDamaged(good));
 }
 
 TEST(ForeignChunksPreamble, WhatDoesNotFitIsNamedAndTheRestKept) {
@@ -156,7 +159,7 @@ TEST(ForeignChunksPreamble, ChunksAreTakenFromAStream) {
   dropped.clear();
   EXPECT_FALSE(takeChunk(cutIn, id, size, ChunkPlace::AfterData, chunks, dropped));
   EXPECT_TRUE(chunks.empty());
-  EXPECT_EQ(describeChunkNotes(dropped), "bext (8 bytes)");
+  EXPECT_EQ(describeChunkNotes(dropped), "bext (its header gives 8 bytes, 4 are there)");
 }
 
 TEST(ForeignChunksPreamble, IdsAsText) {
@@ -248,7 +251,7 @@ TEST(ForeignChunksFlac, BlocksOfFlacItselfAreSortedAndCheckedAsItChecksThem) {
       {blocks[0], chunk("fmt ", "1234")},                                         // no data header
       {blocks[0], "data" + le(0, 4), chunk("fmt ", "1234")},                      // data before fmt
       {blocks[0], chunk("fmt ", "1234"), chunk("fmt ", "1234"), "data" + le(0, 4)},
-      {blocks[0], chunk("fmt ", "1234"), chunk("bext", "12") + "x", "data" + le(0, 4)},  // size not the block's
+      {blocks[0], chunk("fmt ", "1234") + "x", "data" + le(0, 4)},                       // fmt's size not the block's
       {blocks[0], chunk("fmt ", "1234"), "bext", "data" + le(0, 4)},                     // shorter than a header
   };
   for (const auto& d : damaged) {
@@ -257,6 +260,22 @@ TEST(ForeignChunksFlac, BlocksOfFlacItselfAreSortedAndCheckedAsItChecksThem) {
     EXPECT_NE(problem.find("damaged"), std::string::npos) << problem;
     EXPECT_TRUE(chunks.empty());
   }
+
+  // A kept chunk whose size is not its block's is damaged alone: each block
+  // holds one chunk, so the others keep their places.
+  std::string badSize = chunk("bext", "1234");
+  badSize[4] = '\x0f';
+  const std::vector<std::string> oneDamaged = {blocks[0], badSize, chunk("fmt ", "1234"), chunk("LIST", "ab"),
+                                               "data" + le(0, 4), chunk("cue ", "cd")};
+  dropped.clear();
+  ASSERT_TRUE(chunksOfRiffBlocks(oneDamaged, chunks, dropped, problem)) << problem;
+  ASSERT_EQ(chunks.size(), 2u);
+  EXPECT_EQ(chunks[0].bytes, chunk("LIST", "ab"));
+  EXPECT_EQ(chunks[0].place, ChunkPlace::BeforeData);
+  EXPECT_EQ(chunks[1].place, ChunkPlace::AfterData);
+  ASSERT_EQ(dropped.size(), 1u);
+  EXPECT_TRUE(dropped[0].damaged());
+  EXPECT_EQ(describeChunkNotes(dropped), "bext (its header gives 15 bytes, 4 are there)");
 }
 
 std::string bytesOf(const MemorySink& out) { return std::string(out.bytes().begin(), out.bytes().end()); }
