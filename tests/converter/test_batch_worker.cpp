@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "le_bytes.h"
 #include "batch_worker.h"
 #include "describe_file.h"
 #include "run_events.h"
@@ -93,14 +94,8 @@ void writeAll(const fs::path& p, const std::vector<uint8_t>& bytes) {
   std::ofstream f(p, std::ios::binary);
   f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
-void putLE(std::vector<uint8_t>& out, uint32_t v, int n) {
-  for (int i = 0; i < n; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-uint32_t getLE(const std::vector<uint8_t>& b, std::size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v |= static_cast<uint32_t>(b.at(at + i)) << (8 * i);
-  return v;
-}
+using test::getLE;
+using test::putLE;
 
 std::vector<uint8_t> waveFile(const std::vector<uint8_t>& pcm, int channels, uint32_t rate) {
   std::vector<uint8_t> w;

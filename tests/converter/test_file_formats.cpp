@@ -18,6 +18,7 @@
 #include <unistd.h>
 #endif
 
+#include "le_bytes.h"
 #include "file_formats.h"
 #include "foreign_chunks.h"
 #include "jobs.h"
@@ -28,14 +29,8 @@
 namespace nubo::converter {
 namespace {
 
-void putLE(std::vector<uint8_t>& out, uint32_t v, int n) {
-  for (int i = 0; i < n; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-uint32_t getLE(const std::vector<uint8_t>& b, std::size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v |= static_cast<uint32_t>(b.at(at + i)) << (8 * i);
-  return v;
-}
+using test::getLE;
+using test::putLE;
 
 // Stereo samples of a slow ramp with a little noise, as 16-bit LE bytes.
 std::vector<uint8_t> stereoPcm(std::size_t frames) {

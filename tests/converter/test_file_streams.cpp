@@ -14,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include "le_bytes.h"
 #include "file_io.h"
 #include "nab_format.h"
 #include "wave_file.h"
@@ -21,14 +22,8 @@
 namespace nubo::converter {
 namespace {
 
-void putLE(std::vector<uint8_t>& out, uint32_t v, int n) {
-  for (int i = 0; i < n; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-uint32_t getLE(const std::vector<uint8_t>& b, std::size_t at, int n) {
-  uint32_t v = 0;
-  for (int i = 0; i < n; ++i) v |= static_cast<uint32_t>(b.at(at + i)) << (8 * i);
-  return v;
-}
+using test::getLE;
+using test::putLE;
 
 // A header as an old file has it: fact chunk of `factSize` bytes (0: no fact
 // chunk, the data chunk follows the format chunk).
