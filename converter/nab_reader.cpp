@@ -2,6 +2,7 @@
 #include "nab_reader.h"
 
 #include <algorithm>
+#include <tuple>
 
 namespace nubo::converter {
 
@@ -12,6 +13,33 @@ bool NabReader::fail(Problem p, std::string detail) {
 }
 
 bool NabReader::open(ByteSource& in) {
+  if (!readHeader(in)) return false;
+  walkBlocks();
+  return true;
+}
+
+bool NabReader::openLike(ByteSource& in, const NabReader& indexed) {
+  if (!readHeader(in)) return false;
+  const NabHeader& a = header_;
+  const NabHeader& b = indexed.header_;
+  const bool same = std::tie(a.channels, a.sampleRate, a.coderVersion, a.coderParameter, a.frameCount, a.dataSize) ==
+                        std::tie(b.channels, b.sampleRate, b.coderVersion, b.coderParameter, b.frameCount, b.dataSize) &&
+                    layout_.preambleLength == indexed.layout_.preambleLength &&
+                    layout_.dataOffset == indexed.layout_.dataOffset && indexed.in_ != nullptr &&
+                    in.size() == indexed.in_->size();
+  if (!same) return fail(Problem::NotCompressed, "the file changed");
+  offsets_ = indexed.offsets_;
+  lastCount_ = indexed.lastCount_;
+  samples_ = indexed.samples_;
+  walkDamageBlock_ = indexed.walkDamageBlock_;
+  walkDamageOffset_ = indexed.walkDamageOffset_;
+  next_ = -1;
+  return true;
+}
+
+// Reads and checks the header and steps over the preamble; every field of
+// an earlier open is reset.
+bool NabReader::readHeader(ByteSource& in) {
   in_ = &in;
   header_ = NabHeader{};
   offsets_.clear();
@@ -34,7 +62,6 @@ bool NabReader::open(ByteSource& in) {
   if (layout_.preambleLength < 0 || !in.skip(layout_.preambleLength)) {
     return fail(Problem::EndsInHeader, "the file ends inside its header");
   }
-  walkBlocks();
   return true;
 }
 

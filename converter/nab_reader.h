@@ -38,6 +38,12 @@ class NabReader {
   // blocks before the damage are indexed and damage() says where it is.
   // The stream stays in use until the reader is closed or opened again.
   bool open(ByteSource& in);
+  // Opens a second stream on the file that `indexed` has opened, for
+  // decoding blocks side by side, without walking the blocks again: the
+  // header is read and the index taken over. False (problem() says
+  // NotCompressed, "the file changed") when the stream's header or size is
+  // not the indexed file's.
+  bool openLike(ByteSource& in, const NabReader& indexed);
 
   Problem problem() const { return problem_; }
   // What the problem is, in words ("coder version 23").
@@ -80,6 +86,7 @@ class NabReader {
 
  private:
   bool fail(Problem p, std::string detail);
+  bool readHeader(ByteSource& in);
   void walkBlocks();
 
   ByteSource* in_ = nullptr;

@@ -2,18 +2,23 @@
 // nubo._nubo, the C part of the Python module `nubo`: reads .NAB files
 // through the converter's NabReader (every block decoded by NuboWaveConvert)
 // and writes them through its output rules. The samples cross as buffers of
-// 16-bit little-endian samples: NumPy arrays that nubo/__init__.py makes.
+// 16-bit little-endian samples: NumPy arrays made or wrapped by
+// nubo/__init__.py.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <vector>
+
+#include <sys/mman.h>
 
 #include "nab_reader.h"
 #include "nab_writer.h"
@@ -72,7 +77,6 @@ bool pathArgument(PyObject* object, std::string& path) {
 
 // Where a range of blocks failed to decode: the block from 1 (0: none).
 struct RangeResult {
-  bool changed = false;  // the file is not the one the first reader indexed
   int64_t failedBlock = 0;
   int64_t failedOffset = 0;
   std::string detail;
@@ -107,107 +111,192 @@ RangeResult decodeRange(NabReader& reader, int64_t first, int64_t end, uint8_t* 
 // thread costs more than it saves.
 constexpr int64_t kMinBlocksPerThread = 256;
 constexpr int64_t kMaxThreads = 16;
+// Blocks in one range that a thread takes at a time (about 2.5 s of audio).
+constexpr int64_t kRangeBlocks = 128;
 
-// read(path, allocate, threads) -> (samples, rate): the file opened and its
-// blocks indexed, then `allocate(frames, channels)` (numpy.empty, whose large
-// arrays are backed by huge pages: fewer page faults) makes the array that
-// the blocks are decoded into, with no copy after. The blocks are
-// independent: `threads` (0: one per processor) decode contiguous ranges of
-// them side by side, each through a reader of its own on the file (the
-// file's bytes are never held whole: a buffer that size costs a page fault
-// every 4 KiB).
-PyObject* readFile(PyObject*, PyObject* args) {
-  PyObject* pathObject;
-  PyObject* allocate;
-  int threads;
-  if (!PyArg_ParseTuple(args, "OOi:read", &pathObject, &allocate, &threads)) return nullptr;
+// A file being decoded in the background: start_read(path, threads) opens
+// the file, indexes its blocks and sets threads decoding ranges of blocks
+// into memory of its own, then returns at once, so that the caller can
+// import NumPy in the meantime (a cold import costs about as much as
+// decoding ten minutes of audio). finish() decodes the ranges still left
+// on the caller's thread too, waits for the others and raises what went
+// wrong; after it, the object lends its samples through the buffer
+// protocol, which numpy.frombuffer wraps without a copy (the array keeps
+// the object, and with it the memory, alive).
+// The threads take ranges in order from a shared counter, so that one
+// slowed by the import (or by anything else on the machine) holds no one
+// up. Each reads through a stream of its own on the file, which shares the
+// first stream's index: the file's bytes are never held whole.
+struct Decoding {
   std::string path;
-  if (!pathArgument(pathObject, path)) return nullptr;
+  InputFile file;
+  NabReader reader;   // the caller's, in finish()
+  int64_t total = 0;  // samples, all channels counted
+  uint8_t* samples = nullptr;
+  std::size_t bytes = 0;
+  int64_t ranges = 0;
+  std::atomic<int64_t> nextRange{0};
+  std::atomic<bool> changed{false};  // a thread found another file under the path
+  std::vector<RangeResult> results;  // one per range, written by the thread that took it
+  std::vector<std::thread> workers;
+
+  ~Decoding() {
+    nextRange = ranges;  // ranges not yet taken are not begun
+    join();
+    if (samples != nullptr) munmap(samples, bytes);
+  }
+  void join() {
+    for (std::thread& worker : workers) {
+      if (worker.joinable()) worker.join();
+    }
+  }
+  int64_t rangeStart(int64_t i) const { return std::min(i * kRangeBlocks, reader.blockCount()); }
+  // Decodes ranges until none is left.
+  void work(NabReader& through) {
+    for (int64_t i; (i = nextRange.fetch_add(1)) < ranges;) {
+      const int64_t limit = i + 1 == ranges ? total : through.firstSampleOf(rangeStart(i + 1));
+      results[static_cast<std::size_t>(i)] = decodeRange(through, rangeStart(i), rangeStart(i + 1), samples, limit);
+    }
+  }
+  void workOnAStreamOfItsOwn() {
+    InputFile itsFile;
+    NabReader itsReader;
+    if (!itsFile.open(path) || !itsReader.openLike(itsFile, reader)) {
+      changed = true;
+      return;
+    }
+    work(itsReader);
+  }
+};
+
+struct DecodingObject {
+  PyObject_HEAD
+  Decoding* decoding;
+  bool finished;  // finish() succeeded: the samples may be lent
+};
+
+void decodingDealloc(PyObject* self) {
+  auto* object = reinterpret_cast<DecodingObject*>(self);
+  if (object->decoding != nullptr) {
+    Py_BEGIN_ALLOW_THREADS
+    delete object->decoding;  // waits for threads still decoding
+    Py_END_ALLOW_THREADS
+  }
+  PyTypeObject* type = Py_TYPE(self);
+  type->tp_free(self);
+  Py_DECREF(type);
+}
+
+int decodingGetBuffer(PyObject* self, Py_buffer* view, int flags) {
+  auto* object = reinterpret_cast<DecodingObject*>(self);
+  if (!object->finished) {
+    PyErr_SetString(PyExc_BufferError, "the samples are lent only after finish()");
+    view->obj = nullptr;
+    return -1;
+  }
+  // An empty file lends an empty buffer at a valid address.
+  static uint8_t none[2];
+  Decoding& d = *object->decoding;
+  return PyBuffer_FillInfo(view, self, d.samples != nullptr ? d.samples : none, static_cast<Py_ssize_t>(2 * d.total),
+                           0, flags);
+}
+
+// finish() -> (frames, channels, rate), or the file's problem raised.
+PyObject* decodingFinish(PyObject* self, PyObject*) {
+  auto* object = reinterpret_cast<DecodingObject*>(self);
+  Decoding& d = *object->decoding;
+  Py_BEGIN_ALLOW_THREADS
+  d.work(d.reader);
+  d.join();
+  Py_END_ALLOW_THREADS
+  if (d.changed) return raiseNuboError(d.path + ": the file changed while it was read", d.path, 0, 0);
+  // The first damaged block of the file, as a decode in order meets it.
+  for (const RangeResult& r : d.results) {
+    if (r.failedBlock != 0) {
+      return raiseNuboError(d.path + ": damaged: " + r.detail + " (byte offset " + std::to_string(r.failedOffset) +
+                                ")",
+                            d.path, r.failedBlock, r.failedOffset);
+    }
+  }
+  if (d.reader.damagedBlock() != 0) {
+    const int64_t block = d.reader.damagedBlock();
+    const int64_t offset = d.reader.damagedOffset();
+    return raiseNuboError(d.path + ": damaged: the file ends inside block " + std::to_string(block) +
+                              " (byte offset " + std::to_string(offset) + ")",
+                          d.path, block, offset);
+  }
+  object->finished = true;
+  return Py_BuildValue("(LLi)", static_cast<long long>(d.reader.frameCount()),
+                       static_cast<long long>(d.reader.channels()), static_cast<int>(d.reader.sampleRate()));
+}
+
+PyMethodDef decodingMethods[] = {
+    {"finish", decodingFinish, METH_NOARGS, "finish() -> (frames, channels, rate)"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot decodingSlots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(decodingDealloc)},
+    {Py_tp_methods, decodingMethods},
+    {Py_tp_doc, const_cast<char*>("A .NAB file being decoded: finish(), then its samples through the buffer protocol.")},
+    {Py_bf_getbuffer, reinterpret_cast<void*>(decodingGetBuffer)},
+    {0, nullptr},
+};
+PyType_Spec decodingSpec = {"nubo._nubo.Decoding", sizeof(DecodingObject), 0, Py_TPFLAGS_DEFAULT, decodingSlots};
+PyTypeObject* decodingType = nullptr;  // made from decodingSpec when the module loads
+
+// Memory for the samples straight from the system, in huge pages where the
+// system gives them (fewer page faults on a large file); the threads touch
+// it first, each its own range, so the faults are taken side by side.
+uint8_t* sampleMemory(std::size_t bytes) {
+  void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return nullptr;
+#ifdef MADV_HUGEPAGE
+  if (bytes >= (std::size_t{4} << 20) && getenv("NOHUGE") == nullptr) madvise(memory, bytes, MADV_HUGEPAGE);
+#endif
+  return static_cast<uint8_t*>(memory);
+}
+
+// start_read(path, threads) -> Decoding; threads 0: one per processor.
+PyObject* startRead(PyObject*, PyObject* args) {
+  PyObject* pathObject;
+  int threads;
+  if (!PyArg_ParseTuple(args, "Oi:start_read", &pathObject, &threads)) return nullptr;
   if (threads < 0) {
     PyErr_SetString(PyExc_ValueError, "threads must be at least 1");
     return nullptr;
   }
-  InputFile file;
-  NabReader reader;
-  if (!openReader(path, file, reader)) return nullptr;
+  auto d = std::make_unique<Decoding>();
+  if (!pathArgument(pathObject, d->path)) return nullptr;
+  if (!openReader(d->path, d->file, d->reader)) return nullptr;
   // Whole frames: a stream whose samples do not fill its last frame has
   // that sample left out.
-  const int64_t total = reader.frameCount() * reader.channels();
-  PyObject* array = PyObject_CallFunction(allocate, "LL", static_cast<long long>(reader.frameCount()),
-                                          static_cast<long long>(reader.channels()));
-  if (array == nullptr) return nullptr;
-  Py_buffer out;
-  if (PyObject_GetBuffer(array, &out, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) {
-    Py_DECREF(array);
-    return nullptr;
-  }
-  if (out.len != 2 * total) {
-    PyBuffer_Release(&out);
-    Py_DECREF(array);
-    PyErr_SetString(PyExc_ValueError, "the array made for the samples has another size");
-    return nullptr;
-  }
-  auto* into = static_cast<uint8_t*>(out.buf);
-  const int64_t blocks = reader.blockCount();
+  d->total = d->reader.frameCount() * d->reader.channels();
+  d->bytes = static_cast<std::size_t>(2 * d->total);
+  if (d->bytes > 0 && (d->samples = sampleMemory(d->bytes)) == nullptr) return PyErr_NoMemory();
+  auto* object = PyObject_New(DecodingObject, decodingType);
+  if (object == nullptr) return nullptr;
+  object->finished = false;
+  Decoding& s = *d;
+  object->decoding = d.release();
+
+  // `threads` decode side by side: the caller's in finish() and the others
+  // from now on.
+  const int64_t blocks = s.reader.blockCount();
   int64_t count = threads > 0 ? threads
                               : std::min<int64_t>({std::max(1u, std::thread::hardware_concurrency()), kMaxThreads,
                                                    blocks / kMinBlocksPerThread});
-  count = std::max<int64_t>(1, std::min({count, blocks, kMaxThreads}));
-  std::vector<RangeResult> results(static_cast<std::size_t>(count));
-  Py_BEGIN_ALLOW_THREADS
-  // Range i: blocks [blocks * i / count, blocks * (i + 1) / count).
-  auto rangeStart = [&](int64_t i) { return blocks * i / count; };
-  auto limitOf = [&](int64_t i) { return i + 1 == count ? total : reader.firstSampleOf(rangeStart(i + 1)); };
-  std::vector<std::thread> workers;
-  int64_t own = 1;  // ranges from here on have no thread of their own
+  s.ranges = (blocks + kRangeBlocks - 1) / kRangeBlocks;
+  count = std::max<int64_t>(1, std::min({count, s.ranges, kMaxThreads}));
+  s.results.resize(static_cast<std::size_t>(s.ranges));
   for (int64_t i = 1; i < count; ++i) {
     try {
-      workers.emplace_back([&, i] {
-        RangeResult& result = results[static_cast<std::size_t>(i)];
-        InputFile itsFile;
-        NabReader itsReader;
-        if (!itsFile.open(path) || !itsReader.open(itsFile) || itsReader.blockCount() != blocks ||
-            itsReader.blockOffset(blocks - 1) != reader.blockOffset(blocks - 1)) {
-          result.changed = true;
-          return;
-        }
-        result = decodeRange(itsReader, rangeStart(i), rangeStart(i + 1), into, limitOf(i));
-      });
+      s.workers.emplace_back([&s] { s.workOnAStreamOfItsOwn(); });
     } catch (const std::system_error&) {
-      break;  // no more threads to be had: this one decodes the ranges left
-    }
-    own = i + 1;
-  }
-  results[0] = decodeRange(reader, 0, rangeStart(1), into, limitOf(0));
-  for (int64_t i = own; i < count; ++i) {
-    results[static_cast<std::size_t>(i)] = decodeRange(reader, rangeStart(i), rangeStart(i + 1), into, limitOf(i));
-  }
-  for (std::thread& worker : workers) worker.join();
-  Py_END_ALLOW_THREADS
-  PyBuffer_Release(&out);
-  for (const RangeResult& r : results) {
-    if (r.changed) {
-      Py_DECREF(array);
-      return raiseNuboError(path + ": the file changed while it was read", path, 0, 0);
+      break;  // no more threads to be had: the caller's does the rest
     }
   }
-  // The first damaged block of the file, as a decode in order meets it.
-  for (const RangeResult& r : results) {
-    if (r.failedBlock != 0) {
-      Py_DECREF(array);
-      return raiseNuboError(path + ": damaged: " + r.detail + " (byte offset " + std::to_string(r.failedOffset) + ")",
-                            path, r.failedBlock, r.failedOffset);
-    }
-  }
-  if (reader.damagedBlock() != 0) {
-    Py_DECREF(array);
-    const int64_t block = reader.damagedBlock();
-    const int64_t offset = reader.damagedOffset();
-    return raiseNuboError(path + ": damaged: the file ends inside block " + std::to_string(block) + " (byte offset " +
-                              std::to_string(offset) + ")",
-                          path, block, offset);
-  }
-  return Py_BuildValue("(Ni)", array, static_cast<int>(reader.sampleRate()));
+  return reinterpret_cast<PyObject*>(object);
 }
 
 // info(path) -> dict of the header fields and what the block walk found
@@ -276,7 +365,7 @@ PyObject* writeFile(PyObject*, PyObject* args) {
 }
 
 PyMethodDef methods[] = {
-    {"read", readFile, METH_VARARGS, "read(path, allocate, threads) -> (samples, rate)"},
+    {"start_read", startRead, METH_VARARGS, "start_read(path, threads) -> Decoding (decoding in the background)"},
     {"info", infoFile, METH_VARARGS, "info(path) -> dict"},
     {"write", writeFile, METH_VARARGS, "write(path, samples, channels, rate, overwrite) -> None"},
     {nullptr, nullptr, 0, nullptr},
@@ -294,7 +383,10 @@ PyMODINIT_FUNC PyInit__nubo() {
                                         "A .NAB file that cannot be read or written; `block` and `offset` say where "
                                         "decoding failed (None when it is not about a block), `path` the file.",
                                         nullptr, nullptr);
-  if (nuboError == nullptr || PyModule_AddObjectRef(module, "NuboError", nuboError) < 0) {
+  if (decodingType == nullptr) {
+    decodingType = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&decodingSpec));
+  }
+  if (nuboError == nullptr || PyModule_AddObjectRef(module, "NuboError", nuboError) < 0 || decodingType == nullptr) {
     Py_DECREF(module);
     return nullptr;
   }

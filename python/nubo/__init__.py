@@ -11,9 +11,8 @@ Errors about a file's content raise NuboError, whose `block` and `offset`
 say where decoding failed; errors of the system raise OSError.
 """
 
+import operator
 import os
-
-import numpy as np
 
 from ._nubo import NuboError
 from . import _nubo
@@ -21,8 +20,20 @@ from . import _nubo
 __all__ = ["read", "info", "write", "NuboError"]
 
 
-def _samples_array(frames, channels):
-    return np.empty((frames, channels), dtype="<i2")
+def _numpy():
+    # NumPy is imported on first use, not with nubo: read() imports it while
+    # the file's blocks decode, so a script that reads one file does not
+    # wait for both one after the other.
+    import numpy
+
+    return numpy
+
+
+def _count(value, name):
+    """An integer argument (int or NumPy integer, not bool), or TypeError."""
+    if isinstance(value, bool):
+        raise TypeError("%s must be an integer, not bool" % name)
+    return operator.index(value)
 
 
 def read(path, threads=None):
@@ -34,9 +45,18 @@ def read(path, threads=None):
     which are independent, are decoded on `threads` threads side by side
     (by default one per processor for files of more than a few seconds;
     16 at the most)."""
-    if threads is not None and (not isinstance(threads, (int, np.integer)) or isinstance(threads, bool) or threads < 1):
-        raise ValueError("threads must be an integer of at least 1, or None")
-    samples, rate = _nubo.read(os.fspath(path), _samples_array, 0 if threads is None else int(threads))
+    if threads is not None:
+        try:
+            threads = _count(threads, "threads")
+        except TypeError:
+            raise ValueError("threads must be an integer of at least 1, or None") from None
+        if threads < 1:
+            raise ValueError("threads must be an integer of at least 1, or None")
+    decoding = _nubo.start_read(os.fspath(path), 0 if threads is None else min(threads, 64))
+    np = _numpy()
+    frames, channels, rate = decoding.finish()
+    # The samples are little-endian: converted only on a big-endian machine.
+    samples = np.frombuffer(decoding, dtype="<i2").reshape(frames, channels)
     return samples.astype(np.int16, copy=False), rate
 
 
@@ -57,6 +77,7 @@ def write(path, samples, rate, overwrite=False):
     name only when complete. An existing .NAB file is replaced only with
     overwrite=True (FileExistsError otherwise); a file of any other kind is
     never replaced (NuboError)."""
+    np = _numpy()
     array = np.asarray(samples)
     if array.dtype != np.int16:
         raise TypeError("samples must be int16, not %s" % array.dtype)
@@ -64,7 +85,6 @@ def write(path, samples, rate, overwrite=False):
         array = array.reshape(-1, 1)
     if array.ndim != 2 or array.shape[1] not in (1, 2):
         raise ValueError("samples must have the shape (frames,) or (frames, channels) with 1 or 2 channels")
-    if not isinstance(rate, (int, np.integer)) or isinstance(rate, bool):
-        raise TypeError("rate must be an integer")
+    rate = _count(rate, "rate")
     data = np.ascontiguousarray(array, dtype="<i2")
-    _nubo.write(os.fspath(path), data, array.shape[1], int(rate), bool(overwrite))
+    _nubo.write(os.fspath(path), data, array.shape[1], rate, bool(overwrite))

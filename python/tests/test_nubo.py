@@ -160,6 +160,35 @@ def test_threads_decode_the_same_audio_and_name_the_first_damaged_block(tmp):
             nubo.read("take.NAB", threads=wrong)
 
 
+def test_the_array_owns_its_samples_and_an_unfinished_read_ends_cleanly(tmp):
+    samples = audio(1200 * 882, 2, 9)
+    nubo.write("take.NAB", samples, 44100)
+    got, _ = nubo.read("take.NAB")
+    got[0, 0] ^= 1  # writable, and the decoder's memory stays with the array
+    del samples
+    again, _ = nubo.read("take.NAB")
+    assert got[0, 0] == again[0, 0] ^ 1 and np.array_equal(got[1:], again[1:])
+
+    # A read dropped before its end (an exception during NumPy's import, say)
+    # or still decoding when the interpreter exits: no samples are lent
+    # early, nothing crashes, and nubo alone does not import NumPy.
+    script = (
+        "import sys, nubo\n"
+        "from nubo import _nubo\n"
+        "assert 'numpy' not in sys.modules\n"
+        "d = _nubo.start_read('take.NAB', 4)\n"
+        "try:\n"
+        "    memoryview(d)\n"
+        "    sys.exit('lent before finish')\n"
+        "except BufferError:\n"
+        "    pass\n"
+        "del d\n"
+        "d = _nubo.start_read('take.NAB', 4)\n"
+    )
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+
+
 def test_files_that_are_not_readable_nab(tmp):
     write_wav(tmp / "src.wav", audio(100, 1, 2), 8000)
     with pytest.raises(nubo.NuboError) as caught:

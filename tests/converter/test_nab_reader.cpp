@@ -167,6 +167,45 @@ TEST(NabReader, DamageIsFoundWithItsBlockAndOffset) {
   EXPECT_EQ(r.damagedOffset(), third);
 }
 
+// Readers that decode a file side by side share the first one's index; a
+// stream that is not that file (another length or header) is refused.
+TEST(NabReader, ASecondStreamTakesOverTheIndexOfTheSameFileOnly) {
+  const auto samples = signal(6 * 882 + 100, 5);
+  const auto good = makeNab(samples, 1, 44100, 21);
+  MemorySource firstIn(good), secondIn(good);
+  NabReader first, second;
+  ASSERT_TRUE(first.open(firstIn));
+  ASSERT_TRUE(second.openLike(secondIn, first)) << second.detail();
+  EXPECT_EQ(second.blockCount(), first.blockCount());
+  EXPECT_EQ(second.blockOffset(6), first.blockOffset(6));
+  int16_t block[NUBO_MAX_SAMPLES];
+  ASSERT_EQ(second.decodeBlock(6, block), 100);  // the last block first: its own seek
+  EXPECT_EQ(0, std::memcmp(block, samples.data() + 6 * 882, 200));
+  EXPECT_EQ(decodeAll(second), samples);
+
+  // Cut after the index was walked, or the same length with another header.
+  const std::vector<uint8_t> cut(good.begin(), good.end() - 50);
+  MemorySource cutIn(cut);
+  EXPECT_FALSE(second.openLike(cutIn, first));
+  EXPECT_EQ(second.detail(), "the file changed");
+  std::vector<uint8_t> otherVersion = good;
+  otherVersion[38] = 22;  // the coder version
+  MemorySource otherIn(otherVersion);
+  EXPECT_FALSE(second.openLike(otherIn, first));
+  std::vector<uint8_t> moreFrames = good;
+  moreFrames[kHeaderBytes - 12] ^= 1;  // the fact chunk's frame count
+  MemorySource moreIn(moreFrames);
+  EXPECT_FALSE(second.openLike(moreIn, first));
+
+  // A file whose walk found damage passes it on.
+  MemorySource cutAgain(cut), cutOnce(cut);
+  NabReader cutFirst;
+  ASSERT_TRUE(cutFirst.open(cutOnce));
+  ASSERT_TRUE(second.openLike(cutAgain, cutFirst));
+  EXPECT_EQ(second.damagedBlock(), cutFirst.damagedBlock());
+  EXPECT_EQ(second.damagedOffset(), cutFirst.damagedOffset());
+}
+
 TEST(NabReader, RefusesWhatItCannotRead) {
   const auto samples = signal(2000, 5);
   auto bytes = makeNab(samples, 2, 44100, 22);
