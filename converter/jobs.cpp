@@ -1,22 +1,18 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// Re-encode, encode, verify, encode-and-verify, decode and test of one file,
-// and the description of a compressed file for the command-line front end.
+// Re-encode, encode, verify, encode-and-verify, decode and test of one file.
 #include "jobs.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cctype>
 #include <cstring>
 
 #include "audio_md5.h"
-#include "describe_file.h"
+#include "compressed_input.h"
 #include "file_formats.h"
 #include "foreign_chunks.h"
 #include "message_entries.h"
 #include "nab_format.h"
-#include "nubo_search.h"
-#include "nubocodec.h"
 #include "os.h"
 #include "pcm_stream.h"
 #include "safe_output.h"
@@ -32,19 +28,6 @@ std::string format(const char* fmt, Args... args) {
   std::snprintf(buffer, sizeof buffer, fmt, args...);
   return buffer;
 }
-
-// The buffers and the parameter record of a job.
-struct Codec {
-  ConvertParams params{};
-  uint8_t samples[2 * NUBO_MAX_SAMPLES + 16];
-  CodeBlock block;
-  int call() { return NuboWaveConvert(&params, samples, block.bytes); }
-  // A version-22 encode: the library's reference encoder, or with `best`
-  // the searching encoder, which checks every block it writes.
-  int encode(bool best) {
-    return best ? nubo::search::EncodeBlockV22Best(&params, samples, block.bytes) : call();
-  }
-};
 
 // Tells the observer of the audio done when its whole number of mebibytes
 // changes, so at most once a MiB.
@@ -64,73 +47,7 @@ class ProgressReporter {
   int64_t last_ = 0;
 };
 
-bool usableBlockLength(int64_t blockLength) { return blockLength >= 1 && blockLength <= NUBO_MAX_SAMPLES; }
-
-// What is wrong with a rate whose blocks (a fiftieth of a second) hold no
-// sample or more than the codec takes.
-std::string rateProblem(int64_t rate, int channels) {
-  const int64_t samples = blockLengthOf(channels, rate);
-  if (samples < 1) return std::to_string(rate) + " Hz: below 50 Hz a block holds no whole sample";
-  return std::to_string(rate) + " Hz, " + std::to_string(channels) + " channel(s): " + std::to_string(samples) +
-         " samples per block";
-}
-
 bool tooLarge(int64_t dataBytes) { return dataBytes + kHeaderBytes - 8 > kRiffLimit; }
-
-// A compressed input opened and its header checked, left at its first
-// preamble byte. Every job that reads a compressed file opens it here.
-struct CompressedInput {
-  InputFile file;
-  NabHeader header;
-  NabLayout layout;
-  int64_t blockLength = 0;
-  int64_t fileSize = 0;
-  std::string preamble;  // once read
-  int64_t dataStart() const { return layout.dataOffset + 2 + layout.preambleLength; }
-};
-
-// The entry of why an input file cannot be opened.
-int openFailureEntry(const InputFile& in) { return in.refusedAsNotRegular() ? kEntryNotRegular : kEntryCannotOpenInput; }
-
-// The file at `path`, or the standard input ("-") from `streams`.
-bool openInput(InputFile& in, const std::string& path, StandardStreams& streams) {
-  return path == "-" ? in.adopt(streams.input()) : in.open(path);
-}
-
-// 0 when `c` is ready, else the entry of the reason (with `detail`).
-// `maxVersion` is 21 for the re-encode (only old files need it) and 22 for
-// every reader.
-int openCompressedInput(const std::string& path, int32_t maxVersion, CompressedInput& c, std::string& detail,
-                        StandardStreams& streams = processStandardStreams()) {
-  if (!openInput(c.file, path, streams)) {
-    detail = c.file.error();
-    return openFailureEntry(c.file);
-  }
-  c.fileSize = c.file.size();
-  if (!readCompressedHeader(c.file, c.header, c.layout)) {
-    if (c.fileSize == 0) {
-      detail = "the file is empty";
-    } else if (c.fileSize >= 0 && c.fileSize < kHeaderBytes) {
-      detail = "the file ends after " + std::to_string(c.fileSize) + " bytes, inside the header";
-    }
-    return kEntryNotCompressed;
-  }
-  if (c.header.coderVersion > maxVersion) {
-    if (c.header.coderVersion == 22) return kEntryAlreadyVersion22;
-    detail = "coder version " + std::to_string(c.header.coderVersion);
-    return kEntryNotCompressed;
-  }
-  c.blockLength = blockLengthOf(c.header.channels, c.header.sampleRate);
-  if (!usableBlockLength(c.blockLength)) {
-    detail = rateProblem(c.header.sampleRate, c.header.channels);
-    return kEntryUnsupportedRate;
-  }
-  if (c.layout.preambleLength < 0) {
-    detail = "the file ends inside its header";
-    return kEntryDamaged;
-  }
-  return 0;
-}
 
 // 0 when `path` is a 16-bit PCM input the encoder takes (WAVE, RF64 or
 // FLAC), else the entry of the reason (with `detail`).
@@ -176,84 +93,6 @@ FileOutcome damagedAt(RunState& run, const std::string& path, int64_t block, int
   o.offset = offset;
   o.keptAs = keptAs;
   return o;
-}
-
-// The block stream of a compressed file, read and decoded one block at a
-// time from just after the preamble. Every job that reads a compressed file
-// goes through it, so all of them end the stream and reject damage alike.
-class BlockStream {
- public:
-  enum class Step {
-    End,      // no more blocks
-    Block,    // codec.samples holds the block's decodedCount samples
-    Damaged,  // cut short, or a block that does not decode
-  };
-
-  explicit BlockStream(CompressedInput& c) : c_(c), offset_(c.dataStart()) {}
-
-  Step next(Codec& codec) {
-    if (ended_) return Step::End;
-    const BlockRead read = readBlock(c_.file, codec.block);
-    if (read == BlockRead::End) return Step::End;
-    ++index_;
-    blockOffset_ = offset_;
-    if (read == BlockRead::Truncated) return Step::Damaged;
-    offset_ += codec.block.countExtension() ? static_cast<int64_t>(codec.block.available) : codec.block.sizeField;
-    codec.params.flags = NUBO_FLAG_DECODE;
-    codec.params.sampleCount = static_cast<uint16_t>(c_.blockLength);
-    codec.params.channels = static_cast<uint16_t>(c_.header.channels);
-    codec.params.coderVersion = static_cast<uint32_t>(c_.header.coderVersion);
-    codec.params.coderParameter = c_.header.coderParameter;
-    // A block whose decoder took bytes beyond the end of the file is damaged
-    // too: those bytes were only the reader's filling.
-    if (codec.call() != NUBO_OK || codec.params.codeSize > codec.block.available) return Step::Damaged;
-    // A block with a count extension is the last one.
-    ended_ = codec.block.countExtension();
-    return Step::Block;
-  }
-
-  // Where the last block read begins: its number (from 1) and byte offset.
-  int64_t blockNumber() const { return index_; }
-  int64_t blockOffset() const { return blockOffset_; }
-  // Where the blocks read so far end: at the end of the stream, its length.
-  int64_t endOffset() const { return offset_; }
-
- private:
-  CompressedInput& c_;
-  int64_t offset_;
-  int64_t index_ = 0;
-  int64_t blockOffset_ = 0;
-  bool ended_ = false;
-};
-
-// Empty when the header agrees with the file: the data size with the file's
-// length and, where a fact chunk records it, the frame count with the frames
-// the blocks hold. Otherwise what disagrees. `length` is the file's length
-// (for a pipe, where its blocks ended).
-std::string headerDisagreement(const CompressedInput& c, int64_t frames, int64_t length) {
-  std::string what;
-  const int64_t dataBytes = length - c.layout.dataOffset;
-  if (static_cast<uint32_t>(c.header.dataSize) != dataBytes) {
-    what = format("data size %u, the file holds %lld", static_cast<uint32_t>(c.header.dataSize),
-                  static_cast<long long>(dataBytes));
-  }
-  if (c.layout.hasFact && static_cast<uint32_t>(c.header.frameCount) != frames) {
-    if (!what.empty()) what += "; ";
-    what += format("%u frames, the blocks hold %lld", static_cast<uint32_t>(c.header.frameCount),
-                   static_cast<long long>(frames));
-  }
-  return what;
-}
-
-int64_t lengthOf(const CompressedInput& c, const BlockStream& blocks) {
-  return c.fileSize >= 0 ? c.fileSize : blocks.endOffset();
-}
-
-// Reads the preamble into `c.preamble`, leaving the file at its first block.
-bool readPreamble(CompressedInput& c) {
-  if (c.layout.preambleLength <= 0) return true;
-  c.preamble.resize(static_cast<std::size_t>(c.layout.preambleLength));
-  return c.file.read(reinterpret_cast<uint8_t*>(c.preamble.data()), c.preamble.size()) == c.preamble.size();
 }
 
 // An output that exists already is not what counts when the input is
@@ -779,83 +618,4 @@ FileOutcome runJob(RunState& run) {
   }
   return makeOutcome(run, Outcome::PassedOver, kEntryEmpty, run.inputPath);
 }
-
-// --- Description of a compressed file --------------------------------------------
-
-bool describeFile(const std::string& path, FileDescription& d, std::string& error) {
-  d = FileDescription{};
-  CompressedInput c;
-  std::string detail;
-  const int entry = openCompressedInput(path, 0x7FFFFFFF, c, detail);
-  if (entry == kEntryCannotOpenInput || entry == kEntryNotRegular) {
-    error = "cannot open the file (" + detail + ")";
-    return false;
-  }
-  if (entry == kEntryNotCompressed) {
-    error = "not a compressed (.NAB) file";
-    return false;
-  }
-  const NabHeader& h = c.header;
-  d.formatTag = h.formatTag;
-  d.channels = h.channels;
-  d.sampleRate = h.sampleRate;
-  d.byteRate = h.byteRate;
-  d.blockAlign = h.blockAlign;
-  d.bitsPerSample = h.bitsPerSample;
-  d.coderVersion = h.coderVersion;
-  d.coderParameter = h.coderParameter;
-  d.frameCount = h.frameCount;
-  d.dataSize = h.dataSize;
-  d.riffSize = h.riffSize;
-  d.blockLength = blockLengthOf(h.channels, h.sampleRate);
-  d.preambleLength = c.layout.preambleLength;
-  d.fileSize = c.fileSize;
-  if (entry == kEntryDamaged || !readPreamble(c)) {
-    d.damaged = true;
-    d.problem = "the file ends inside its header or preamble";
-    return true;
-  }
-  d.chunksDamaged = keptChunksDamaged(c.preamble);
-  if (ForeignChunks chunks; chunksOfPreamble(c.preamble, chunks)) {
-    static const char* const kPlaces[] = {"before fmt", "before data", "after the audio"};
-    for (const ForeignChunk& chunk : chunks) {
-      if (!d.chunks.empty()) d.chunks += ", ";
-      d.chunks += chunkIdText(chunk.id()) + " (" + std::to_string(chunk.bodySize()) + " bytes, " +
-                  kPlaces[static_cast<int>(chunk.place)] + ")";
-    }
-  }
-  // Blocks that no coder here reads: the file is described, but not whole.
-  if (h.coderVersion < 0 || h.coderVersion > 22) {
-    d.unreadable = true;
-    d.problem = "coder version " + std::to_string(h.coderVersion) + " is not one that nubo reads (up to 22)";
-    return true;
-  }
-  if (!usableBlockLength(d.blockLength)) {
-    d.unreadable = true;
-    d.problem = rateProblem(h.sampleRate, h.channels) + ": no block can be read";
-    return true;
-  }
-  Codec codec;
-  BlockStream blocks(c);
-  AudioMd5 md5;
-  for (BlockStream::Step step; (step = blocks.next(codec)) != BlockStream::Step::End;) {
-    if (step == BlockStream::Step::Damaged) {
-      d.damaged = true;
-      d.damagedBlock = blocks.blockNumber();
-      d.damagedOffset = blocks.blockOffset();
-      return true;
-    }
-    ++d.blocks;
-    d.codeBytes += codec.params.codeSize;
-    d.samples += codec.params.decodedCount;
-    d.lastBlockHasCountExtension = codec.block.countExtension();
-    md5.update(codec.samples, 2u * codec.params.decodedCount);
-  }
-  d.md5 = md5.hex();
-  if (d.fileSize < 0) d.fileSize = lengthOf(c, blocks);
-  d.problem = headerDisagreement(c, d.samples / h.channels, lengthOf(c, blocks));
-  d.incomplete = !d.problem.empty();
-  return true;
-}
-
 }  // namespace nubo::converter

@@ -140,9 +140,25 @@ launch_program() {
 
 # main_window_shown: waits for the main window of NUBOCONV and its first paint.
 main_window_shown() {
-  wid=$(wait_for_window '^format converter ver1\.2') || fail "no window titled 'format converter ver1.2...' appeared"
+  wid=$(wait_for_window '^format converter ver1\.2') || {
+    describe_windows
+    fail "no window titled 'format converter ver1.2...' appeared"
+  }
   wait_for $kWait "the main window was not painted" painted "$wid"
   note "window $wid: $(xdotool getwindowname "$wid")"
+}
+
+# What there is instead of a window a test waits for: the program's windows
+# (mapped or not) with their titles, its output, and a screenshot.
+describe_windows() {
+  local w
+  echo "-- windows of NUBOCONV ($pid), mapped or not:" >&2
+  for w in $(xdotool search --all --pid "$pid" 2>/dev/null); do
+    echo "   $w '$(xdotool getwindowname "$w" 2>/dev/null)' $(xwininfo -id "$w" 2>/dev/null | grep -o 'Map State: .*')" >&2
+  done
+  echo "-- its output:" >&2
+  cat "$work/nuboconv.log" >&2 || true
+  import -window root "$work/no-window.png" 2>/dev/null && echo "-- the screen: $work/no-window.png" >&2
 }
 
 # start_program [ENV=VALUE...]: launch_program and wait for the main window.
