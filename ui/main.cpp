@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -102,6 +103,10 @@ int main(int argc, char** argv) {
     case CommandLine::Action::Run:
       break;
   }
+
+  // A write past the file size limit (ulimit -f) then fails with EFBIG and
+  // is shown for its file, instead of ending the window without a word.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   const std::string programDirectory = nubo::platform::programDirectory();
   const std::string definitionDirectory = nubo::platform::dataDirectory(programDirectory, "NUBOCONV.h");
