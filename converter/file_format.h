@@ -57,6 +57,10 @@ class FileFormat {
   // Whether `head`, the first bytes of a file (kHeadBytes, fewer when the file
   // is shorter), has the signature of this kind (the file may still be damaged).
   virtual bool recognises(std::span<const uint8_t> head) const = 0;
+  // Whether its files may begin with an ID3v2 tag that its reader steps
+  // over (taggers put one in front of FLAC files): then `head` is also
+  // given the bytes after such a tag.
+  virtual bool readsPastId3Tag() const { return false; }
   // Whether the file read by `in` from its first byte is an output of this kind.
   virtual ExistingFile inspectExisting(ByteSource& in) const = 0;
   // The message that refuses to replace a file of another kind by an output of this one.

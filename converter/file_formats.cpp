@@ -99,9 +99,30 @@ std::optional<OutputFormat> formatByExtension(std::string_view name) {
   return std::nullopt;
 }
 
-const FileFormat* recognisePcm(std::span<const uint8_t> head) {
-  for (const FileFormat* format : fileFormats()) {
-    if (format->carriesPcm() && format->recognises(head)) return format;
+int64_t id3v2TagLength(std::span<const uint8_t> head) {
+  // "ID3", a version and a revision (never 0xFF), flags, then the size of
+  // what follows the header in four bytes of seven bits.
+  if (head.size() < 10 || std::memcmp(head.data(), "ID3", 3) != 0 || head[3] == 0xFF || head[4] == 0xFF) return 0;
+  int64_t size = 0;
+  for (std::size_t i = 6; i < 10; ++i) {
+    if ((head[i] & 0x80) != 0) return 0;
+    size = size << 7 | head[i];
+  }
+  const bool footer = head[3] >= 4 && (head[5] & 0x10) != 0;
+  return 10 + size + (footer ? 10 : 0);
+}
+
+const FileFormat* recognise(ByteSource& in, int64_t start, std::span<const uint8_t> head, bool pcm) {
+  const auto formats = fileFormats();
+  for (const FileFormat* format : formats) {
+    if (format->carriesPcm() == pcm && format->recognises(head)) return format;
+  }
+  const int64_t tag = id3v2TagLength(head);
+  if (tag == 0 || start < 0 || !in.seek(start + tag)) return nullptr;
+  uint8_t after[kHeadBytes];
+  const std::span<const uint8_t> afterTag(after, in.read(after, sizeof after));
+  for (const FileFormat* format : formats) {
+    if (format->carriesPcm() == pcm && format->readsPastId3Tag() && format->recognises(afterTag)) return format;
   }
   return nullptr;
 }
@@ -119,7 +140,11 @@ int openPcmSource(std::unique_ptr<ByteSource> in, std::unique_ptr<PcmSource>& so
   uint8_t head[kHeadBytes];
   const int64_t start = in->position();
   const std::size_t got = in->read(head, sizeof head);
-  const FileFormat* format = recognisePcm({head, got});
+  const FileFormat* format = recognise(*in, start, {head, got}, true);
+  if (format == nullptr && start < 0 && id3v2TagLength({head, got}) > 0) {
+    detail = "it begins with an ID3v2 tag, which is stepped over only in a file, not on a pipe";
+    return kEntryNotPcmWave;
+  }
   // What no format recognises, the WAVE reader describes ("not a RIFF file").
   if (format == nullptr) format = &fileFormat(OutputFormat::Wave);
   if (start < 0 || !in->seek(start)) in = std::make_unique<ReplayedSource>(std::move(in), std::span(head, got));

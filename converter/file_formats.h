@@ -28,8 +28,15 @@ bool goesByNameOf(std::string_view name, const FileFormat& format);
 // The format whose extension ends `name`, a file name longer than the
 // extension (without regard to case).
 std::optional<OutputFormat> formatByExtension(std::string_view name);
-// The PCM format that recognises `head` (a file's first bytes), or nullptr.
-const FileFormat* recognisePcm(std::span<const uint8_t> head);
+// The format among those that carry PCM audio (`pcm`) or the others that
+// recognises the file `in` holds from `start` on, whose first bytes `head`
+// has been read: after an ID3v2 tag, which the formats that read past one
+// are asked about, when `in` can seek. nullptr when none does. `in` is left
+// anywhere.
+const FileFormat* recognise(ByteSource& in, int64_t start, std::span<const uint8_t> head, bool pcm);
+// The length of the ID3v2 tag that `head` begins with (header, body and
+// footer), or 0.
+int64_t id3v2TagLength(std::span<const uint8_t> head);
 
 // Opens a PCM input of any registered format, recognised by its content: the
 // file at `path` (taken as given) or the stream `in` handed in. 0, or the

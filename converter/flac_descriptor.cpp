@@ -30,6 +30,7 @@ class FlacDescriptor : public FileFormat {
 #endif
   std::string_view library() const override { return "libFLAC"; }
   bool recognises(std::span<const uint8_t> head) const override { return startsWithSignature(head); }
+  bool readsPastId3Tag() const override { return true; }  // libFLAC's decoder does
   // Every FLAC file counts as complete: libFLAC writes STREAMINFO's sizes at
   // the end, but a stopped output never takes its final name.
   ExistingFile inspectExisting(ByteSource& in) const override {

@@ -573,9 +573,7 @@ bool looksLikeInputOf(Job job, const std::string& path) {
   InputFile in;
   if (!in.open(path)) return false;
   uint8_t head[kHeadBytes];
-  const std::span<const uint8_t> got(head, in.read(head, sizeof head));
-  return std::any_of(formats.begin(), formats.end(),
-                     [&](const FileFormat* format) { return read(format) && format->recognises(got); });
+  return recognise(in, 0, {head, in.read(head, sizeof head)}, pcm) != nullptr;
 }
 
 bool passedOverSilently(Job job, int entry, const std::string& path) {

@@ -156,6 +156,28 @@ if command -v flac >/dev/null && "$nubo" -q decode OLD.NAB -o fl/probe.flac 2>/d
   no_md5 fl/whole.flac
   run 0 "$nubo" encode fl/whole.flac -o fl/whole.NAB
   run 0 "$nubo" verify fl/whole.NAB fl/base.wav
+  # An ID3v2 tag in front (as taggers write them; flac reads past it): the
+  # FLAC file is taken, by name and in a walk by content; a file that only
+  # begins with a tag (an MP3) is passed over in the walk, named when given.
+  mkdir -p fl/tagged
+  id3() {  # VERSION FLAGS: a tag with 137 bytes (1 << 7 | 9) after its header
+    printf "ID3\\$(printf %03o "$1")\\000\\$(printf %03o "$2")\\000\\000\\001\\011TIT2"
+    head -c $((137 - 4)) /dev/zero
+  }
+  { id3 3 0; cat fl/base.flac; } >fl/tagged/v23.flac
+  { id3 4 0; cat fl/base.flac; } >fl/tagged/v24.dat
+  { id3 3 0; head -c 3000 /dev/urandom; } >fl/tagged/song.mp3
+  flac -s -t fl/tagged/v23.flac fl/tagged/v24.dat 2>/dev/null ||
+    fail "flac does not read the tagged FLAC files; the test files are not what they should be"
+  run 0 "$nubo" encode fl/tagged/v23.flac -o fl/v23.NAB
+  run 0 "$nubo" verify fl/v23.NAB fl/base.wav
+  run 0 "$nubo" encode -r fl/tagged/ -o fl/walked/
+  run 0 "$nubo" verify fl/walked/v24.NAB fl/base.wav
+  [[ ! -e fl/walked/song.NAB ]] || fail "the MP3 in the walk was taken for audio"
+  run 1 "$nubo" encode fl/tagged/song.mp3 -o fl/song.NAB
+  [[ ! -e fl/song.NAB ]] || fail "the refused MP3 has an output under its final name"
+  run 1 "$nubo" encode - -o fl/piped_tag.NAB < <(cat fl/tagged/v23.flac)
+  expect_in err.txt "ID3v2 tag, which is stepped over only in a file, not on a pipe"
 fi
 
 # 6. A folder of 24-bit recordings: each named, exit 1.

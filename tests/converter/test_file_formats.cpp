@@ -209,11 +209,38 @@ TEST(FileFormatRecognition, EachFormatKnowsItsOwnFirstBytes) {
   EXPECT_FALSE(w.recognises(std::span(wave.data(), 11)));
   EXPECT_TRUE(w.recognises(std::span(wave.data(), 12)));
 
-  EXPECT_EQ(recognisePcm(headOf(flac)), &f);
-  EXPECT_EQ(recognisePcm(headOf(rf64)), &w);
-  EXPECT_EQ(recognisePcm(headOf(nab)), nullptr);
+  // By a stream's content, among the PCM formats or the others; a FLAC
+  // file may begin with an ID3v2 tag (libFLAC steps over it), no other may.
+  const auto recogniseFile = [](const std::vector<uint8_t>& file, bool pcm) {
+    MemorySource in(file);
+    return recognise(in, 0, headOf(file), pcm);
+  };
+  EXPECT_EQ(recogniseFile(flac, true), &f);
+  EXPECT_EQ(recogniseFile(rf64, true), &w);
+  EXPECT_EQ(recogniseFile(nab, true), nullptr);
+  EXPECT_EQ(recogniseFile(nab, false), &n);
+  EXPECT_EQ(recogniseFile(wave, false), nullptr);
   const std::vector<uint8_t> text{'h', 'e', 'l', 'l', 'o'};
-  EXPECT_EQ(recognisePcm(headOf(text)), nullptr);
+  EXPECT_EQ(recogniseFile(text, true), nullptr);
+  // A tag of `version` with 200 bytes after its header (1 << 7 | 72), and a
+  // footer when `flags` says so.
+  const auto tagged = [](int version, int flags, const std::vector<uint8_t>& file) {
+    std::vector<uint8_t> t(10 + 200 + (flags & 0x10 ? 10 : 0) + file.size(), 0);
+    const uint8_t header[] = {'I', 'D', '3', static_cast<uint8_t>(version), 0, static_cast<uint8_t>(flags), 0, 0, 1, 72};
+    std::copy(std::begin(header), std::end(header), t.begin());
+    std::copy(file.begin(), file.end(), t.end() - static_cast<std::ptrdiff_t>(file.size()));
+    return t;
+  };
+  EXPECT_EQ(id3v2TagLength(headOf(tagged(4, 0x10, flac))), 220);
+  EXPECT_EQ(id3v2TagLength(headOf(tagged(3, 0x10, flac))), 210);  // no footer before 2.4
+  EXPECT_EQ(recogniseFile(tagged(4, 0x10, flac), true), &f);
+  EXPECT_EQ(recogniseFile(tagged(3, 0, flac), true), &f);
+  EXPECT_EQ(recogniseFile(tagged(3, 0, wave), true), nullptr);
+  EXPECT_EQ(recogniseFile(tagged(3, 0, nab), false), nullptr);
+  EXPECT_EQ(recogniseFile(tagged(3, 0, text), true), nullptr);  // an MP3, say
+  std::vector<uint8_t> badSize = tagged(3, 0, flac);
+  badSize[7] = 0x80;  // a size byte of more than seven bits: no tag
+  EXPECT_EQ(recogniseFile(badSize, true), nullptr);
 
   // The other names WAVE files go by are taken in a walk, never given to an output.
   EXPECT_TRUE(goesByNameOf("take.BWF", w));

@@ -891,6 +891,38 @@ case_end_of_run() {
 
 # --- entry ----------------------------------------------------------------
 
+# The file size limit (ulimit -f) reached by an output: the write fails and
+# that file is not converted; the window goes on with the next file instead
+# of being ended by SIGXFSZ.
+case_file_size_limit() {
+  need_built NUBOCONV make_old_nab
+  prepare_program_dir
+  read_metrics
+  start_window_manager
+  mkdir -p "$work/src" "$work/in"
+  sox -R -n -r 44100 -c 2 -b 16 "$work/src/a_big.wav" synth 30 whitenoise gain -3
+  sox -R -n -r 44100 -c 2 -b 16 "$work/src/b_small.wav" synth 1 sine 440 gain -3
+  local name
+  for name in a_big b_small; do
+    "$bin/make_old_nab" "$work/src/$name.wav" "$work/in/$name.NAB" 20 >/dev/null
+  done
+  write_settings 0 "$work/in/*.NAB" "$work/out/"
+  # 1 MiB for the program: a_big's output (about 5 MB) goes past it.
+  ulimit -S -f 1024
+  start_program
+  ulimit -S -f unlimited
+  click_control 21  # Start
+  went_on() {
+    kill -0 "$pid" 2>/dev/null || fail "NUBOCONV ended when an output reached the file size limit"
+    test -s "$work/out/b_small.NAB"
+  }
+  wait_for $((2 * kWait)) "the run did not go on to the file after the one that reached the limit" went_on
+  check_version22_file "$work/out/b_small.NAB"
+  [ ! -e "$work/out/a_big.NAB" ] || fail "the output cut at the file size limit has its final name"
+  screenshot after-limit
+  exit_program
+}
+
 case_gtest() {
   mkdir -p "$work"
   cd "$work"
@@ -901,7 +933,7 @@ case $mode in
   no-display)
     case_no_display
     ;;
-  reencode | language | close-during-run | broken-definitions | keyboard | long-paths | refusals | end-of-run | installed | gtest)
+  reencode | language | close-during-run | broken-definitions | keyboard | long-paths | refusals | end-of-run | installed | file-size-limit | gtest)
     [ -n "$metrics_program" ] || fail "the metrics or test program is needed"
     if [ -z "${NUBO_GUI_UNDER_XVFB:-}" ]; then
       if [ "$mode" = gtest ]; then
