@@ -19,7 +19,13 @@ dir='Aufnahmen Größe 音声'
 take='音声 Take🎵'
 mkdir -p "$dir" alt
 cp music.wav "$dir/$take.wav"
-"$bin/make_old_nab" music.wav old.NAB 21 >/dev/null
+"$bin/make_old_nab" music.wav old.NAB 21 >make_old_nab.txt 2>&1
+made=$?
+if ((made != 0)); then
+  cat make_old_nab.txt >&2
+  echo "FAIL: make_old_nab.exe did not make the old file (exit $made); nothing else can be tested" >&2
+  exit 1
+fi
 cp old.NAB 'alt/古い録音.NAB'
 mv old.NAB 'alt/Ärger.NAB'
 md5sum music.wav "$dir"/* alt/* >inputs.md5
