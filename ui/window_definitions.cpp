@@ -115,7 +115,17 @@ DefinitionProblem controlProblem(const Definitions& d, const RequiredControl& re
                       int64_t{r.x} + r.width <= kCanvasTenthColumns &&
                       int64_t{r.y} * 14 + int64_t{r.height} * 10 <= kCanvasHundredthLines;
   if (!inside) return {line, name + " has no size or lies outside the window's 100 x 40 canvas"};
+  // A button says what it does.
+  if (required.type == 1 && *d.text(required.id) == '\0') return {d.textLine(required.id), name + " has no caption"};
   return {};
+}
+
+// Whether two controls' rectangles share any point of the canvas.
+bool overlap(const ControlRecord& a, const ControlRecord& b) {
+  const auto top = [](const ControlRecord& r) { return int64_t{r.y} * 14; };
+  const auto bottom = [&top](const ControlRecord& r) { return top(r) + int64_t{r.height} * 10; };
+  return int64_t{a.x} < int64_t{b.x} + b.width && int64_t{b.x} < int64_t{a.x} + a.width && top(a) < bottom(b) &&
+         top(b) < bottom(a);
 }
 
 }  // namespace
@@ -127,6 +137,18 @@ DefinitionProblem windowDefinitionProblem(const Definitions& d) {
   if (d.problem().line != 0) return d.problem();
   for (const RequiredControl& required : kRequiredControls) {
     if (DefinitionProblem problem = controlProblem(d, required); problem.line != 0) return problem;
+  }
+  // No control the window needs lies over another (Start over a status
+  // line would be hidden, or take its clicks): named at the later line.
+  for (const RequiredControl& a : kRequiredControls) {
+    for (const RequiredControl& b : kRequiredControls) {
+      if (&a == &b || d.layoutLine(a.id) > d.layoutLine(b.id) ||
+          (d.layoutLine(a.id) == d.layoutLine(b.id) && &a > &b) || !overlap(d.control(a.id), d.control(b.id))) {
+        continue;
+      }
+      return {d.layoutLine(b.id), "control " + std::to_string(b.id) + " (" + b.role + ") lies over control " +
+                                      std::to_string(a.id) + " (" + a.role + ")"};
+    }
   }
   // A file cut at a line boundary parses cleanly; what it lost shows here.
   for (const ShownEntry& entry : kShownEntries) {

@@ -243,6 +243,44 @@ TEST(WindowDefinitions, TheShippedFilesHaveEveryEntryAndEachOneIsMissed) {
       EXPECT_NE(problem.what.find("control " + std::to_string(control.id) + " ("), std::string::npos)
           << name << ": " << problem.what;
     }
+    // A button without its caption.
+    for (const RequiredControl& control : requiredControls()) {
+      if (control.type != 1) continue;
+      const Definitions full = parsed(file);
+      const int line = full.textLine(control.id);
+      std::string blank = file;
+      std::size_t begin = 0;
+      for (int l = 1; l < line; ++l) begin = blank.find('\n', begin) + 1;
+      const std::size_t open = blank.find("/*", begin);
+      blank.replace(open, blank.find("*/", open) + 2 - open, "/**/");
+      const DefinitionProblem problem = windowDefinitionProblem(parsed(blank));
+      EXPECT_EQ(problem.line, line) << name << ": " << problem.what;
+      EXPECT_NE(problem.what.find("control " + std::to_string(control.id) + " (the"), std::string::npos)
+          << name << ": " << problem.what;
+      EXPECT_NE(problem.what.find("no caption"), std::string::npos) << name << ": " << problem.what;
+    }
+    // Each required control laid over the next one (the last over the
+    // first) is named with both, at the later of their layout lines.
+    const auto controls = requiredControls();
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+      const RequiredControl& moving = controls[i];
+      const RequiredControl& under = controls[(i + 1) % controls.size()];
+      const Definitions full = parsed(file);
+      const ControlRecord& target = full.control(under.id);
+      std::string moved = file;
+      const int line = full.layoutLine(moving.id);
+      std::size_t begin = 0;
+      for (int l = 1; l < line; ++l) begin = moved.find('\n', begin) + 1;
+      moved.replace(begin, moved.find('\r', begin) - begin,
+                    "// " + std::to_string(moving.type) + ", 0x50010000, " + std::to_string(target.x + 1) + ", " +
+                        std::to_string(target.y) + ", 20, 10");
+      const DefinitionProblem problem = windowDefinitionProblem(parsed(moved));
+      EXPECT_EQ(problem.line, std::max(line, full.layoutLine(under.id))) << name << ": " << problem.what;
+      EXPECT_NE(problem.what.find("control " + std::to_string(moving.id) + " ("), std::string::npos)
+          << name << ": " << problem.what;
+      EXPECT_NE(problem.what.find("control " + std::to_string(under.id) + " ("), std::string::npos)
+          << name << ": " << problem.what;
+    }
   }
 }
 
