@@ -87,6 +87,9 @@ enum Msg : int {
   // A compressed file whose kept WAVE chunks cannot be read (a warning: the
   // audio is whole).
   kEntryKeptChunksDamaged = 10,
+  // The count of incomplete inputs converted as far as they go (an index
+  // left free before the captions).
+  kEntryCountIncomplete = 9,
 };
 
 // Entries that only the window shows: the buttons and the title of the

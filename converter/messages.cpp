@@ -68,6 +68,7 @@ const char* englishText(int id) {
     case 84: return "The input file is incomplete (its header disagrees with its length); converted as far as it goes:";
     case 85: return "partial output kept as";
     case 86: return "file(s) not converted";
+    case 9: return "file(s) incomplete";
     case 87: return "The output appeared or changed during the conversion; not replaced:";
     case 88: return "block";
     case 89: return "byte offset";

@@ -49,7 +49,7 @@
 // 0, 0x50800000, 20, 139, 960, 12
 #define NUBO_STATUS3 33 /**/
 // 0, 0x50800000, 20, 149, 960, 12
-#define NUBO_NOT_CONVERTED_CAPTION 35 /*Files not converted:*/
+#define NUBO_NOT_CONVERTED_CAPTION 35 /*Files not converted, incomplete or converted with a warning:*/
 // 0, 0x50000000, 20, 161, 960, 10
 #define NUBO_NOT_CONVERTED_LIST 34 /**/
 // 3, 0x50B10100, 20, 170, 960, 56
@@ -108,6 +108,7 @@
 #define NUBO_MSG_INPUT_INCOMPLETE 84 /*The input file is incomplete (its header disagrees with its length); converted as far as it goes:*/
 #define NUBO_MSG_PARTIAL_KEPT 85 /*partial output kept as*/
 #define NUBO_MSG_COUNT_FAILED 86 /*file(s) not converted*/
+#define NUBO_MSG_COUNT_INCOMPLETE 9 /*file(s) incomplete*/
 #define NUBO_MSG_OUTPUT_CHANGED 87 /*The output appeared or changed during the conversion; not replaced:*/
 #define NUBO_MSG_WORD_BLOCK 88 /*block*/
 #define NUBO_MSG_WORD_OFFSET 89 /*byte offset*/

@@ -76,6 +76,7 @@ constexpr ShownEntry kShownEntries[] = {
     {kEntryInputIncomplete, "the input is incomplete"},
     {kEntryPartialKept, "a partial output kept"},
     {kEntryCountFailed, "the count of files not converted"},
+    {kEntryCountIncomplete, "the count of incomplete files"},
     {kEntryOutputChanged, "the output changed during the conversion"},
     {kEntryWordBlock, "the word for a block"},
     {kEntryWordOffset, "the word for a byte offset"},

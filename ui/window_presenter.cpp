@@ -37,9 +37,28 @@ std::string runProgressText(const std::string& entry, int percent, double second
 }
 
 std::string notConvertedLine(const FileOutcome& o, const TextOf& text) {
-  std::string line = problemText(o, text);
-  if (!o.input.empty() && o.subject != o.input) line = o.input + ": " + line;
-  return line;
+  const std::string& file = o.input.empty() ? o.subject : o.input;
+  std::string line = reasonText(text, o.reason, o.job);
+  if (!o.subject.empty() && o.subject != file) {
+    // The reason is about another path (the output): that path follows it.
+    line += " " + subjectWithNote(o, text);
+  } else {
+    // The file leads the line, so the reason's colon that would point at it goes.
+    if (!line.empty() && line.back() == ':') line.pop_back();
+    if (const std::string note = outcomeNote(o, text); !note.empty()) line += " (" + note + ")";
+  }
+  return file.empty() ? line : file + ": " + line;
+}
+
+std::string warningLine(const FileOutcome& o, const TextOf& text) {
+  FileOutcome warned;
+  warned.job = o.job;
+  warned.reason = o.warning;
+  warned.input = o.input;
+  warned.output = o.output;
+  warned.subject = o.warningSubject.empty() ? o.input : o.warningSubject;
+  warned.systemError = o.warningDetail;
+  return notConvertedLine(warned, text);
 }
 
 void WindowPresenter::runStarted(const RunRequest& request) {
@@ -47,8 +66,10 @@ void WindowPresenter::runStarted(const RunRequest& request) {
     const std::lock_guard<std::mutex> lock(mutex_);
     job_ = request.job;
     overwrite_ = request.options.overwrite;
-    done_ = 0;
+    converted_ = 0;
     skipped_ = 0;
+    incomplete_ = 0;
+    notConverted_ = 0;
     found_ = 0;
     notBegun_.clear();
     lastProblem_.clear();
@@ -124,11 +145,16 @@ void WindowPresenter::fileNotice(const FileNotice& n) {
   lastProblem_ = display_.text(n.message) + " " + n.subject;
 }
 
-// The count line: the done count and entry 55, with overwrite off also the
-// skipped count and entry 68.
+// The count line: each file of the run once, as the run's events tell it.
+// The files converted (entry 55), with overwrite off those skipped for an
+// output that existed (68), those not converted (86: refused, failed, cut
+// short or never begun after a stop) and, when there are any, the
+// incomplete inputs converted as far as they go (9).
 void WindowPresenter::showCountLine() {
-  std::string line = std::to_string(done_) + " " + display_.text(kEntryCountDone);
+  std::string line = std::to_string(converted_) + " " + display_.text(kEntryCountDone);
   if (!overwrite_) line += "  " + std::to_string(skipped_) + " " + display_.text(kEntryCountSkipped);
+  line += "  " + std::to_string(notConverted_) + " " + display_.text(kEntryCountFailed);
+  if (incomplete_ > 0) line += "  " + std::to_string(incomplete_) + " " + display_.text(kEntryCountIncomplete);
   display_.setStatusLine(3, line);
 }
 
@@ -137,10 +163,15 @@ void WindowPresenter::fileDone(const FileOutcome& o) {
   const TextOf text = textOf();
   if (o.outcome != Outcome::NotBegun) bytesDone_ += weightOf(o.index);
   if (o.index == current_) currentDone_ = 0;
+  // A file converted with a warning is listed too: it needs a look.
+  if (o.warning != kEntryEmpty && (o.outcome == Outcome::Converted || o.outcome == Outcome::Incomplete)) {
+    display_.addNotConverted({warningLine(o, text)});
+  }
   switch (o.outcome) {
     case Outcome::PassedOver:
       return;
     case Outcome::NotBegun: {
+      ++notConverted_;
       FileOutcome unbegun = o;
       unbegun.reason = static_cast<Msg>(kEntryNotBegun);
       notBegun_.push_back(notConvertedLine(unbegun, text));
@@ -157,15 +188,15 @@ void WindowPresenter::fileDone(const FileOutcome& o) {
         display_.setStatusLine(2, sizeChangeLine(o, text, true));
         lastProblem_.clear();
       }
-      ++done_;
+      ++converted_;
       showCountLine();
       return;
     case Outcome::Incomplete:
-      // Converted as far as it goes: counted, then said.
+      // Converted as far as it goes: its size change, then what is wrong
+      // with it. It has a count of its own, not that of the converted files.
       ++found_;
+      ++incomplete_;
       if (o.showSizeChange) display_.setStatusLine(2, sizeChangeLine(o, text, true));
-      ++done_;
-      showCountLine();
       break;
     case Outcome::Skipped:
       ++found_;
@@ -173,10 +204,14 @@ void WindowPresenter::fileDone(const FileOutcome& o) {
       break;
     case Outcome::NotConverted:
       // An input that matched nothing is no file found.
-      if (o.reason != kEntryNothingFound) ++found_;
+      if (o.reason != kEntryNothingFound) {
+        ++found_;
+        ++notConverted_;
+      }
       break;
     case Outcome::Stopped:
       ++found_;
+      ++notConverted_;
       break;
   }
   // A stop request and an input that matched nothing are the run's end
@@ -207,15 +242,15 @@ void WindowPresenter::runEnded(const RunSummary& s) {
     display_.idleState(true);
     return;
   }
-  const long failures = s.notConverted + s.incomplete;
   if (s.nothingFound || found_ == 0) {
     // Nothing matched, or nothing that matched was of the job's kind.
     display_.setStatusLine(1, display_.text(kEntryNothingFound));
-  } else if (failures > 0) {
-    display_.setStatusLine(1, display_.text(kEntryFinished) + " " + std::to_string(failures) + " " +
-                                  display_.text(kEntryCountFailed));
   } else {
-    display_.setStatusLine(1, display_.text(kEntryFinished));
+    // "Finished.", with the files that need a look counted as line 3 counts them.
+    std::string line = display_.text(kEntryFinished);
+    if (notConverted_ > 0) line += " " + std::to_string(notConverted_) + " " + display_.text(kEntryCountFailed);
+    if (incomplete_ > 0) line += " " + std::to_string(incomplete_) + " " + display_.text(kEntryCountIncomplete);
+    display_.setStatusLine(1, line);
   }
   display_.idleState(false);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The window's presenter: turns the events of a run into the three status
-// lines, the list of files not converted and the running and idle states.
+// lines, the list of files that need a look (not converted, incomplete or
+// converted with a warning) and the running and idle states.
 // Line 1 carries the run's progress (its share of the planned bytes and the
 // time left) and the state of the run, line 2 problems, skips and the size
 // change, line 3 the file concerned and, at the end, the count line.
@@ -31,7 +32,7 @@ class RunDisplay {
  public:
   virtual ~RunDisplay() = default;
   virtual void setStatusLine(int line, const std::string& text) = 0;
-  // Adds lines to the list of files not converted (the window empties it at Start).
+  // Adds lines to the list of files that need a look (the window empties it at Start).
   virtual void addNotConverted(const std::vector<std::string>& lines) = 0;
   // Cancel enabled, Exit disabled, Start shown pressed.
   virtual void runningState() = 0;
@@ -44,12 +45,18 @@ class RunDisplay {
 // known yet. Times of an hour or more as h:mm:ss.
 std::string runProgressText(const std::string& entry, int percent, double secondsLeft);
 
-// The line of the list for a file that was not converted: the reason in
-// words, the file, and in parentheses what disagrees or the system's reason,
-// the block and byte offset where decoding failed and the name of a partial
-// output kept. When the reason is about another path (the output), the
-// input comes first: "in/a.NAB: Output file exists, not converted: out/a.NAB".
+// The line of the list for a file that was not converted, in one form for
+// every reason: the file, the reason in words, then the path the reason is
+// about when that is another (the output), and in parentheses what
+// disagrees or the system's reason, the block and byte offset where
+// decoding failed and the name of a partial output kept:
+// "in/a.NAB: The input file is damaged (a block cannot be decoded) (block 3,
+// byte offset 5300)",
+// "in/a.NAB: Output file exists, not converted: out/a.NAB".
 std::string notConvertedLine(const converter::FileOutcome& o, const converter::TextOf& text);
+
+// The list's line for the warning of a file that was converted, in the same form.
+std::string warningLine(const converter::FileOutcome& o, const converter::TextOf& text);
 
 class WindowPresenter : public converter::RunObserver {
  public:
@@ -85,8 +92,11 @@ class WindowPresenter : public converter::RunObserver {
   std::mutex mutex_;
   converter::Job job_ = converter::Job::Reencode;
   bool overwrite_ = false;
-  long done_ = 0;
+  // Each file of the run counted once, by what became of it.
+  long converted_ = 0;
   long skipped_ = 0;
+  long incomplete_ = 0;
+  long notConverted_ = 0;  // refused, failed, cut short by a stop or never begun
   long found_ = 0;  // files of the job's kind that the run took (converted, skipped or failed)
   std::vector<std::string> notBegun_;  // listed at the end, in one go
   // The last problem told on lines 2 and 3, as one line: at the end line 3

@@ -637,7 +637,7 @@ TEST_F(MainWindowTest, CommandsDuringARunAndCancel) {
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(window_->statusLine(1), "Stopped.");  // the worker saw the flag
   EXPECT_NE(window_->statusLine(2), "Stopped.");
-  EXPECT_EQ(window_->statusLine(3), "0 done  0 skipped");
+  EXPECT_EQ(window_->statusLine(3), "0 done  0 skipped  0 m86");
   EXPECT_FALSE(main_->cancelRequested());
   EXPECT_FALSE(window_->control(23)->enabled);
   EXPECT_TRUE(window_->control(22)->enabled);
@@ -687,7 +687,7 @@ TEST_F(MainWindowTest, ARefusalStaysReadableWhileTheRunGoesOn) {
   advance(std::chrono::milliseconds(200));
   ASSERT_TRUE(waitIdle());
   EXPECT_NE(window_->statusLine(2).find("% change:"), std::string::npos) << window_->statusLine(2);
-  EXPECT_EQ(window_->statusLine(3), "3 done  0 skipped");
+  EXPECT_EQ(window_->statusLine(3), "3 done  0 skipped  0 m86");
   EXPECT_FALSE(window_->control(13)->checked);
   EXPECT_FALSE(window_->control(18)->checked);
 
@@ -721,7 +721,7 @@ TEST_F(MainWindowTest, StartRunsTheConverterToTheEnd) {
   window_->click(21);
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(window_->statusLine(1), "Finished.");
-  EXPECT_EQ(window_->statusLine(3), "2 done  0 skipped");
+  EXPECT_EQ(window_->statusLine(3), "2 done  0 skipped  0 m86");
   EXPECT_TRUE(fs::exists(dir_ / "out" / "A.NAB"));
   EXPECT_TRUE(fs::exists(dir_ / "out" / "sub" / "B.NAB"));
   EXPECT_FALSE(window_->control(21)->pressed);
@@ -737,7 +737,7 @@ TEST_F(MainWindowTest, StartRunsTheConverterToTheEnd) {
   window_->click(21);
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(window_->statusLine(1), "Finished.");
-  EXPECT_EQ(window_->statusLine(3), "0 done  2 skipped");
+  EXPECT_EQ(window_->statusLine(3), "0 done  2 skipped  0 m86");
   const std::vector<std::string> skipped = window_->listLines(34);
   ASSERT_EQ(skipped.size(), 2u);
   EXPECT_EQ(skipped[0], (in / "A.NAB").string() + ": m52 " + (dir_ / "out" / "A.NAB").string());
@@ -773,13 +773,13 @@ TEST_F(MainWindowTest, AFolderWithNoInputOfTheJobsKindSaysNoInputFound) {
     window_->click(21);
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(window_->statusLine(1), "No input.") << input;
-    EXPECT_EQ(window_->statusLine(3), "0 done  0 skipped") << input;
+    EXPECT_EQ(window_->statusLine(3), "0 done  0 skipped  0 m86") << input;
     EXPECT_FALSE(fs::exists(dir_ / "out")) << input;
   }
   // The folder: nothing listed. The pattern that matched nothing: named.
   const std::vector<std::string> listed = window_->listLines(34);
   ASSERT_EQ(listed.size(), 1u);
-  EXPECT_EQ(listed[0].rfind("No input. " + (dir_ / "in").string() + "/*.wav (", 0), 0u) << listed[0];
+  EXPECT_EQ(listed[0].rfind((dir_ / "in").string() + "/*.wav: No input. (", 0), 0u) << listed[0];
   EXPECT_EQ(window_->statusLine(2), "");
 }
 
@@ -812,17 +812,19 @@ TEST_F(MainWindowTest, AStopListsTheFileCutShortAndThoseNotBegun) {
   EXPECT_EQ(window_->messageBoxes().size(), 1u);
   EXPECT_EQ(window_->statusLine(1), "Stopped.");
   EXPECT_NE(window_->statusLine(2), "Stopped.");
-  EXPECT_EQ(window_->statusLine(3), "1 done  0 skipped");
+  // The count line after the stop counts the file cut short and the one
+  // never begun as not converted.
+  EXPECT_EQ(window_->statusLine(3), "1 done  0 skipped  2 m86");
   EXPECT_TRUE(fs::exists(dir_ / "out" / "F0.NAB"));
   EXPECT_FALSE(fs::exists(dir_ / "out" / "F1.NAB"));
   const std::vector<std::string> listed = window_->listLines(34);
   ASSERT_EQ(listed.size(), 2u);
-  const std::string cut = "m30 " + (dir_ / "in" / "F1.NAB").string() + " (m85 ";
+  const std::string cut = (dir_ / "in" / "F1.NAB").string() + ": m30 (m85 ";
   ASSERT_EQ(listed[0].rfind(cut, 0), 0u) << listed[0];
   const fs::path partial = listed[0].substr(cut.size(), listed[0].size() - cut.size() - 1);
   EXPECT_EQ(partial.parent_path(), dir_ / "out");
   EXPECT_TRUE(fs::exists(partial)) << partial;
-  EXPECT_EQ(listed[1], "m36 " + (dir_ / "in" / "F2.NAB").string());
+  EXPECT_EQ(listed[1], (dir_ / "in" / "F2.NAB").string() + ": m36");
 }
 
 // Check box 20 (when the definition file has it) makes the run search for
@@ -905,14 +907,18 @@ TEST_F(MainWindowTest, RefusalsAndFailuresShowInTheStatusLinesInEveryLanguage) {
         << language;
     EXPECT_EQ(window_->statusLine(1), german ? "Fertig. 2 Datei(en) nicht umgewandelt" : "Finished. 2 file(s) not converted")
         << language;
-    EXPECT_EQ(window_->statusLine(3), german ? "1 Datei(en) umgewandelt" : "1 file(s) converted") << language;
-    // The list names both, in the words of the language.
+    EXPECT_EQ(window_->statusLine(3), german ? "1 Datei(en) umgewandelt  2 Datei(en) nicht umgewandelt"
+                                             : "1 file(s) converted  2 file(s) not converted")
+        << language;
+    // The list names both, in the words of the language, each line led by its input.
     const std::vector<std::string> listed = window_->listLines(34);
     ASSERT_EQ(listed.size(), 2u) << language;
-    EXPECT_EQ(listed[0].rfind(std::string(german ? "Die Eingabedatei ist beschädigt" : "The input file is damaged"), 0), 0u)
+    EXPECT_EQ(listed[0].rfind((in / "CUT.NAB").string() + ": " +
+                                  (german ? "Die Eingabedatei ist beschädigt" : "The input file is damaged"),
+                              0),
+              0u)
         << listed[0];
-    EXPECT_NE(listed[0].find((in / "CUT.NAB").string() + (german ? " (Block " : " (block ")), std::string::npos)
-        << listed[0];
+    EXPECT_NE(listed[0].find(german ? ") (Block " : ") (block "), std::string::npos) << listed[0];
     EXPECT_NE(listed[0].find(german ? ", Byte-Position " : ", byte offset "), std::string::npos) << listed[0];
     EXPECT_EQ(listed[1].rfind((in / "OLDOUT.NAB").string() + ": " +
                                   (german ? "Die vorhandene Ausgabe" : "The existing output"), 0),
@@ -944,6 +950,65 @@ bool makeOldFile(const fs::path& dir, const fs::path& nab, uint32_t seed) {
   return std::system(cmd.c_str()) == 0;
 }
 
+// An incomplete input (its header gives more frames than its blocks hold)
+// beside a good one, re-encoded into a folder, then again: each file is
+// counted once, as the run says, in the words of the shipped definition
+// file; the incomplete one is not "converted" and is listed with its reason
+// both times, the good one is converted, then skipped.
+TEST_F(MainWindowTest, AnIncompleteInputIsCountedOnceAndListed) {
+  if (!makeOldFile(dir_, dir_ / "in" / "OK.NAB", 41) || !makeOldFile(dir_, dir_ / "in" / "INC.NAB", 42)) {
+    GTEST_SKIP() << "make_old_nab is not built";
+  }
+  fs::copy_file(fs::path(NUBO_DATA_DIR) / "NUBOCONV.h", stem_ + "h", fs::copy_options::overwrite_existing);
+  std::string inc = readFile(dir_ / "in" / "INC.NAB");
+  for (int i = 0; i < 4; ++i) inc[54 + i] = static_cast<char>((999999u >> (8 * i)) & 0xFF);  // the fact count
+  writeFile(dir_ / "in" / "INC.NAB", inc);
+  create();
+  window_->type(12, (dir_ / "in").string() + "/*.NAB");
+  window_->type(17, (dir_ / "out").string() + "/");
+  // The first run converts it as far as it goes; the rerun finds it incomplete again.
+  const std::string listedInc = (dir_ / "in" / "INC.NAB").string() + ": The ";
+  for (const char* count : {"1 file(s) converted  0 skipped (output existed)  0 file(s) not converted  1 file(s) incomplete",
+                            "0 file(s) converted  1 skipped (output existed)  0 file(s) not converted  1 file(s) incomplete"}) {
+    window_->click(21);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(window_->statusLine(1), "Finished. 1 file(s) incomplete");
+    EXPECT_EQ(window_->statusLine(3), count);
+    const std::vector<std::string> listed = window_->listLines(34);
+    EXPECT_EQ(std::count_if(listed.begin(), listed.end(),
+                            [&](const std::string& line) {
+                              return line.rfind(listedInc, 0) == 0 && line.find(" is incomplete (") != std::string::npos;
+                            }),
+              1)
+        << ::testing::PrintToString(listed);
+    EXPECT_TRUE(fs::exists(dir_ / "out" / "OK.NAB"));
+  }
+}
+
+// A WAVE input whose header's data size is wrong is encoded, and the end of
+// the run lists it with the warning; it counts as converted.
+TEST_F(MainWindowTest, AFileConvertedWithAWarningIsListed) {
+  fs::copy_file(fs::path(NUBO_DATA_DIR) / "NUBOCONV.h", stem_ + "h", fs::copy_options::overwrite_existing);
+  fs::create_directories(dir_ / "in");
+  writeWave(dir_ / "in" / "cut.wav", 30000, 5);
+  fs::resize_file(dir_ / "in" / "cut.wav", 60000);  // the header still gives the whole data size
+  writeWave(dir_ / "in" / "whole.wav", 3000, 6);
+  Settings s;
+  s.jobKind = 2;
+  s.slots[0] = (dir_ / "in").string() + "/";
+  s.slots[1] = (dir_ / "out").string() + "/";
+  writeSettingsFile(s);
+  create();
+  window_->click(21);
+  ASSERT_TRUE(waitIdle());
+  EXPECT_EQ(window_->statusLine(1), "Finished.");
+  EXPECT_EQ(window_->statusLine(3), "2 file(s) converted  0 skipped (output existed)  0 file(s) not converted");
+  EXPECT_EQ(window_->listLines(34),
+            std::vector<std::string>{(dir_ / "in" / "cut.wav").string() +
+                                     ": The WAVE header's data size is wrong; the audio was read to the end of the file"});
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "cut.NAB"));
+}
+
 // Yes to the Cancel question after the run has ended by itself changes
 // nothing: no stale stop hangs over the next run.
 TEST_F(MainWindowTest, YesAfterTheRunEndedLeavesNoStopForTheNextRun) {
@@ -968,7 +1033,7 @@ TEST_F(MainWindowTest, YesAfterTheRunEndedLeavesNoStopForTheNextRun) {
   window_->click(21);
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(window_->statusLine(1), "Finished.");
-  EXPECT_EQ(window_->statusLine(3), "1 done  0 skipped");
+  EXPECT_EQ(window_->statusLine(3), "1 done  0 skipped  0 m86");
   EXPECT_TRUE(fs::exists(dir_ / "out2" / "A.NAB"));
 }
 
@@ -1075,7 +1140,7 @@ TEST_F(MainWindowTest, SettingsWithCrLfLineEndsFindTheirFiles) {
   EXPECT_EQ(field(12), (dir_ / "in").string() + "/*.NAB");
   window_->click(21);
   ASSERT_TRUE(waitIdle());
-  EXPECT_EQ(window_->statusLine(3), "1 done  0 skipped");
+  EXPECT_EQ(window_->statusLine(3), "1 done  0 skipped  0 m86");
   EXPECT_TRUE(fs::exists(dir_ / "out" / "A.NAB"));
 }
 
@@ -1195,7 +1260,7 @@ TEST_F(MainWindowTest, ADirectoryLinkLoopIsWalkedOnce) {
   window_->click(21);
   ASSERT_TRUE(waitIdle());
   EXPECT_EQ(window_->statusLine(1).rfind("Finished.", 0), 0u) << window_->statusLine(1);
-  EXPECT_EQ(window_->statusLine(3), "2 done  0 skipped");
+  EXPECT_EQ(window_->statusLine(3), "2 done  0 skipped  0 m86");
   std::vector<std::string> outputs;
   for (const auto& e : fs::recursive_directory_iterator(dir_ / "out")) {
     if (e.is_regular_file()) outputs.push_back(fs::relative(e.path(), dir_ / "out").string());

@@ -85,12 +85,12 @@ TEST_F(Presenter, ConvertedFilesShowTheSizeChangeAndTheCountLine) {
   o.pcmBytes = 1000;  // 2 % smaller: -2.000 right-aligned in 8 characters
   presenter.fileDone(o);
   EXPECT_EQ(display.lines[2], "  -2.000 #49out/take.NAB");
-  EXPECT_EQ(display.lines[3], "1 #55  0 #68");
+  EXPECT_EQ(display.lines[3], "1 #55  0 #68  0 #86");
   presenter.fileDone(outcome(Outcome::Skipped, Job::Reencode, kEntryOutputExists));
   EXPECT_EQ(display.lines[2], "#52");
   EXPECT_EQ(display.lines[3], "out/take.NAB");
   presenter.fileDone(o);
-  EXPECT_EQ(display.lines[3], "2 #55  1 #68");
+  EXPECT_EQ(display.lines[3], "2 #55  1 #68  0 #86");
   // A file of another kind found in a walk leaves no trace.
   const std::size_t shown = display.history.size();
   presenter.fileDone(outcome(Outcome::PassedOver, Job::Reencode, kEntryNotCompressed));
@@ -100,11 +100,12 @@ TEST_F(Presenter, ConvertedFilesShowTheSizeChangeAndTheCountLine) {
   s.converted = 2;
   s.skipped = 1;
   presenter.runEnded(s);
-  EXPECT_EQ(display.lines[1], "#50");
-  EXPECT_EQ(display.lines[3], "2 #55  1 #68");
-  // The skipped file is listed (the input first, as the reason is about the
-  // output), and at the end the file not begun.
-  EXPECT_EQ(display.list, (std::vector<std::string>{"in/take.NAB: #52 out/take.NAB", "#36 in/take.NAB"}));
+  EXPECT_EQ(display.lines[1], "#50 1 #86");
+  EXPECT_EQ(display.lines[3], "2 #55  1 #68  1 #86");
+  // The skipped file is listed (the reason is about the output, which
+  // follows it), and at the end the file not begun; each line begins with
+  // its input.
+  EXPECT_EQ(display.list, (std::vector<std::string>{"in/take.NAB: #52 out/take.NAB", "in/take.NAB: #36"}));
   EXPECT_EQ(display.states.back(), "idle");
 
   // With overwrite the count line has no skipped count; no audio, no change.
@@ -113,7 +114,7 @@ TEST_F(Presenter, ConvertedFilesShowTheSizeChangeAndTheCountLine) {
   o.showSizeChange = true;
   presenter.fileDone(o);
   EXPECT_EQ(display.lines[2], "   0.000 #49out/take.NAB");
-  EXPECT_EQ(display.lines[3], "1 #55");
+  EXPECT_EQ(display.lines[3], "1 #55  0 #86");
 }
 
 TEST_F(Presenter, ProblemsNameTheirFileWithWhereAndWhy) {
@@ -138,7 +139,7 @@ TEST_F(Presenter, ProblemsNameTheirFileWithWhereAndWhy) {
   EXPECT_EQ(display.lines[2], "#61 out/take.NAB (No space left on device)");
   EXPECT_EQ(display.states.back(), "idle stopped");
 
-  // An incomplete input is counted, then said.
+  // An incomplete input: its size change, then what is wrong with it.
   start(Job::Reencode, true);
   o = outcome(Outcome::Incomplete, Job::Reencode, kEntryInputIncomplete);
   o.showSizeChange = true;
@@ -146,11 +147,10 @@ TEST_F(Presenter, ProblemsNameTheirFileWithWhereAndWhy) {
   presenter.fileDone(o);
   EXPECT_EQ(display.lines[2], "#84");
   EXPECT_EQ(display.lines[3], "in/take.NAB (data size 10, the file holds 8)");
-  EXPECT_NE(std::find(display.history.begin(), display.history.end(), "3:1 #55"), display.history.end());
   s = RunSummary{};
   s.incomplete = 1;
   presenter.runEnded(s);
-  EXPECT_EQ(display.lines[1], "#50 1 #86");
+  EXPECT_EQ(display.lines[1], "#50 1 #9");
   EXPECT_EQ(display.lines[2], "#84 in/take.NAB (data size 10, the file holds 8)");
 
   // Too many directories: said on line 2 before the stop.
@@ -182,7 +182,7 @@ TEST_F(Presenter, TheEndListsEveryFileNotConvertedAndKeepsTheCountLine) {
   damaged.offset = 9100;
   damaged.keptAs = "out/.take.NAB.1.nubo-part";
   presenter.fileDone(damaged);
-  EXPECT_EQ(display.list.back(), "#65 in/take.NAB (#88 7, #89 9100; #85 out/.take.NAB.1.nubo-part)");
+  EXPECT_EQ(display.list.back(), "in/take.NAB: #65 (#88 7, #89 9100; #85 out/.take.NAB.1.nubo-part)");
   // Stopped by the user during a file: listed, but line 2 keeps what it had.
   const std::string line2 = display.lines[2];
   FileOutcome stopped = outcome(Outcome::Stopped, Job::Reencode, kEntryStopped);
@@ -190,7 +190,7 @@ TEST_F(Presenter, TheEndListsEveryFileNotConvertedAndKeepsTheCountLine) {
   stopped.keptAs = "out/.b.NAB.2.nubo-part";
   presenter.fileDone(stopped);
   EXPECT_EQ(display.lines[2], line2);
-  EXPECT_EQ(display.list.back(), "#30 in/b.NAB (#85 out/.b.NAB.2.nubo-part)");
+  EXPECT_EQ(display.list.back(), "in/b.NAB: #30 (#85 out/.b.NAB.2.nubo-part)");
   // The files a stop left are listed at the end, in one go.
   for (const char* name : {"in/c.NAB", "in/d.NAB"}) {
     FileOutcome unbegun = outcome(Outcome::NotBegun, Job::Reencode);
@@ -206,14 +206,16 @@ TEST_F(Presenter, TheEndListsEveryFileNotConvertedAndKeepsTheCountLine) {
   s.stopReason = kEntryStopped;
   presenter.runEnded(s);
   EXPECT_EQ(display.list, (std::vector<std::string>{
-                              "#65 in/take.NAB (#88 7, #89 9100; #85 out/.take.NAB.1.nubo-part)",
-                              "#30 in/b.NAB (#85 out/.b.NAB.2.nubo-part)", "#36 in/c.NAB", "#36 in/d.NAB"}));
+                              "in/take.NAB: #65 (#88 7, #89 9100; #85 out/.take.NAB.1.nubo-part)",
+                              "in/b.NAB: #30 (#85 out/.b.NAB.2.nubo-part)", "in/c.NAB: #36", "in/d.NAB: #36"}));
   EXPECT_EQ(std::count(display.history.begin(), display.history.end(), "list+2"), 1);
   EXPECT_EQ(display.lines[1], "#57");
   // "Stopped" once, not on two lines; line 2 says the last problem whole,
   // as line 3 is the count line now.
   EXPECT_EQ(display.lines[2], "#65 in/take.NAB (#88 7, #89 9100; #85 out/.take.NAB.1.nubo-part)");
-  EXPECT_EQ(display.lines[3], "1 #55  0 #68");
+  // The count line after the stop: the damaged file, the one cut short and
+  // the two never begun are the four not converted.
+  EXPECT_EQ(display.lines[3], "1 #55  0 #68  4 #86");
   EXPECT_EQ(display.states.back(), "idle stopped");
 
   // A rerun where every output existed: nothing converted, all listed, counted.
@@ -229,8 +231,95 @@ TEST_F(Presenter, TheEndListsEveryFileNotConvertedAndKeepsTheCountLine) {
   s.skipped = 2;
   presenter.runEnded(s);
   EXPECT_EQ(display.lines[1], "#50");
-  EXPECT_EQ(display.lines[3], "0 #55  2 #68");
+  EXPECT_EQ(display.lines[3], "0 #55  2 #68  0 #86");
   EXPECT_EQ(display.list, (std::vector<std::string>{"in/a.NAB: #52 out/a.NAB", "in/b.NAB: #52 out/b.NAB"}));
+}
+
+// Each file is counted once, as its outcome says: an incomplete input
+// converted as far as it goes has a count of its own (not "converted"), on
+// the first run and on a rerun, where the other file's output existed.
+TEST_F(Presenter, EachFileIsCountedOnceByItsOutcome) {
+  FileOutcome good = outcome(Outcome::Converted, Job::Reencode);
+  good.showSizeChange = true;
+  FileOutcome incomplete = outcome(Outcome::Incomplete, Job::Reencode, kEntryInputIncomplete);
+  incomplete.input = incomplete.subject = "in/INC.NAB";
+  incomplete.showSizeChange = true;
+  incomplete.detail = "the header gives 20 blocks, the file holds 12";
+  start(Job::Reencode, false);
+  presenter.fileDone(incomplete);
+  presenter.fileDone(good);
+  RunSummary s;
+  s.converted = 1;
+  s.incomplete = 1;
+  presenter.runEnded(s);
+  EXPECT_EQ(display.lines[1], "#50 1 #9");
+  EXPECT_EQ(display.lines[3], "1 #55  0 #68  0 #86  1 #9");
+  EXPECT_EQ(display.list,
+            std::vector<std::string>{"in/INC.NAB: #84 (the header gives 20 blocks, the file holds 12)"});
+
+  start(Job::Reencode, false);
+  presenter.fileDone(incomplete);
+  presenter.fileDone(outcome(Outcome::Skipped, Job::Reencode, kEntryOutputExists));
+  s = RunSummary{};
+  s.skipped = 1;
+  s.incomplete = 1;
+  presenter.runEnded(s);
+  EXPECT_EQ(display.lines[1], "#50 1 #9");
+  EXPECT_EQ(display.lines[3], "0 #55  1 #68  0 #86  1 #9");
+  EXPECT_EQ(display.list.size(), 2u);
+}
+
+// A file converted with a warning is listed with the warning, in the form
+// of every other line, and counted as converted.
+TEST_F(Presenter, FilesConvertedWithAWarningAreListed) {
+  start(Job::Encode, false);
+  FileOutcome cut = outcome(Outcome::Converted, Job::Encode);
+  cut.input = cut.subject = "in/cut.wav";
+  cut.showSizeChange = true;
+  cut.warning = kEntryWaveSizeWrong;
+  presenter.fileDone(cut);
+  FileOutcome late = outcome(Outcome::Converted, Job::Encode);
+  late.input = late.subject = "in/late.wav";
+  late.warning = kEntryCommitWarning;
+  late.warningSubject = "out/late.NAB";
+  late.warningDetail = "Input/output error";
+  presenter.fileDone(late);
+  presenter.fileDone(outcome(Outcome::Converted, Job::Encode));
+  RunSummary s;
+  s.converted = 3;
+  presenter.runEnded(s);
+  EXPECT_EQ(display.lines[1], "#50");
+  EXPECT_EQ(display.lines[3], "3 #55  0 #68  0 #86");
+  EXPECT_EQ(display.list, (std::vector<std::string>{"in/cut.wav: #90",
+                                                    "in/late.wav: #99 out/late.NAB (Input/output error)"}));
+}
+
+// One form for every line of the list, whatever the reason is about; the
+// colon that would point at the file is dropped when the file leads.
+TEST(NotConvertedLine, OneFormWhateverTheReasonIsAbout) {
+  FileOutcome o;
+  o.job = Job::Reencode;
+  o.input = o.subject = "in/CUT.NAB";
+  o.output = "out/CUT.NAB";
+  o.outcome = Outcome::NotConverted;
+  o.reason = kEntryDamaged;
+  o.block = 7;
+  o.offset = 9100;
+  EXPECT_EQ(notConvertedLine(o, englishTextOf),
+            "in/CUT.NAB: The input file is damaged (a block cannot be decoded) (block 7, byte offset 9100)");
+  o.block = 0;
+  o.reason = kEntryOutputExists;
+  o.subject = o.output;
+  EXPECT_EQ(notConvertedLine(o, englishTextOf), "in/CUT.NAB: Output file exists, not converted: out/CUT.NAB");
+  o.reason = kEntryWriteError;
+  o.systemError = "No space left on device";
+  EXPECT_EQ(notConvertedLine(o, englishTextOf),
+            "in/CUT.NAB: Cannot write the output file: out/CUT.NAB (No space left on device)");
+  FileOutcome warned = o;
+  warned.outcome = Outcome::Converted;
+  warned.warning = kEntryWaveSizeWrong;
+  EXPECT_EQ(warningLine(warned, englishTextOf),
+            "in/CUT.NAB: The WAVE header's data size is wrong; the audio was read to the end of the file");
 }
 
 // No input of the job's kind: "No input file found." and the count line,
@@ -248,7 +337,7 @@ TEST_F(Presenter, NoInputOfTheJobsKindEndsWithNoInputFound) {
   presenter.runEnded(s);
   EXPECT_EQ(display.lines[1], "#51");
   EXPECT_EQ(display.lines[2], "");
-  EXPECT_EQ(display.lines[3], "0 #55  0 #68");
+  EXPECT_EQ(display.lines[3], "0 #55  0 #68  0 #86");
   EXPECT_TRUE(display.list.empty());
   EXPECT_EQ(display.states.back(), "idle");
 
@@ -266,8 +355,8 @@ TEST_F(Presenter, NoInputOfTheJobsKindEndsWithNoInputFound) {
   presenter.runEnded(s);
   EXPECT_EQ(display.lines[1], "#51");
   EXPECT_EQ(display.lines[2], "");
-  EXPECT_EQ(display.lines[3], "0 #55");
-  EXPECT_EQ(display.list, std::vector<std::string>{"#51 in/*.NAB (no file matches)"});
+  EXPECT_EQ(display.lines[3], "0 #55  0 #86");
+  EXPECT_EQ(display.list, std::vector<std::string>{"in/*.NAB: #51 (no file matches)"});
 }
 
 // Line 1: the share of the run's bytes done and the time left, from the

@@ -284,12 +284,13 @@ if [[ -n $probe_exe ]]; then
   cp in3/GOOD.NAB in3/DAMAGED.NAB
   truncate -s -700 in3/DAMAGED.NAB
   # language, then what line 1, the list's line and line 3 say at the end
-  ends=(0 'Finished. 1 file(s) not converted' 'The input file is damaged' ' (block ' ', byte offset '
-        '2 file(s) converted  0 skipped (output existed)' 'No input file found.'
-        '0 file(s) converted  0 skipped (output existed)'
-        1 'Fertig. 1 Datei(en) nicht umgewandelt' 'Die Eingabedatei ist beschädigt' ' (Block ' ', Byte-Position '
-        '2 Datei(en) umgewandelt  0 übersprungen (Ausgabe vorhanden)' 'Keine Eingabedatei gefunden.'
-        '0 Datei(en) umgewandelt  0 übersprungen (Ausgabe vorhanden)')
+  ends=(0 'Finished. 1 file(s) not converted' 'The input file is damaged' ') (block ' ', byte offset '
+        '2 file(s) converted  0 skipped (output existed)  1 file(s) not converted' 'No input file found.'
+        '0 file(s) converted  0 skipped (output existed)  0 file(s) not converted'
+        1 'Fertig. 1 Datei(en) nicht umgewandelt' 'Die Eingabedatei ist beschädigt' ') (Block ' ', Byte-Position '
+        '2 Datei(en) umgewandelt  0 übersprungen (Ausgabe vorhanden)  1 Datei(en) nicht umgewandelt'
+        'Keine Eingabedatei gefunden.'
+        '0 Datei(en) umgewandelt  0 übersprungen (Ausgabe vorhanden)  0 Datei(en) nicht umgewandelt')
   for ((at = 0; at < ${#ends[@]}; at += 8)); do
     lang=${ends[at]} finished=${ends[at + 1]} damaged=${ends[at + 2]} block=${ends[at + 3]}
     offset=${ends[at + 4]} count=${ends[at + 5]} none=${ends[at + 6]} none_count=${ends[at + 7]}
@@ -304,7 +305,8 @@ if [[ -n $probe_exe ]]; then
     [[ $(text_of "$seen" 31) == "$finished" ]] || fail "language $lang: line 1 says '$(text_of "$seen" 31)', not '$finished'"
     [[ $(text_of "$seen" 33) == "$count" ]] || fail "language $lang: line 3 says '$(text_of "$seen" 33)', not '$count'"
     listed=$(items_of "$seen" 34)
-    [[ $(wc -l <<<"$listed") == 1 && $listed == "$damaged"*"DAMAGED.NAB$block"*"$offset"* ]] ||
+    # One form for every line: the file, then the reason and where.
+    [[ $(wc -l <<<"$listed") == 1 && $listed == *"DAMAGED.NAB: $damaged"*"$block"*"$offset"* ]] ||
       fail "language $lang: the list shows '$listed'"
     [[ -f out3-$lang/GOOD.NAB && -f out3-$lang/VOICE.NAB && ! -f out3-$lang/DAMAGED.NAB ]] ||
       fail "language $lang: the outputs are not those of the good files: $(ls -A "out3-$lang" | tr '\n' ' ')"
