@@ -201,12 +201,15 @@ int TerminalObserver::finish(Job job) {
       }
     } else {
       // An incomplete input converted as far as it goes is not counted as
-      // converted: it has its own count when there is one.
+      // converted: it has its own count when there is one. The files a stop
+      // left unbegun are not converted either; so the counts add up to the
+      // files of the run, as the window counts them.
       std::snprintf(line, sizeof line, "%ld %s  %ld %s  %ld %s", s.converted, text_(kEntryCountDone).c_str(),
-                    s.skipped, text_(kEntryCountSkipped).c_str(), s.notConverted, text_(kEntryCountFailed).c_str());
+                    s.skipped, text_(kEntryCountSkipped).c_str(), s.notConverted + s.notBegun,
+                    text_(kEntryCountFailed).c_str());
       if (s.incomplete > 0) {
         const std::size_t used = std::strlen(line);
-        std::snprintf(line + used, sizeof line - used, "  %ld file(s) incomplete", s.incomplete);
+        std::snprintf(line + used, sizeof line - used, "  %ld %s", s.incomplete, text_(kEntryCountIncomplete).c_str());
       }
     }
     std::string summary = line;

@@ -217,13 +217,18 @@ run 0 "$nubo" upgrade -r dots -o dots_up/
 mkdir -p many
 for i in 1 2 3 4 5; do cp OLD.NAB "many/t$i.NAB"; done
 cp OLD.NAB "$(printf 'many/Caf\xe9.NAB')"
-"$nubo" upgrade many/ -o many_up/ -j 1 --report stop.jsonl >/dev/null 2>&1 &
+"$nubo" upgrade many/ -o many_up/ -j 1 --report stop.jsonl >stop.out 2>&1 &
 pid=$!
 for _ in $(seq 200); do [[ -n $(ls -A many_up 2>/dev/null) ]] && break; sleep 0.05; done
 kill -INT "$pid" 2>/dev/null
 wait "$pid"
 json_lines stop.jsonl
 [[ $(wc -l <stop.jsonl) -eq 6 ]] || fail "the report of a stopped run lists $(wc -l <stop.jsonl) of 6 files"
+# The count line counts every file: the one cut short and those never begun are not converted.
+converted=0 skipped=0 failed=0
+read -r converted _ _ skipped _ _ _ failed _ < <(grep "file(s) converted" stop.out)
+[[ $((converted + skipped + failed)) -eq 6 ]] ||
+  fail "the count line of a stopped run does not add up to its 6 files: $(cat stop.out)"
 python3 -c '
 import json
 names = [json.loads(l)["input"] for l in open("stop.jsonl", "rb")]
