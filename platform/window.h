@@ -112,6 +112,10 @@ class Window {
   virtual void setCheck(int id, bool checked) = 0;
   virtual void showPressed(int id, bool pressed) = 0;
   virtual void enable(int id, bool enabled) = 0;
+  // Draws control `id` greyed, as a disabled one, while it still reports its
+  // clicks (the logic refuses them in words); an edit field becomes
+  // read-only. False: drawn and edited as before.
+  virtual void showInactive(int id, bool inactive) = 0;
   // Takes the keyboard focus away from every control: keys typed next edit
   // nothing (Enter still reaches the default button).
   virtual void focusMainWindow() = 0;

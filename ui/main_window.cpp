@@ -209,6 +209,17 @@ void MainWindow::restoreChoices() {
   if (window_.hasControl(kBestCheck)) window_.setCheck(kBestCheck, settings_.best != 0);
 }
 
+// During a run every control but Start, Exit and Cancel does nothing, and
+// looks it: greyed, the fields read-only. They still take clicks, so that a
+// click is answered with the refusal rather than with nothing.
+void MainWindow::showChoicesInactive(bool inactive) {
+  static constexpr int kChoices[] = {kLanguageButton, 2,           3,           4,          kInputBrowse, kInputField,
+                                     kOptionBCheck,   kOutputBrowse, kOutputField, kOptionACheck, kBestCheck};
+  for (const int id : kChoices) {
+    if (window_.hasControl(id)) window_.showInactive(id, inactive);
+  }
+}
+
 void MainWindow::readControls() {
   // A control that the definition file did not create keeps its value.
   if (window_.hasControl(kOptionACheck)) settings_.optionA = window_.getCheck(kOptionACheck) ? 1 : 0;
@@ -323,6 +334,7 @@ void MainWindow::start() {
   }
   request.options.best = settings_.best != 0;
   running_ = true;
+  showChoicesInactive(true);
   if (!job) {
     idleState(true);
     return;
@@ -410,11 +422,11 @@ void MainWindow::runningState() {
     window_.enable(kCancelButton, true);
     window_.enable(kExitButton, false);
     window_.showPressed(kStartButton, true);
+    showChoicesInactive(true);
   });
 }
 
 void MainWindow::idleState(bool stopped) {
-  if (stopped) setStatusLine(1, definitions_.text(converter::kEntryStopped));
   // A text kept back by a refusal is shown when its hold is over, before the
   // window goes idle. The worker waits for that (at most the hold); from the
   // UI thread nothing is ever kept back (no run, no refusal).
@@ -426,10 +438,15 @@ void MainWindow::idleState(bool stopped) {
   // sees either a run with its controls or the idle window, never a mix.
   bool done = false;
   window_.runOnUiThread([&] {
+    // The stop is said with the idle controls, in one step: no command
+    // comes between the two (a Start click would meet a run that has said
+    // it is over).
+    if (stopped) window_.setText(kStatusLine1, definitions_.text(converter::kEntryStopped));
     if (const std::optional<std::string> keptBack = hold_.takeKeptBack()) window_.setText(kStatusLine2, *keptBack);
     window_.enable(kCancelButton, false);
     window_.enable(kExitButton, true);
     window_.showPressed(kStartButton, false);
+    showChoicesInactive(false);
     cancel_.clear();
     running_ = false;
     done = true;

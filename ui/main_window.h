@@ -128,6 +128,7 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
   void clearStatusLines();
   void refuse();
   void restoreChoices();
+  void showChoicesInactive(bool inactive);
   void readControls();
   void browse(bool save);
   void start();

@@ -202,6 +202,20 @@ void EditField::draw() {
 
 // ---------------------------------------------------------------------------
 
+ListBox::ListBox(int x, int y, int w, int h) : Fl_Hold_Browser(x, y, w, h) { has_scrollbar(BOTH_ALWAYS); }
+
+void ListBox::fitToWholeLines() {
+  add("Xg");
+  const int line = item_height(item_first());
+  clear();
+  const int bar = scrollbar_size() != 0 ? scrollbar_size() : Fl::scrollbar_size();
+  const Fl_Boxtype frame = box() != FL_NO_BOX ? box() : FL_DOWN_BOX;
+  const int inside = h() - Fl::box_dh(frame) - bar;
+  if (line > 0 && inside > line) size(w(), h() - inside % line);
+}
+
+// ---------------------------------------------------------------------------
+
 ContentArea::ContentArea(int x, int y, int w, int h) : Fl_Group(x, y, w, h) {}
 
 int ContentArea::handle(int event) {

@@ -6,6 +6,7 @@
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Group.H>
+#include <FL/Fl_Hold_Browser.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Scrollbar.H>
 
@@ -103,6 +104,16 @@ class EditField : public Fl_Input {
 
  private:
   Fl_Align align_;
+};
+
+// A list box: one line per item, both scroll bars always there (so that the
+// room for lines never changes), its height cut to whole lines so that the
+// last line in sight is never shown in half.
+class ListBox : public Fl_Hold_Browser {
+ public:
+  ListBox(int x, int y, int w, int h);
+  // REQUIRES: the font is set and the list is empty.
+  void fitToWholeLines();
 };
 
 // The client area: the parent of every control. Tab and Shift+Tab go through

@@ -140,6 +140,11 @@ struct FltkWindow::Impl {
     std::string text;  // the text as set, before label escaping
     std::vector<std::string> items;  // a list box's lines
     bool checked = false;
+    bool inactive = false;
+    // The colours an inactive control is drawn without.
+    Fl_Color labelColor = FL_FOREGROUND_COLOR;
+    Fl_Color markColor = FL_FOREGROUND_COLOR;
+    Fl_Color textColor = FL_FOREGROUND_COLOR;
     Impl* owner = nullptr;
   };
 
@@ -634,7 +639,7 @@ void FltkWindow::createControl(int id, ControlClass cls, const std::string& capt
     }
     case ControlClass::ListBox: {
       control->kind = Kind::List;
-      auto* list = new Fl_Hold_Browser(x, y, w, h);
+      auto* list = new detail::ListBox(x, y, w, h);
       list->box(border ? FL_DOWN_BOX : FL_FLAT_BOX);
       list->when(FL_WHEN_CHANGED);
       // Lines are shown as they are: no '@' formatting (a name may begin
@@ -642,6 +647,7 @@ void FltkWindow::createControl(int id, ControlClass cls, const std::string& capt
       list->format_char(0);
       list->textfont(kFont);
       list->textsize(kFontSize);
+      list->fitToWholeLines();
       widget = list;
       break;
     }
@@ -773,6 +779,30 @@ void FltkWindow::enable(int id, bool enabled) {
   } else {
     c->widget->deactivate();
   }
+}
+
+void FltkWindow::showInactive(int id, bool inactive) {
+  Impl::Control* c = impl_->find(id);
+  if (c == nullptr || c->inactive == inactive) return;
+  Fl_Widget* w = c->widget;
+  auto* field = c->kind == Kind::Edit ? static_cast<Fl_Input*>(w) : nullptr;
+  if (inactive) {
+    c->labelColor = w->labelcolor();
+    c->markColor = w->selection_color();
+    if (field != nullptr) c->textColor = field->textcolor();
+  }
+  c->inactive = inactive;
+  if (field != nullptr) {
+    field->readonly(inactive ? 1 : 0);
+    field->textcolor(inactive ? fl_inactive(c->textColor) : c->textColor);
+  } else {
+    w->labelcolor(inactive ? fl_inactive(c->labelColor) : c->labelColor);
+    // The check mark and the radio dot are drawn in the selection colour.
+    if (c->kind == Kind::Check || c->kind == Kind::Radio) {
+      w->selection_color(inactive ? fl_inactive(c->markColor) : c->markColor);
+    }
+  }
+  w->redraw();
 }
 
 void FltkWindow::focusMainWindow() {

@@ -67,6 +67,9 @@ class FltkWindow final : public Window {
   void setCheck(int id, bool checked) override;
   void showPressed(int id, bool pressed) override;
   void enable(int id, bool enabled) override;
+  // Greys the label (and a check mark) by colour and makes an edit field
+  // read-only: a deactivated FLTK widget would take no clicks.
+  void showInactive(int id, bool inactive) override;
   void focusMainWindow() override;
   void focusControl(int id) override;
 

@@ -166,6 +166,11 @@ void HeadlessWindow::enable(int id, bool enabled) {
   if (HeadlessControl* c = find(id)) c->enabled = enabled;
 }
 
+void HeadlessWindow::showInactive(int id, bool inactive) {
+  record("showInactive " + std::to_string(id) + " " + std::to_string(inactive));
+  if (HeadlessControl* c = find(id)) c->inactive = inactive;
+}
+
 void HeadlessWindow::scrollContent(int dx, int dy) {
   record("scrollContent " + std::to_string(dx) + " " + std::to_string(dy));
   offsetX_ += dx;
@@ -344,7 +349,7 @@ void HeadlessWindow::command(int id) {
 void HeadlessWindow::type(int id, const std::string& text) {
   record("type " + std::to_string(id) + " " + text);
   HeadlessControl* c = find(id);
-  if (c == nullptr) return;
+  if (c == nullptr || c->inactive) return;
   c->text = c->textLimit >= 0 ? text.substr(0, static_cast<std::size_t>(c->textLimit)) : text;
 }
 

@@ -40,6 +40,7 @@ struct HeadlessControl {
   bool checked = false;
   bool pressed = false;
   bool enabled = true;
+  bool inactive = false;  // drawn greyed (an edit: read-only), still clickable
   std::vector<std::string> items;  // a list box's lines
 };
 
@@ -85,6 +86,7 @@ class HeadlessWindow : public Window {
   void setCheck(int id, bool checked) override;
   void showPressed(int id, bool pressed) override;
   void enable(int id, bool enabled) override;
+  void showInactive(int id, bool inactive) override;
   void focusMainWindow() override;
   void focusControl(int id) override;
   void scrollContent(int dx, int dy) override;
@@ -109,7 +111,8 @@ class HeadlessWindow : public Window {
   // Delivers the command of `id` with no control behaviour (as a keyboard
   // accelerator would).
   void command(int id);
-  // Replaces the text of an edit control as typing would, cut at its limit.
+  // Replaces the text of an edit control as typing would, cut at its limit;
+  // a read-only (inactive) field keeps its text.
   void type(int id, const std::string& text);
   void resize(int clientWidth, int clientHeight);
   void scroll(ScrollBar bar, ScrollRequest request, int thumbPosition = 0);

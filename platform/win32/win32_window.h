@@ -59,6 +59,9 @@ class Win32Window final : public Window {
   void setTextLimit(int id, int characters) override;
   // LB_RESETCONTENT, LB_ADDSTRING; the horizontal extent follows the widest
   // line, so that a list box with WS_HSCROLL scrolls to the end of any line.
+  // Lines are added with the drawing held back (thousands at the end of a
+  // stopped run); the list box's height is cut to whole lines, also when its
+  // horizontal scroll bar comes or goes.
   void clearList(int id) override;
   void addListLines(int id, const std::vector<std::string>& lines) override;
   std::vector<std::string> listLines(int id) override;
@@ -66,6 +69,10 @@ class Win32Window final : public Window {
   void setCheck(int id, bool checked) override;
   void showPressed(int id, bool pressed) override;
   void enable(int id, bool enabled) override;
+  // An edit becomes read-only with grey text; any other control is
+  // disabled (drawn grey by the system) and a click on it, which then
+  // reaches the main window, is delivered as its command.
+  void showInactive(int id, bool inactive) override;
   void focusMainWindow() override;
   void focusControl(int id) override;
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <FL/Fl.H>
+#include <FL/Fl_Browser.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Group.H>
 #include <FL/Fl_Input.H>
@@ -265,6 +266,78 @@ TEST_F(FltkControls, DisabledAndHiddenControlsTakeNoClicks) {
         click(50, 20);
       });
   EXPECT_EQ(events.commands, (std::vector<int>{23, 21}));
+}
+
+// Shown inactive (a run): greyed by colour, yet every click still reaches
+// the logic (which says why it does nothing); a field is read-only, so that
+// keys edit nothing. Shown active again, all is as before.
+TEST_F(FltkControls, InactiveControlsLookGreyTakeClicksAndFieldsTakeNoKeys) {
+  Fl_Color labelBefore = 0;
+  Fl_Color markBefore = 0;
+  runWith(
+      [&] {
+        window.createControl(11, ControlClass::Button, "Browse...", kShown | style::kTabStop, {10, 10, 100, 24});
+        window.createControl(13, ControlClass::Button, "auto", kShown | style::kAutoCheckBox, {10, 40, 150, 20});
+        window.createControl(2, ControlClass::Button, "job", kShown | style::kAutoRadioButton | style::kGroup,
+                             {10, 70, 150, 20});
+        window.createControl(12, ControlClass::Edit, "kept", kShown | style::kBorder | style::kTabStop,
+                             {10, 100, 300, 24});
+      },
+      [&] {
+        Fl_Button* browse = buttonLabelled("Browse...");
+        Fl_Button* check = buttonLabelled("auto");
+        ASSERT_NE(browse, nullptr);
+        ASSERT_NE(check, nullptr);
+        labelBefore = browse->labelcolor();
+        markBefore = check->selection_color();
+        for (const int id : {11, 13, 2, 12}) window.showInactive(id, true);
+        EXPECT_EQ(browse->labelcolor(), fl_inactive(labelBefore));
+        EXPECT_EQ(check->labelcolor(), fl_inactive(labelBefore));
+        EXPECT_EQ(check->selection_color(), fl_inactive(markBefore));
+        EXPECT_TRUE(browse->active()) << "a deactivated widget would take no clicks";
+        click(50, 20);
+        click(20, 50);
+        click(20, 80);
+        window.focusControl(12);
+        key('x', mainWindow());
+        EXPECT_EQ(window.getText(12), "kept");
+        window.setText(12, "set by the program");  // the program still can
+        EXPECT_EQ(window.getText(12), "set by the program");
+        for (const int id : {11, 13, 2, 12}) window.showInactive(id, false);
+        EXPECT_EQ(browse->labelcolor(), labelBefore);
+        EXPECT_EQ(check->selection_color(), markBefore);
+        window.focusControl(12);
+        key('x', mainWindow());
+        EXPECT_NE(window.getText(12), "set by the program");
+        click(50, 20);
+      });
+  EXPECT_EQ(events.commands, (std::vector<int>{11, 13, 2, 11}));
+}
+
+// A list box shows whole lines: its height is cut so that the room inside
+// its frame and its horizontal scroll bar holds no part of a line.
+TEST_F(FltkControls, AListBoxShowsOnlyWholeLines) {
+  runWith(
+      [&] {
+        window.createControl(34, ControlClass::ListBox, "", kShown | style::kBorder | 0x00300000, {10, 10, 400, 97});
+      },
+      [&] {
+        std::vector<std::string> lines;
+        for (int i = 0; i < 30; ++i) lines.push_back("line " + std::to_string(i));
+        window.addListLines(34, lines);
+        settle();
+        auto* list = findWidget<Fl_Browser>(mainWindow(), [](Fl_Widget* w) { return dynamic_cast<Fl_Browser*>(w); });
+        ASSERT_NE(list, nullptr);
+        fl_font(list->textfont(), list->textsize());
+        const int line = fl_height();
+        const int inside = list->h() - Fl::box_dh(list->box()) - Fl::scrollbar_size();
+        EXPECT_LE(list->h(), 97);
+        EXPECT_GT(list->h(), 97 - line);
+        EXPECT_EQ(inside % line, 0) << "inside " << inside << " line " << line;
+        int shown = 0;
+        for (int i = 1; i <= 30; ++i) shown += list->displayed(i);
+        EXPECT_EQ(shown, inside / line);
+      });
 }
 
 TEST_F(FltkControls, TextsComeBackAsSetAndEditTextsKeepTheirLimit) {

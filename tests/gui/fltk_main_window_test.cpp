@@ -142,6 +142,7 @@ class NotingWindow : public platform::Window {
   void setCheck(int id, bool checked) override { real_.setCheck(id, checked); }
   void showPressed(int id, bool pressed) override { real_.showPressed(id, pressed); }
   void enable(int id, bool enabled) override { real_.enable(id, enabled); }
+  void showInactive(int id, bool inactive) override { real_.showInactive(id, inactive); }
   void focusMainWindow() override { real_.focusMainWindow(); }
   void focusControl(int id) override { real_.focusControl(id); }
   void scrollContent(int dx, int dy) override { real_.scrollContent(dx, dy); }

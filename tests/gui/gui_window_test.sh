@@ -782,13 +782,30 @@ case_refusals() {
   touch "$gate"
   start_program LD_PRELOAD="$slow_reads" NUBO_READ_GATE="$gate" \
     ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
+  wait_for $kWait "the window did not settle" screen_settled
+  import -window "$wid" "$work/idle.png"
   click_control 21  # Start
   wait_for $kWait "the run did not reach its first read" test -e "$gate.held"
   wait_for $kWait "the window did not settle" screen_settled
   import -window "$wid" "$work/running.png"
+  # During the run every control but Start, Exit and Cancel looks inactive
+  # (greyed); Start and the status lines' frames do not change that way.
+  local id changed
+  for id in 0 2 3 4 11 12 13 16 17 18; do
+    changed=$(compare -metric AE "$(region_of idle "$id")" "$(region_of running "$id")" null: 2>&1 >/dev/null |
+              awk '{ print int($1) }' || true)
+    [ "${changed:-0}" -gt 0 ] || fail "control $id looks as it does when idle during the run"
+  done
+  # Keys reach a greyed control too (Tab from the input field to its Browse
+  # button, space: refused); the output field is read-only: keys that would
+  # empty it and typing change nothing (the settings below keep it).
+  click_control 12
+  xdotool key --clearmodifiers Tab space
+  click_control 17
+  xdotool key --clearmodifiers ctrl+a BackSpace
+  xdotool type --delay 50 zz
 
   # A job, both options and the language: each is refused.
-  local id
   for id in 2 13 18 0; do click_control "$id"; done
   # Cancel asks its question after those clicks have been handled (the
   # window takes its events in order): titled in German.
@@ -803,7 +820,6 @@ case_refusals() {
   import -window "$wid" "$work/refused.png"
   screenshot refusals
   # The clicked controls look as before; status line 2 says the refusal.
-  local changed
   for id in 2 3 4 13 18 0; do
     changed=$(compare -metric AE "$(region_of running "$id")" "$(region_of refused "$id")" null: 2>&1 >/dev/null |
               awk '{ print int($1) }' || true)
@@ -815,8 +831,17 @@ case_refusals() {
 
   rm "$gate"
   wait_for $((2 * kWait)) "the run did not end" test -s "$work/out/one.NAB" -a -s "$work/out/two.NAB"
+  # Idle again: the controls look as they did before the run.
+  wait_for $kWait "the window did not settle" screen_settled
+  import -window "$wid" "$work/after.png"
+  for id in 3 4 11 16; do
+    changed=$(compare -metric AE "$(region_of idle "$id")" "$(region_of after "$id")" null: 2>&1 >/dev/null |
+              awk '{ print int($1) }' || true)
+    [ "${changed:-0}" -eq 0 ] || fail "control $id does not look idle again after the run ($changed pixels)"
+  done
   exit_program
   check_settings_shape
+  [ "$(settings_line 9)" = "$work/out/" ] || fail "the output field was edited during the run: $(settings_line 9)"
   [ "$(settings_line 2)" = 4 ] || fail "the refused job was kept: job kind $(settings_line 2)"
   [ "$(settings_line 3)" = 0 ] || fail "the refused overwrite option was kept"
   [ "$(settings_line 4)" = 0 ] || fail "the refused subdirectory option was kept"
@@ -854,7 +879,7 @@ case_end_of_run() {
     wait_for $((2 * kWait)) "the run did not write the good files' outputs" \
       test -s "$work/out-$name/MUSIC.NAB" -a -s "$work/out-$name/VOICE.NAB"
     read -r x y w h <<<"$(control_box 34)"
-    wait_for $kWait "the list of files not converted stayed empty" region_shows "$x" "$y" "$w" "$h"
+    wait_for $kWait "the list of files not converted stayed empty" region_shows "$x" "$y" "$((w - 2 * lh))" "$((3 * lh))"
     wait_for $kWait "the window did not settle after the run" screen_settled
     for id in 31 33; do
       read -r x y w h <<<"$(control_box "$id")"
@@ -880,8 +905,10 @@ case_end_of_run() {
     region_shows "$x" "$y" "$w" "$h" || fail "$name: status line 1 is empty after encode on compressed files"
     read -r x y w h <<<"$(control_box 32)"
     region_blank "$x" "$y" "$w" "$h" || fail "$name: status line 2 shows something after encode on compressed files"
+    # The list's lines, left of its scroll bar and above the horizontal one
+    # (both always there).
     read -r x y w h <<<"$(control_box 34)"
-    region_blank "$x" "$y" "$w" "$h" || fail "$name: files of another kind were listed"
+    region_blank "$x" "$y" "$((w - 2 * lh))" "$((3 * lh))" || fail "$name: files of another kind were listed"
     [ ! -e "$work/enc-$name" ] || fail "$name: encode on compressed files wrote something"
     import -window "$wid" "$work/no-input-$name.png"
     exit_program

@@ -612,6 +612,12 @@ TEST_F(MainWindowTest, CommandsDuringARunAndCancel) {
   EXPECT_TRUE(window_->dialogs().empty());
   EXPECT_EQ(main_->settings().jobKind, 4);
   EXPECT_EQ(main_->settings().languageNumber, 0);
+  // And they look it: greyed, the fields read-only (typing changes nothing);
+  // Start, Exit and Cancel are not greyed that way.
+  for (const int id : {0, 2, 3, 4, 11, 12, 13, 16, 17, 18}) EXPECT_TRUE(window_->control(id)->inactive) << id;
+  for (const int id : {21, 22, 23, 31}) EXPECT_FALSE(window_->control(id)->inactive) << id;
+  window_->type(17, "");
+  EXPECT_EQ(field(17), (dir_ / "out").string() + "/");
   window_->click(22);
   EXPECT_FALSE(window_->destroyed());              // Exit does nothing
   window_->click(21);
@@ -642,6 +648,9 @@ TEST_F(MainWindowTest, CommandsDuringARunAndCancel) {
   EXPECT_FALSE(window_->control(23)->enabled);
   EXPECT_TRUE(window_->control(22)->enabled);
   EXPECT_FALSE(window_->control(21)->pressed);
+  for (const int id : {0, 2, 3, 4, 11, 12, 13, 16, 17, 18}) EXPECT_FALSE(window_->control(id)->inactive) << id;
+  window_->type(17, (dir_ / "out2").string() + "/");
+  EXPECT_EQ(field(17), (dir_ / "out2").string() + "/");
   // What was refused did not reach the next run either.
   window_->click(22);
   const Settings saved = readSettings(stem_ + "ini");

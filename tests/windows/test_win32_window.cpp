@@ -167,6 +167,37 @@ TEST_F(Win32WindowTest, ListBoxLines) {
   EXPECT_EQ(window.getText(31), "status");
 }
 
+// The list box holds whole lines only, with and without its horizontal
+// scroll bar (created with no integral height, as the definition files make
+// it); thousands of lines at once are all there.
+TEST_F(Win32WindowTest, AListBoxShowsWholeLinesAndTakesThousandsAtOnce) {
+  window.createControl(34, ControlClass::ListBox, "", 0x50B10100, {10, 200, 300, 97});
+  HWND list = child(window, 34);
+  const auto item = static_cast<int>(::SendMessageW(list, LB_GETITEMHEIGHT, 0, 0));
+  ASSERT_GT(item, 0);
+  const auto wholeLines = [&] {
+    RECT client {};
+    ::GetClientRect(list, &client);
+    RECT outer {};
+    ::GetWindowRect(list, &outer);
+    EXPECT_LE(outer.bottom - outer.top, 97);
+    EXPECT_GT(outer.bottom - outer.top, 97 - item);
+    return client.bottom % item == 0;
+  };
+  EXPECT_TRUE(wholeLines());
+  std::vector<std::string> lines;
+  for (int i = 0; i < 3000; ++i) lines.push_back("Z:\\many\\F" + std::to_string(i) + ".NAB: not begun");
+  window.addListLines(34, lines);
+  EXPECT_EQ(::SendMessageW(list, LB_GETCOUNT, 0, 0), 3000);
+  EXPECT_TRUE(wholeLines());
+  window.addListLines(34, {std::string(400, 'w')});  // the horizontal scroll bar shows
+  EXPECT_GT(::SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0), 300);
+  EXPECT_TRUE(wholeLines());
+  window.clearList(34);
+  EXPECT_TRUE(wholeLines());
+  EXPECT_EQ(window.listLines(34).size(), 0u);
+}
+
 TEST_F(Win32WindowTest, OnlyClicksAreCommands) {
   ::SendMessageA(child(window, 21), BM_CLICK, 0, 0);
   ::SendMessageA(child(window, 13), BM_CLICK, 0, 0);
@@ -517,6 +548,62 @@ TEST_F(Win32KeyboardTest, TabFollowsTheLayoutAndARadioGroupIsOneStop) {
   window.setCheck(3, true);
   ::SetFocus(child(window, 12));
   EXPECT_EQ(press(VK_TAB, true), 3);
+}
+
+// Shown inactive (during a run): a button is drawn disabled, yet a real
+// click on it still reaches the logic as its command (the main window gets
+// the click a disabled child lets through), so that the logic can say why it
+// does nothing; a field is read-only, with grey text. Active again, all is
+// as before.
+TEST_F(Win32KeyboardTest, InactiveControlsLookDisabledYetAClickIsStillTheirCommand) {
+  const auto clickOn = [&](int id) {
+    RECT r {};
+    ::GetWindowRect(child(window, id), &r);
+    ::SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    INPUT input[2] = {};
+    input[0].type = input[1].type = INPUT_MOUSE;
+    input[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    input[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    ::SendInput(2, input, sizeof(INPUT));
+    // Served as the loop would, until the command comes (generous bound).
+    const std::size_t before = events.commands.size();
+    const DWORD start = ::GetTickCount();
+    while (events.commands.size() == before && ::GetTickCount() - start < 20000) {
+      MSG msg;
+      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+      }
+      ::Sleep(10);
+    }
+    return events.commands.size() > before ? events.commands.back() : -1;
+  };
+  for (const int id : {0, 11, 13, 3, 12}) window.showInactive(id, true);
+  for (const int id : {0, 11, 13, 3}) EXPECT_FALSE(::IsWindowEnabled(child(window, id))) << id;
+  EXPECT_TRUE(::IsWindowEnabled(child(window, 21)));
+  EXPECT_EQ(clickOn(11), 11);
+  EXPECT_EQ(clickOn(13), 13);
+  EXPECT_EQ(clickOn(3), 3);
+  EXPECT_EQ(clickOn(21), 21);  // an active one as ever
+  EXPECT_FALSE(window.getCheck(13)) << "a disabled check box does not check itself";
+  // The field: read-only, its text grey; keys change nothing.
+  HWND field = child(window, 12);
+  EXPECT_NE(::GetWindowLongPtrW(field, GWL_STYLE) & ES_READONLY, 0);
+  ::SetFocus(field);
+  ::SendMessageW(field, WM_CHAR, L'x', 0);
+  EXPECT_EQ(window.getText(12), "in");
+  HDC dc = ::GetDC(field);
+  ::SendMessageW(hwnd, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(field));
+  EXPECT_EQ(::GetTextColor(dc), ::GetSysColor(COLOR_GRAYTEXT));
+  ::ReleaseDC(field, dc);
+  for (const int id : {0, 11, 13, 3, 12}) window.showInactive(id, false);
+  for (const int id : {0, 11, 13, 3}) EXPECT_TRUE(::IsWindowEnabled(child(window, id))) << id;
+  EXPECT_EQ(::GetWindowLongPtrW(field, GWL_STYLE) & ES_READONLY, 0);
+  EXPECT_EQ(clickOn(13), 13);
+  EXPECT_TRUE(window.getCheck(13));
+  ::SendMessageW(field, EM_SETSEL, 2, 2);
+  ::SendMessageW(field, WM_CHAR, L'x', 0);
+  EXPECT_EQ(window.getText(12), "inx");
 }
 
 }  // namespace
