@@ -244,7 +244,7 @@ class Planner {
       std::string input, output;
     };
     std::vector<Slot> pending{{top, input.output.directory}};
-    // Directories entered, by identity: a link or a loop never brings the
+    // Directories entered, by identity: a mount or a loop never brings the
     // walk into one a second time.
     std::set<std::pair<uint64_t, uint64_t>> entered;
     bool first = true;
@@ -270,9 +270,13 @@ class Planner {
       if (!request_.options.recursive) continue;
       // Subdirectories are taken in the reverse of the order found (the
       // last one next), each with its whole subtree; those whose names begin
-      // with a dot too, as cp -r, rsync and find take them.
+      // with a dot too, as cp -r, rsync and find take them. A symbolic link
+      // to a directory (a junction on Windows) is not entered, as find and
+      // rsync -r do not: it may lead out of the tree (a link to "..", to
+      // another disk, to the whole file system), and the walk must not
+      // convert, or write beside, files outside the tree the user named.
       for (const platform::DirectoryEntry& entry : entries) {
-        if (!entry.isDirectory() || entry.name.empty()) continue;
+        if (!entry.isRealDirectory() || entry.name.empty()) continue;
         if (pending.size() >= kMaxPendingDirectories) {
           stopReason_ = kEntryTooManyDirectories;
           return false;

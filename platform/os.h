@@ -75,7 +75,13 @@ FileStatus fileStatus(const std::string& path);
 struct DirectoryEntry {
   std::string name;  // the entry's own name, no directory part
   FileStatus status;  // of what the entry names, links followed
+  // The entry itself is a symbolic link (on Windows also a junction or
+  // another reparse point that stands for a name elsewhere), dangling or not.
+  bool link = false;
   bool isDirectory() const { return status.kind == FileKind::Directory; }
+  // A directory that the walk enters: a real one, never a link to one, so
+  // that a walk stays inside the tree it was given.
+  bool isRealDirectory() const { return isDirectory() && !link; }
 };
 
 // Case-insensitive match with '*' (any run, also empty) and '?' (any one

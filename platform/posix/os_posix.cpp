@@ -258,8 +258,15 @@ bool findEntries(const std::string& directory, const std::string& pattern, std::
     if (name == "." || name == "..") continue;
     if (!matchesPattern(pattern, name)) continue;
     // Relative to the open directory, links followed: a link to a directory
-    // counts as a directory.
-    entries.push_back(DirectoryEntry{name, statusAt(dirFd, e->d_name)});
+    // counts as a directory, and is marked as a link.
+    DirectoryEntry entry{name, statusAt(dirFd, e->d_name)};
+    if (e->d_type == DT_LNK) {
+      entry.link = true;
+    } else if (e->d_type == DT_UNKNOWN) {  // a file system that does not say: ask
+      struct stat own {};
+      entry.link = ::fstatat(dirFd, e->d_name, &own, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(own.st_mode);
+    }
+    entries.push_back(std::move(entry));
   }
   ::closedir(dir);
   std::sort(entries.begin(), entries.end(),

@@ -367,8 +367,14 @@ bool findEntries(const std::string& directory, const std::string& pattern, std::
   for (;;) {
     const std::string name = utf8(found.cFileName, std::wcslen(found.cFileName));
     if (name != "." && name != ".." && matchesPattern(pattern, name)) {
-      // Links followed: a link to a directory counts as a directory.
-      entries.push_back(DirectoryEntry{name, fileStatus(prefix + name)});
+      // Links followed: a link to a directory counts as a directory, and is
+      // marked as a link. Symbolic links and junctions are name surrogates;
+      // other reparse points (files kept in the cloud, deduplicated files)
+      // are the files themselves.
+      DirectoryEntry entry{name, fileStatus(prefix + name)};
+      entry.link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+                   IsReparseTagNameSurrogate(found.dwReserved0);
+      entries.push_back(std::move(entry));
     }
     if (!::FindNextFileW(h, &found)) {
       const DWORD e = ::GetLastError();

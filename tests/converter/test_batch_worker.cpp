@@ -633,16 +633,29 @@ TEST_F(BatchWorkerSafety, TheCollisionRuleNeverChangesADirectory) {
 }
 
 #ifndef _WIN32  // directory links need privileges on Windows (and Wine makes none)
-TEST_F(BatchWorkerSafety, ALinkedOrLoopingDirectoryIsWalkedOnce) {
+// Links to directories are not entered: a loop, a second way into the
+// tree, and a way out of it. Without an output directory nothing is written
+// beside the files outside the tree.
+TEST_F(BatchWorkerSafety, AWalkEntersNoLinkedDirectory) {
   const auto pcm = pcmOf(Shape::Sine, 900, 1, 17);
   writeAll(p("in/a.NAB"), oldNab(pcm, 1, 44100, 20));
   writeAll(p("in/sub/b.NAB"), oldNab(pcm, 1, 44100, 21));
+  writeAll(p("outside/c.NAB"), oldNab(pcm, 1, 44100, 21));
   fs::create_directory_symlink(p("in"), p("in/sub/up"));      // a loop
   fs::create_directory_symlink(p("in/sub"), p("in/alias"));   // the same directory again
+  fs::create_directory_symlink("../outside", p("in/away"));   // out of the tree
   ASSERT_FALSE(run(Job::Reencode, p("in/"), p("out/"), false, true).stopped);
   EXPECT_EQ(fe.done(), 2);
-  EXPECT_EQ(fe.summary.skipped, 0);
+  EXPECT_EQ(fe.failures(), 0);
+  EXPECT_TRUE(fs::exists(p("out/a.NAB")));
+  EXPECT_TRUE(fs::exists(p("out/sub/b.NAB")));
   EXPECT_FALSE(fs::exists(p("out/sub/up")));
+  EXPECT_FALSE(fs::exists(p("out/alias")));
+  EXPECT_FALSE(fs::exists(p("out/away")));
+  ASSERT_FALSE(run(Job::Reencode, p("in/"), p("in/!"), false, true).stopped);
+  EXPECT_EQ(fe.done(), 2);
+  EXPECT_TRUE(fs::exists(p("in/sub/b!.NAB")));
+  EXPECT_FALSE(fs::exists(p("outside/c!.NAB")));
 }
 #endif
 

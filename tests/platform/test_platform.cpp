@@ -142,6 +142,13 @@ TEST_F(Os, FindEntriesListsMatchesSortedWithTheirStatus) {
   EXPECT_EQ(entries[4].status.kind, FileKind::Other);
   EXPECT_TRUE(entries[5].isDirectory());
   EXPECT_TRUE(entries[6].isDirectory());  // a link to a directory counts as one
+  // ... and is marked as a link, which a walk does not enter.
+  EXPECT_TRUE(entries[6].link);
+  EXPECT_FALSE(entries[6].isRealDirectory());
+  EXPECT_TRUE(entries[5].isRealDirectory());
+  EXPECT_TRUE(entries[3].link);  // dangling
+  EXPECT_FALSE(entries[2].link);
+  EXPECT_FALSE(entries[4].link);
 
   ASSERT_TRUE(findEntries(dir + "/", "*.nab", entries, error)) << error;
   ASSERT_EQ(entries.size(), 2u);
