@@ -230,10 +230,13 @@ class Planner {
         f.systemError = status.error;
         break;
     }
-    // Paths are held to 299 characters; a longer one is refused, never cut.
-    if (f.refusal == 0 && (f.input.size() > kMaxPathChars || f.output.size() > kMaxPathChars)) {
+    // Paths are held to 299 characters (not bytes: a name with umlauts or
+    // CJK characters takes two or three bytes a character); a longer one is
+    // refused, never cut.
+    const bool inputTooLong = platform::utf8Characters(f.input) > kMaxPathChars;
+    if (f.refusal == 0 && (inputTooLong || platform::utf8Characters(f.output) > kMaxPathChars)) {
       f.refusal = kEntryPathTooLong;
-      f.subject = f.input.size() > kMaxPathChars ? f.input : f.output;
+      f.subject = inputTooLong ? f.input : f.output;
     }
   }
 

@@ -15,6 +15,7 @@ namespace nubo::converter {
 
 inline constexpr int kHeaderBytes = 66;
 inline constexpr int32_t kNabFormatTag = 0x8A3A;
+// The longest path a run takes, in characters (not bytes).
 inline constexpr std::size_t kMaxPathChars = 299;
 inline constexpr int kCountExtensionSize = 4095;  // the 12-bit size field of a block with a count extension
 inline constexpr int64_t kRiffLimit = 0xFFFFFFFFLL;  // a RIFF size field is 32 bits

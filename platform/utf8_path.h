@@ -5,8 +5,10 @@
 // (or throws on) every character outside it.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace nubo::platform {
 
@@ -23,6 +25,21 @@ inline std::string utf8FromPath(const std::filesystem::path& path) {
 inline std::string genericUtf8FromPath(const std::filesystem::path& path) {
   const std::u8string text = path.generic_u8string();
   return std::string(text.begin(), text.end());
+}
+
+// The number of characters of UTF-8 text (code points, not bytes: "Ä" is
+// one). A byte that does not begin a well-formed sequence (a name that is
+// not UTF-8) counts as one character of its own.
+inline std::size_t utf8Characters(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < text.size(); ++count) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t length = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 1;
+    std::size_t n = 1;
+    while (n < length && i + n < text.size() && (static_cast<unsigned char>(text[i + n]) & 0xC0) == 0x80) ++n;
+    i += n == length ? length : 1;
+  }
+  return count;
 }
 
 }  // namespace nubo::platform

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "field_syntax.h"
 
+#include "nab_format.h"
 #include "os.h"
+#include "utf8_path.h"
 
 namespace nubo::ui {
 
@@ -43,7 +45,12 @@ std::optional<FieldProblem> requestFromFields(Job job, bool overwrite, bool subd
   request.options.overwrite = overwrite;
   request.options.recursive = subdirectories;
   request.options.collisionRule = true;
-  if (inputField.empty()) return FieldProblem{1, converter::kEntryNothingFound};
+  if (inputField.empty()) return FieldProblem{1, converter::kEntryNothingFound, {}};
+  for (const std::string* field : {&inputField, &outputField}) {
+    if (platform::utf8Characters(*field) > converter::kMaxPathChars) {
+      return FieldProblem{1, converter::kEntryPathTooLong, *field};
+    }
+  }
   RunInput input;
   std::string pattern;
   if (inputField == "-") {
@@ -60,7 +67,7 @@ std::optional<FieldProblem> requestFromFields(Job job, bool overwrite, bool subd
   }
   std::string output = outputField;
   if (output.empty() && job == Job::Test) output.assign(1, '*');  // a test writes nothing
-  if (output.empty()) return FieldProblem{1, converter::kEntryNoOutput};
+  if (output.empty()) return FieldProblem{1, converter::kEntryNoOutput, {}};
   if (platform::isPathSeparator(output.back())) output += "*";
   OutputRule& rule = input.output;
   std::string name;
@@ -82,7 +89,7 @@ std::optional<FieldProblem> requestFromFields(Job job, bool overwrite, bool subd
   const bool oneOutput = rule.kind == OutputRule::Kind::StandardOutput ||
                          (rule.kind == OutputRule::Kind::Files && rule.naming == Naming::Exact);
   if (wildcard && oneOutput && job != Job::Verify && job != Job::Test) {
-    return FieldProblem{3, converter::kEntryWildcardNeedsPattern};
+    return FieldProblem{3, converter::kEntryWildcardNeedsPattern, {}};
   }
   request.inputs.push_back(std::move(input));
   return std::nullopt;

@@ -17,6 +17,7 @@ namespace nubo::ui {
 struct FieldProblem {
   int line = 1;
   converter::Msg message = converter::kEntryEmpty;
+  std::string subject;  // what the message is about, shown after it (empty: nothing)
 };
 
 // The job of a job button's control ID (2 encode, 3 encode and verify,
@@ -24,7 +25,9 @@ struct FieldProblem {
 std::optional<converter::Job> jobOfControl(int jobKind);
 
 // Fills `request` (job, one input with its output rule, overwrite and
-// subdirectories) from the fields. Nothing, or the problem to show.
+// subdirectories) from the fields. Nothing, or the problem to show. A field
+// longer than the longest path (in characters) makes no run: a run of
+// it would only refuse each file, after a walk of whatever it names.
 std::optional<FieldProblem> requestFromFields(converter::Job job, bool overwrite, bool subdirectories,
                                               const std::string& inputField, const std::string& outputField,
                                               converter::RunRequest& request);

@@ -18,6 +18,7 @@
 #include "main_window.h"
 #include "os.h"
 #include "settings_file.h"
+#include "utf8_path.h"
 
 #ifndef NUBO_VERSION
 #error "NUBO_VERSION is set by the build"
@@ -66,7 +67,7 @@ CommandLine parse(int argc, char** argv) {
       return {CommandLine::Action::Refuse, {}, "one PATH at most"};
     } else if (arg.empty()) {
       return {CommandLine::Action::Refuse, {}, "the PATH is empty"};
-    } else if (arg.size() > nubo::ui::kMaxPathChars) {
+    } else if (nubo::platform::utf8Characters(arg) > nubo::ui::kMaxPathChars) {
       // The field holds no more; a path cut short would name another file.
       return {CommandLine::Action::Refuse, {},
               "the PATH is longer than " + std::to_string(nubo::ui::kMaxPathChars) + " characters"};

@@ -235,7 +235,9 @@ void MainWindow::browse(bool save) {
   const std::optional<std::string> chosen =
       save ? window_.saveFileDialog(settings_.slots[slot]) : window_.openFileDialog(settings_.slots[slot]);
   if (!chosen) return;
-  settings_.slots[slot] = chosen->substr(0, kMaxPathChars);
+  // Taken whole: a path cut short would name another file (a longer one is
+  // refused when the run starts).
+  settings_.slots[slot] = *chosen;
   window_.setText(save ? kOutputField : kInputField, settings_.slots[slot]);
 }
 
@@ -329,7 +331,9 @@ void MainWindow::start() {
   if (const std::optional<FieldProblem> problem =
           requestFromFields(job.value_or(converter::Job::Reencode), settings_.optionA != 0, settings_.optionB != 0,
                             settings_.slots[inputSlot()], settings_.slots[outputSlot()], request)) {
-    setStatusLine(problem->line, definitions_.text(problem->message));
+    std::string text = definitions_.text(problem->message);
+    if (!problem->subject.empty()) text += " " + problem->subject;
+    setStatusLine(problem->line, text);
     return;
   }
   request.options.best = settings_.best != 0;

@@ -96,7 +96,7 @@ class MainWindow : public platform::WindowEvents, public RunDisplay {
 
   // The window starts with `path` in the input field instead of the one
   // remembered in the settings (NUBOCONV PATH). Call before the window is
-  // created. REQUIRES: path.size() <= kMaxPathChars.
+  // created. REQUIRES: at most kMaxPathChars characters.
   void startWithInput(std::string path) { initialInput_ = std::move(path); }
 
   // Waits for the worker of the last run to end.

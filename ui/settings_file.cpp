@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "os.h"
+#include "utf8_path.h"
 
 namespace nubo::ui {
 
@@ -64,9 +65,12 @@ void readNumber(LineReader& reader, int& value) {
 void readSlots(LineReader& reader, Settings& settings) {
   std::string line;
   for (std::string& slot : settings.slots) {
-    if (!reader.next(kMaxPathChars, line)) return;
-    // An empty line stands for "*" (a field that was left empty).
-    slot = line.empty() ? "*" : line;
+    if (!reader.next(kMaxPathLineBytes, line)) return;
+    // An empty line stands for "*" (a field that was left empty). A path
+    // longer than a field holds is not taken, nor cut (a path cut short names
+    // another file or directory, which a run would then walk): the field
+    // starts empty, and makes no run until a path is typed or chosen.
+    slot = line.empty() ? "*" : platform::utf8Characters(line) > kMaxPathChars ? "" : line;
   }
 }
 
@@ -156,7 +160,7 @@ std::string formatSettings(const Settings& settings) {
   for (const std::string& slot : settings.slots) {
     // WATCHOUT: a slot is one line of the file; a line feed inside it (or
     // more than the line limit) would shift every later value when read back.
-    std::string line = slot.substr(0, std::min(slot.find('\n'), kMaxPathChars));
+    std::string line = slot.substr(0, std::min(slot.find('\n'), kMaxPathLineBytes));
     out += line;
     out += '\n';
   }

@@ -12,7 +12,12 @@ namespace nubo::ui {
 
 inline constexpr int kSettingsVersion = 20;
 inline constexpr int kPathSlots = 10;
+// The longest path a field holds, in characters (not bytes).
 inline constexpr std::size_t kMaxPathChars = 299;
+// The most of a path line the settings file is read for: more than the
+// longest path of kMaxPathChars characters takes in UTF-8, so that a longer
+// line is seen to be too long rather than cut to a shorter path.
+inline constexpr std::size_t kMaxPathLineBytes = 4 * kMaxPathChars + 4;
 inline constexpr std::size_t kMaxVersionLineChars = 199;
 inline constexpr const char* kDefaultSlot = "*.*";
 

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "fltk_controls.h"
+#include "utf8_path.h"
 
 namespace nubo::platform {
 
@@ -79,11 +80,16 @@ Kind buttonKind(uint32_t styleBits, bool& automatic) {
   }
 }
 
-// Cuts `text` to at most `limit` bytes without splitting a UTF-8 sequence.
+// Cuts `text` to at most `limit` characters without splitting a UTF-8 sequence.
 std::string cutToLimit(const std::string& text, int limit) {
-  if (limit < 0 || text.size() <= static_cast<std::size_t>(limit)) return text;
-  std::size_t end = static_cast<std::size_t>(limit);
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  if (limit < 0 || utf8Characters(text) <= static_cast<std::size_t>(limit)) return text;
+  // The field's limit is in characters, as FLTK counts them for typing: the
+  // cut comes before the character that would pass it, never inside one.
+  std::size_t end = 0;
+  for (int kept = 0; end < text.size(); ++end) {
+    if ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) continue;
+    if (kept++ == limit) break;
+  }
   return text.substr(0, end);
 }
 
@@ -459,7 +465,7 @@ struct FltkWindow::Impl {
     const char* chosen = chooser.filename();
     if (chosen == nullptr || *chosen == '\0') return std::nullopt;
     std::string path = chosen;
-    if (path.size() > kMaxDialogPath) return std::nullopt;  // would not fit the path buffer
+    if (utf8Characters(path) > kMaxDialogPath) return std::nullopt;  // would not fit the path buffer
     return path;
   }
 };

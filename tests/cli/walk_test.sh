@@ -114,6 +114,54 @@ run 0 "$nubo" encode -r tree/ -o out/
 expect_summary 1 0 0
 [[ $(files_under out) == a.NAB ]] || fail "out/ holds: $(files_under out | tr '\n' ' ')"
 
+# --- Path lengths ------------------------------------------------------------------
+
+# long_path CHARS FILL: a relative path of CHARS characters ending in .wav,
+# made of directories of FILL characters (umlauts: two bytes each in UTF-8;
+# CJK: three), each name within the 255 bytes a name may take. The
+# directories are made.
+long_path() {
+  python3 - "$1" "$2" <<'PY'
+import os, sys
+chars, fill = int(sys.argv[1]), sys.argv[2]
+rest = chars - len(".wav")
+parts = []
+while rest > 0:
+    n = min(rest - 1 if rest > 80 else rest, 80)  # leave room for the '/'
+    parts.append(fill * n)
+    rest -= n + (1 if rest - n > 0 else 0)
+path = "/".join(parts) + ".wav"
+assert len(path) == chars, (len(path), chars)
+os.makedirs(os.path.dirname(path), exist_ok=True)
+print(path)
+PY
+}
+
+begin path_lengths
+# 292 characters in more than 299 bytes: taken, in and out.
+p292=$(long_path 292 ä)
+[[ $(printf %s "$p292" | wc -c) -gt 299 ]] || fail "the path is not longer than 299 bytes"
+cp "$src/a.wav" "$p292"
+run 0 "$nubo" encode "$p292"
+expect_summary 1 0 0
+[[ -f ${p292%.wav}.NAB ]] || fail "no output beside the 292-character input"
+# 299 CJK characters (897 bytes) are the longest path taken; 300 are refused,
+# for that file alone, with the message that counts characters.
+p299=$(long_path 299 音)
+cp "$src/a.wav" "$p299"
+run 0 "$nubo" encode "$p299" -o cjk.NAB
+expect_summary 1 0 0
+p300=$(long_path 300 声)
+cp "$src/b.wav" "$p300"
+run 1 "$nubo" encode "$p300" "$src/b.wav" -o out/
+expect_summary 1 0 1
+expect_in err.txt "Path longer than 299 characters; not converted: $p300"
+[[ -f out/b.NAB ]] || fail "the other input was not converted"
+# An output path over the limit is refused the same way: the input is short.
+run 1 "$nubo" encode "$src/a.wav" -o "${p300%.wav}.NAB"
+expect_in err.txt "Path longer than 299 characters; not converted: ${p300%.wav}.NAB"
+[[ ! -e ${p300%.wav}.NAB ]] || fail "the over-long output was written"
+
 if [[ $failures -ne 0 ]]; then
   echo "$failures failure(s)"
   exit 1

@@ -350,12 +350,24 @@ TEST_F(FltkControls, TextsComeBackAsSetAndEditTextsKeepTheirLimit) {
         window.setTextLimit(12, 5);
         window.setText(12, "abcdefgh");
         EXPECT_EQ(window.getText(12), "abcde");
-        window.setText(12, "abcd\xC3\xA9");  // 6 bytes; the 2-byte letter must not be split
-        EXPECT_EQ(window.getText(12), "abcd");
+        // The limit counts characters, not bytes: 5 characters in 6 bytes
+        // fit; a sixth is cut off, and a 2-byte letter is never split.
+        window.setText(12, "abcd\xC3\xA9");
+        EXPECT_EQ(window.getText(12), "abcd\xC3\xA9");
+        window.setText(12, "abcd\xC3\xA9x");
+        EXPECT_EQ(window.getText(12), "abcd\xC3\xA9");
+        window.setText(12, "abc\xC3\xA9\xE9\x9F\xB3");
+        EXPECT_EQ(window.getText(12), "abc\xC3\xA9\xE9\x9F\xB3");
+        window.setText(12, "abcd\xE9\x9F\xB3\xC3\xA9");
+        EXPECT_EQ(window.getText(12), "abcd\xE9\x9F\xB3");
         window.setTextLimit(12, 299);
         const std::string path(299, 'p');
         window.setText(12, path + "xyz");
         EXPECT_EQ(window.getText(12), path);
+        std::string umlauts;  // 299 characters, 598 bytes
+        for (int i = 0; i < 299; ++i) umlauts += "\xC3\xA4";
+        window.setText(12, umlauts);
+        EXPECT_EQ(window.getText(12), umlauts);
         // FLTK reads '@' as a symbol prefix in labels; the text itself is kept.
         window.setText(31, "@home & /a@b");
         EXPECT_EQ(window.getText(31), "@home & /a@b");

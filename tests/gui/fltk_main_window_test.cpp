@@ -341,5 +341,63 @@ TEST(FltkMainWindow, TheEndOfARunIsShownInTheRealWidgets) {
   fs::remove_all(dir);
 }
 
+// Paths in the real fields are held to 299 characters, not bytes: a path of
+// 292 characters with umlauts (more than 299 bytes) remembered in the
+// settings is taken whole and converted. A longer path in the settings is not
+// taken at all (a cut one would name another file or directory, here the
+// folder in/ itself): the field starts empty, and Start makes no run.
+TEST(FltkMainWindow, PathsAreHeldToTheirLimitInCharacters) {
+  if (!platform::openDisplay()) GTEST_SKIP() << "no X display (run under xvfb-run)";
+  if (!fs::exists(fs::path(NUBO_BIN_DIR) / "make_old_nab")) GTEST_SKIP() << "make_old_nab is not built";
+  const fs::path dir = fs::temp_directory_path() / ("nubo_fltk_long_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "in");
+  fs::copy_file(fs::path(NUBO_DATA_DIR) / "NUBOCONV.h", dir / "NUBOCONV.h", fs::copy_options::overwrite_existing);
+  std::string folder = dir.string() + "/in/";
+  for (int i = 0; i < 9; ++i) folder += "\xC3\xA4";  // ä
+  folder += std::string(100, 'd') + "/";
+  const std::size_t folderChars = folder.size() - 9;
+  ASSERT_LT(folderChars + 10, 292u);
+  const std::string name = std::string(292 - folderChars - 4, 'f') + ".NAB";
+  const std::string umlautPath = folder + name;
+  ASSERT_EQ(umlautPath.size(), 301u);
+  fs::create_directories(fs::u8path(folder));
+  ASSERT_TRUE(makeOldFile(dir, fs::u8path(umlautPath), 9000, 7));
+  ASSERT_TRUE(makeOldFile(dir, dir / "in" / "OTHER.NAB", 9000, 8));
+  // 1005 characters whose first 299 name the folder in/ ("in/./././...").
+  std::string overlong = dir.string() + "/in/";
+  while (overlong.size() < 1000) overlong += "./";
+  overlong += "A.NAB";
+
+  for (const std::string& input : {umlautPath, overlong}) {
+    fs::remove_all(dir / "out");
+    Settings s;
+    s.slots[2] = input;
+    s.slots[3] = (dir / "out").string() + "/";
+    ASSERT_TRUE(writeSettings((dir / "NUBOCONV.ini").string(), s));
+    platform::FltkWindow real;
+    NotingWindow window(real);
+    MainWindow main(window, (dir / "NUBOCONV.").string());
+    ASSERT_TRUE(window.create(kWindowTitle, main));
+    const std::string shown = real.getText(kInputField);
+    RunSeen seen;
+    seen.main = &main;
+    seen.window = &real;
+    Fl::add_timeout(0.05, watchRun, &seen);
+    window.run();
+    main.joinWorker();
+    if (input == umlautPath) {
+      EXPECT_EQ(shown, umlautPath);
+      EXPECT_EQ(seen.lines[3], "1 file(s) converted  0 skipped (output existed)  0 file(s) not converted");
+      EXPECT_TRUE(fs::exists(dir / "out" / name));
+    } else {
+      EXPECT_EQ(shown, "");
+      EXPECT_EQ(seen.lines[1], "No input file found.");
+      EXPECT_FALSE(fs::exists(dir / "out"));
+    }
+  }
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace nubo::ui

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "os.h"
+#include "utf8_path.h"
 
 namespace nubo::platform {
 namespace {
@@ -153,6 +154,20 @@ TEST_F(Os, FindEntriesListsMatchesSortedWithTheirStatus) {
   ASSERT_TRUE(findEntries(dir + "/", "*.nab", entries, error)) << error;
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[1].name, "a.nab");
+}
+
+TEST(Utf8Text, CharactersAreCountedNotBytes) {
+  EXPECT_EQ(utf8Characters(""), 0u);
+  EXPECT_EQ(utf8Characters("take.NAB"), 8u);
+  EXPECT_EQ(utf8Characters("\xC3\xA4\xC3\xB6\xC3\xBC"), 3u);        // äöü
+  EXPECT_EQ(utf8Characters("\xE9\x9F\xB3\xE5\xA3\xB0.wav"), 6u);    // 音声.wav
+  EXPECT_EQ(utf8Characters("\xF0\x9F\x8E\xB5"), 1u);                // one character in four bytes
+  // Bytes that begin no well-formed character count one each: a stray
+  // continuation byte, a lead byte cut short, a byte never used in UTF-8.
+  EXPECT_EQ(utf8Characters("a\x80" "b"), 3u);
+  EXPECT_EQ(utf8Characters("\xE9\x9F"), 2u);
+  EXPECT_EQ(utf8Characters("\xE9\x9Fx"), 3u);
+  EXPECT_EQ(utf8Characters("\xFF\xC0\xAF"), 3u);
 }
 
 TEST_F(Os, FindEntriesFailsOnUnreadableAndMissingDirectories) {

@@ -55,14 +55,38 @@ TEST(SettingsRead, JobKindOutsideTwoToFourBecomesFour) {
   EXPECT_EQ(parseSettings("20\n").slots[2], "*.*");
 }
 
-TEST(SettingsRead, OverlongPathLinesAreCutWithoutSpilling) {
+// A path longer than 299 characters is not taken (nor cut to another path):
+// its slot is empty. The limit counts characters, not bytes.
+TEST(SettingsRead, OverlongPathLinesAreNotTakenNorSpill) {
   const std::string exact(299, 'x');
   const std::string longer = std::string(299, 'y') + "REST";
-  const Settings s = parseSettings(lines({"20", "4", "0", "0", "0", exact, longer, "next"}) + "last");
+  const std::string far(5000, 'z');  // longer than the line is read for
+  Settings s = parseSettings(lines({"20", "4", "0", "0", "0", exact, longer, far, "next"}) + "last");
   EXPECT_EQ(s.slots[0], exact);            // keeps its last character
-  EXPECT_EQ(s.slots[1], longer.substr(0, 299));
-  EXPECT_EQ(s.slots[2], "next");           // the rest of the long line is skipped
-  EXPECT_EQ(s.slots[3], "last");           // no line feed at the end: nothing is removed
+  EXPECT_EQ(s.slots[1], "");
+  EXPECT_EQ(s.slots[2], "");
+  EXPECT_EQ(s.slots[3], "next");           // the rest of the long line is skipped
+  EXPECT_EQ(s.slots[4], "last");           // no line feed at the end: nothing is removed
+  // 292 characters in 301 bytes (nine umlauts), 299 CJK characters in 897
+  // bytes: taken whole; 300 CJK characters: too long.
+  std::string umlauts = "/tmp/";
+  for (int i = 0; i < 9; ++i) umlauts += "\xC3\xA4";
+  umlauts += std::string(292 - 5 - 9, 'u');
+  ASSERT_EQ(umlauts.size(), 301u);
+  std::string cjk = "/";
+  for (int i = 0; i < 298; ++i) cjk += "\xE9\x9F\xB3";  // 音
+  const std::string cjkLonger = cjk + "\xE5\xA3\xB0";   // 声
+  s = parseSettings(lines({"20", "4", "0", "0", "0", umlauts, cjk, cjkLonger, "x"}));
+  EXPECT_EQ(s.slots[0], umlauts);
+  EXPECT_EQ(s.slots[1], cjk);
+  EXPECT_EQ(s.slots[2], "");
+  EXPECT_EQ(s.slots[3], "x");
+  // Written back whole, and read back the same; the slot not taken as an
+  // empty field is ("*").
+  const Settings back = parseSettings(formatSettings(s));
+  EXPECT_EQ(back.slots[0], umlauts);
+  EXPECT_EQ(back.slots[1], cjk);
+  EXPECT_EQ(back.slots[2], "*");
 }
 
 // The search setting is the line after the slots: files written before it
@@ -157,11 +181,11 @@ TEST(SettingsRead, CrLfLineEndsLeaveNoCarriageReturn) {
 }
 
 // What is read is what is written back: carriage returns at the end of a
-// line (also those a cut at the limit leaves there) and what follows a NUL
-// byte are not part of a path.
+// line (also those beyond the limit) and what follows a NUL byte are not
+// part of a path.
 TEST(SettingsRead, WhatIsReadWritesBackTheSame) {
   using namespace std::string_literals;
-  const std::string cut = std::string(297, 'p') + "\r\r\r\rtail";
+  const std::string cut = std::string(297, 'p') + "\r\r\r\r";
   const Settings s = parseSettings("20\n3\n0\n0\n0\n/a\r\r\r\n"s + "b\0c\r\n"s + cut + "\n" + "\r\r\0\r\r"s);
   EXPECT_EQ(s.slots[0], "/a");
   EXPECT_EQ(s.slots[1], "b");
