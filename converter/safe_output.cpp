@@ -94,10 +94,14 @@ bool SafeOutput::begin(FileOutcome& o) {
         o = makeOutcome(run_, Outcome::Stopped, kEntryCannotCreate, out, "", file_.error());
         return false;
       }
-      [[fallthrough]];
-    case platform::FileKind::Directory:
       // Nothing that is not a file is written into.
       o = makeOutcome(run_, Outcome::NotConverted, kEntryNotRegular, out);
+      return false;
+    case platform::FileKind::Directory:
+      // A directory named as the output file: an output into it is named
+      // with a slash at the end.
+      o = makeOutcome(run_, Outcome::NotConverted, kEntryCannotCreate, out, "",
+                      "it is a directory; end the name with a slash to write into it");
       return false;
     case platform::FileKind::DanglingLink:
       o = makeOutcome(run_, Outcome::NotConverted, otherKind, out, "", expected_.error);

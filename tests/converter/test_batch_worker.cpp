@@ -515,6 +515,14 @@ TEST_F(BatchWorker, UnwritableOutputStops) {
   }
     EXPECT_FALSE(run(Job::Decode, p("w.NAB"), platform::kNullDevice).stopped);
   EXPECT_TRUE(fe.summary.allDone());
+  // An existing directory named as the output file is not written into, and
+  // the reason says what it is.
+  fs::create_directories(p("adir"));
+  EXPECT_FALSE(run(Job::Reencode, p("w.NAB"), p("adir"), true).stopped);
+  ASSERT_FALSE(fe.outcomes.empty());
+  EXPECT_EQ(fe.outcomes.back().reason, kEntryCannotCreate);
+  EXPECT_NE(fe.outcomes.back().systemError.find("it is a directory"), std::string::npos);
+  EXPECT_TRUE(fs::is_empty(p("adir")));
 #ifndef _WIN32  // Windows has no FIFOs in its file system
   // A FIFO as the output is never opened (it would wait for a reader).
   ASSERT_EQ(::mkfifo(p("fifo.NAB").c_str(), 0600), 0);
