@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "main_window.h"
 #include "message_entries.h"
@@ -116,8 +117,10 @@ DefinitionProblem controlProblem(const Definitions& d, const RequiredControl& re
                       int64_t{r.x} + r.width <= kCanvasTenthColumns &&
                       int64_t{r.y} * 14 + int64_t{r.height} * 10 <= kCanvasHundredthLines;
   if (!inside) return {line, name + " has no size or lies outside the window's 100 x 40 canvas"};
-  // A button says what it does.
-  if (required.type == 1 && *d.text(required.id) == '\0') return {d.textLine(required.id), name + " has no caption"};
+  // A button says what it does: a caption of blanks alone says nothing.
+  if (required.type == 1 && std::string_view(d.text(required.id)).find_first_not_of(" \t") == std::string_view::npos) {
+    return {d.textLine(required.id), name + " has no caption"};
+  }
   return {};
 }
 
@@ -147,8 +150,11 @@ DefinitionProblem windowDefinitionProblem(const Definitions& d) {
           (d.layoutLine(a.id) == d.layoutLine(b.id) && &a > &b) || !overlap(d.control(a.id), d.control(b.id))) {
         continue;
       }
-      return {d.layoutLine(b.id), "control " + std::to_string(b.id) + " (" + b.role + ") lies over control " +
-                                      std::to_string(a.id) + " (" + a.role + ")"};
+      // Either may be the one out of place: both are named with their lines.
+      return {d.layoutLine(b.id), "control " + std::to_string(b.id) + " (" + b.role + ", line " +
+                                      std::to_string(d.layoutLine(b.id)) + ") lies over control " +
+                                      std::to_string(a.id) + " (" + a.role + ", line " +
+                                      std::to_string(d.layoutLine(a.id)) + ")"};
     }
   }
   // A file cut at a line boundary parses cleanly; what it lost shows here.

@@ -243,21 +243,23 @@ TEST(WindowDefinitions, TheShippedFilesHaveEveryEntryAndEachOneIsMissed) {
       EXPECT_NE(problem.what.find("control " + std::to_string(control.id) + " ("), std::string::npos)
           << name << ": " << problem.what;
     }
-    // A button without its caption.
+    // A button without its caption, or with blanks alone.
     for (const RequiredControl& control : requiredControls()) {
       if (control.type != 1) continue;
-      const Definitions full = parsed(file);
-      const int line = full.textLine(control.id);
-      std::string blank = file;
-      std::size_t begin = 0;
-      for (int l = 1; l < line; ++l) begin = blank.find('\n', begin) + 1;
-      const std::size_t open = blank.find("/*", begin);
-      blank.replace(open, blank.find("*/", open) + 2 - open, "/**/");
-      const DefinitionProblem problem = windowDefinitionProblem(parsed(blank));
-      EXPECT_EQ(problem.line, line) << name << ": " << problem.what;
-      EXPECT_NE(problem.what.find("control " + std::to_string(control.id) + " (the"), std::string::npos)
-          << name << ": " << problem.what;
-      EXPECT_NE(problem.what.find("no caption"), std::string::npos) << name << ": " << problem.what;
+      for (const char* caption : {"/**/", "/* \t */"}) {
+        const Definitions full = parsed(file);
+        const int line = full.textLine(control.id);
+        std::string blank = file;
+        std::size_t begin = 0;
+        for (int l = 1; l < line; ++l) begin = blank.find('\n', begin) + 1;
+        const std::size_t open = blank.find("/*", begin);
+        blank.replace(open, blank.find("*/", open) + 2 - open, caption);
+        const DefinitionProblem problem = windowDefinitionProblem(parsed(blank));
+        EXPECT_EQ(problem.line, line) << name << ": " << problem.what;
+        EXPECT_NE(problem.what.find("control " + std::to_string(control.id) + " (the"), std::string::npos)
+            << name << ": " << problem.what;
+        EXPECT_NE(problem.what.find("no caption"), std::string::npos) << name << ": " << problem.what;
+      }
     }
     // Each required control laid over the next one (the last over the
     // first) is named with both, at the later of their layout lines.
@@ -280,6 +282,11 @@ TEST(WindowDefinitions, TheShippedFilesHaveEveryEntryAndEachOneIsMissed) {
           << name << ": " << problem.what;
       EXPECT_NE(problem.what.find("control " + std::to_string(under.id) + " ("), std::string::npos)
           << name << ": " << problem.what;
+      // Both lines are named: either control may be the one out of place.
+      for (const int named : {line, full.layoutLine(under.id)}) {
+        EXPECT_NE(problem.what.find("line " + std::to_string(named) + ")"), std::string::npos)
+            << name << ": " << problem.what;
+      }
     }
   }
 }
