@@ -66,9 +66,22 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# find_window: the ID of the main window, waited for up to 120 s. Each search
+# is a call of its own: a window of Wine's that vanishes while xdotool reads
+# it ends that call with an X error (BadWindow), and the next one goes on.
+find_window() {
+  local found end=$((SECONDS + 120))
+  while ((SECONDS < end)); do
+    found=$(xdotool search --name "format converter ver1.2" 2>/dev/null | head -n1 || true)
+    [[ -n $found ]] && { echo "$found"; return 0; }
+    sleep 0.2
+  done
+  return 1
+}
+
 "$here/wine-run.sh" app/NUBOCONV.exe >app.log 2>&1 &
 app_pid=$!
-window=$(timeout 120 xdotool search --sync --name "format converter ver1.2" | head -n1)
+window=$(find_window)
 [[ -n $window ]] || { echo "FAIL: no NUBOCONV window appeared" >&2; cat app.log >&2; exit 1; }
 sleep 1
 xdotool windowfocus --sync "$window" 2>/dev/null
@@ -144,7 +157,7 @@ focus_of() { awk '$1 == "focus" { print $2 }' <<<"$1"; }
 start_app2() {
   "$here/wine-run.sh" app2/NUBOCONV.exe >app2.log 2>&1 &
   app_pid=$!
-  window=$(timeout 120 xdotool search --sync --name "format converter ver1.2" | head -n1)
+  window=$(find_window)
   [[ -n $window ]] || { fail "no NUBOCONV window appeared"; cat app2.log >&2; return 1; }
   for _ in $(seq 100); do [[ $(focus_of "$(probe)") == 12 ]] && break; sleep 0.2; done
   xdotool windowfocus --sync "$window" 2>/dev/null
